@@ -1,0 +1,115 @@
+// The one list type of the engine: elements in insertion order, a shared
+// sorter, and a cached sorted view rebuilt only after a change.
+#pragma once
+
+#include <algorithm>
+#include <memory>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "engine/sorters.hpp"
+#include "model/box.hpp"
+#include "model/item.hpp"
+#include "model/packed_box.hpp"
+
+namespace stowvex {
+
+template <class T>
+struct SorterOf;
+
+template <>
+struct SorterOf<ItemPtr> {
+    using type = ItemSorter;
+    static int compare(const ItemSorter& s, const ItemPtr& a, const ItemPtr& b) {
+        return s.compare(*a, *b);
+    }
+};
+
+template <>
+struct SorterOf<BoxPtr> {
+    using type = BoxSorter;
+    static int compare(const BoxSorter& s, const BoxPtr& a, const BoxPtr& b) {
+        return s.compare(*a, *b);
+    }
+};
+
+template <>
+struct SorterOf<PackedBox> {
+    using type = PackedBoxSorter;
+    static int compare(const PackedBoxSorter& s, const PackedBox& a, const PackedBox& b) {
+        return s.compare(a, b);
+    }
+};
+
+template <class T>
+class SortedCollection {
+public:
+    using Sorter = typename SorterOf<T>::type;
+
+    explicit SortedCollection(std::shared_ptr<const Sorter> sorter) : sorter_(std::move(sorter)) {}
+
+    SortedCollection(const SortedCollection&) = default;
+    SortedCollection& operator=(const SortedCollection&) = default;
+    SortedCollection(SortedCollection&& other) noexcept { *this = std::move(other); }
+    SortedCollection& operator=(SortedCollection&& other) noexcept {
+        sorter_ = std::move(other.sorter_);
+        elements_ = std::move(other.elements_);
+        sorted_ = std::move(other.sorted_);
+        valid_ = other.valid_;
+        other.elements_.clear();
+        other.sorted_.clear();
+        other.valid_ = false;
+        return *this;
+    }
+
+    void add(T element) {
+        elements_.push_back(std::move(element));
+        valid_ = false;
+    }
+
+    // Elements in sorted order. Elements that compare equal keep no defined
+    // order. A merge sort is used so that a comparator made inconsistent by
+    // NaN measures can never drive the sort outside the range.
+    const std::vector<T>& sorted_view() const {
+        if (!valid_) {
+            sorted_ = elements_;
+            const Sorter& sorter = *sorter_;
+            std::stable_sort(sorted_.begin(), sorted_.end(), [&sorter](const T& a, const T& b) {
+                return SorterOf<T>::compare(sorter, a, b) < 0;
+            });
+            valid_ = true;
+        }
+        return sorted_;
+    }
+
+    // Erases, for each placement of the box, the first element that is the
+    // very item object placed. Only for item lists.
+    void remove_packed(const PackedBox& box) {
+        static_assert(std::is_same_v<T, ItemPtr>, "remove_packed works on item lists");
+        for (const PackedItem& placement : box.items()) {
+            const auto found = std::find(elements_.begin(), elements_.end(), placement.item());
+            if (found != elements_.end()) {
+                elements_.erase(found);
+                valid_ = false;
+            }
+        }
+    }
+
+    const std::vector<T>& elements() const { return elements_; }
+    std::size_t size() const { return elements_.size(); }
+    bool empty() const { return elements_.empty(); }
+    const std::shared_ptr<const Sorter>& sorter() const { return sorter_; }
+
+private:
+    std::shared_ptr<const Sorter> sorter_;
+    std::vector<T> elements_;
+    mutable std::vector<T> sorted_;
+    mutable bool valid_ = false;
+};
+
+using ItemList = SortedCollection<ItemPtr>;
+using BoxList = SortedCollection<BoxPtr>;
+using PackedBoxList = SortedCollection<PackedBox>;
+
+}  // namespace stowvex
