@@ -8,4 +8,6 @@ PYBIND11_MODULE(stowvex, m) {
         "solve(json) -> json is the simplest entry point; pack_dicts(items, boxes) and "
         "pack(items, boxes) return a richer PackResult object.";
     stowvex::python::bind_model(m);
+    stowvex::python::bind_results(m);
+    stowvex::python::bind_entry_functions(m);
 }

@@ -1,0 +1,23 @@
+// How many boxes of each box-type reference a run has opened, and whether a
+// limited-supply type has used up its quantity.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+#include "model/box.hpp"
+
+namespace stowvex {
+
+using BoxUseCounts = std::unordered_map<std::string, std::int32_t>;
+
+inline bool supply_used_up(const Box& box, const BoxUseCounts& used) {
+    const LimitedSupplyBox* limited = limited_supply_of(box);
+    if (limited == nullptr) return false;
+    const auto found = used.find(box.reference());
+    const std::int32_t count = found == used.end() ? 0 : found->second;
+    return count >= limited->max_quantity();
+}
+
+}  // namespace stowvex

@@ -1,0 +1,96 @@
+// The packer driver.
+#include "engine/packer.hpp"
+
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "engine/box_use_counts.hpp"
+#include "engine/single_box_packer.hpp"
+#include "engine/weight_balancing.hpp"
+
+namespace stowvex {
+
+namespace {
+
+constexpr std::size_t kFewestBoxesToBalance = 2;
+constexpr std::size_t kMostBoxesToBalance = 12;
+
+GroupCounts count_groups(const std::vector<ItemPtr>& items) {
+    GroupCounts counts;
+    for (const ItemPtr& item : items) {
+        if (const std::string* group = box_group_of(*item)) ++counts[*group];
+    }
+    return counts;
+}
+
+bool better_trial(const PackedBox& trial, const PackedBox& best) {
+    if (trial.item_count() != best.item_count()) return trial.item_count() > best.item_count();
+    return trial.volume_utilisation() > best.volume_utilisation();
+}
+
+}  // namespace
+
+PackedBox drop_split_groups(PackedBox trial, const GroupCounts& group_counts) {
+    if (group_counts.empty()) return trial;
+    GroupCounts in_box;
+    for (const PackedItem& placement : trial.items()) {
+        if (const std::string* group = box_group_of(*placement.item())) ++in_box[*group];
+    }
+    const auto is_split = [&](const std::string& group) {
+        const auto found = in_box.find(group);
+        if (found == in_box.end()) return false;
+        const auto remaining = group_counts.find(group);
+        return remaining != group_counts.end() && found->second < remaining->second;
+    };
+    bool any_split = false;
+    for (const auto& [group, count] : in_box) any_split = any_split || is_split(group);
+    if (!any_split) return trial;
+
+    PackedBox kept(trial.box());
+    for (const PackedItem& placement : trial.items()) {
+        const std::string* group = box_group_of(*placement.item());
+        if (group == nullptr || !is_split(*group)) kept.add(placement);
+    }
+    return kept;
+}
+
+PackResponse pack_items(const ItemList& items, const BoxList& boxes) {
+    ItemList remaining = items;
+    std::vector<BoxPtr> candidates;
+    for (const BoxPtr& box : boxes.sorted_view()) {
+        if (box->active()) candidates.push_back(box);
+    }
+    BoxUseCounts used;
+    PackedBoxList packed(std::make_shared<DefaultPackedBoxSorter>());
+
+    while (!remaining.empty()) {
+        const GroupCounts group_counts = count_groups(remaining.elements());
+        std::optional<PackedBox> best;
+        for (const BoxPtr& box : candidates) {
+            if (supply_used_up(*box, used)) continue;
+            PackedBox trial =
+                drop_split_groups(SingleBoxPacker(box).pack_box(remaining), group_counts);
+            if (trial.item_count() == 0) continue;
+            if (!best || better_trial(trial, *best)) best = std::move(trial);
+            if (best->item_count() == remaining.size()) break;
+        }
+        if (!best) break;
+        remaining.remove_packed(*best);
+        ++used[best->box()->reference()];
+        packed.add(std::move(*best));
+    }
+
+    if (packed.size() >= kFewestBoxesToBalance && packed.size() <= kMostBoxesToBalance) {
+        packed = balance_weights(boxes, packed);
+    }
+    const bool success = remaining.empty();
+    return PackResponse(success, std::move(packed), std::move(remaining));
+}
+
+PackResponse pack_items(const PackRequest& request) {
+    return pack_items(request.items, request.boxes);
+}
+
+}  // namespace stowvex

@@ -1,0 +1,146 @@
+// Weight balancing between packed boxes.
+#include "engine/weight_balancing.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <utility>
+
+#include "engine/single_box_packer.hpp"
+
+namespace stowvex {
+
+namespace {
+
+std::vector<ItemPtr> items_of(const PackedBox& box) {
+    std::vector<ItemPtr> items;
+    items.reserve(box.item_count());
+    for (const PackedItem& placement : box.items()) items.push_back(placement.item());
+    return items;
+}
+
+// Which item objects each box holds, independent of box order and placement
+// order: two working lists with the same signature hold the same partition.
+using Partition = std::vector<std::vector<const Item*>>;
+
+Partition partition_of(const std::vector<PackedBox>& working) {
+    Partition partition;
+    partition.reserve(working.size());
+    for (const PackedBox& box : working) {
+        std::vector<const Item*> members;
+        members.reserve(box.item_count());
+        for (const PackedItem& placement : box.items()) members.push_back(placement.item().get());
+        std::sort(members.begin(), members.end());
+        partition.push_back(std::move(members));
+    }
+    std::sort(partition.begin(), partition.end());
+    return partition;
+}
+
+}  // namespace
+
+std::optional<PackedBox> find_box_for_all(const BoxList& boxes, const std::vector<ItemPtr>& items,
+                                          const BoxUseCounts* used) {
+    if (items.empty()) return std::nullopt;
+    ItemList list(std::make_shared<DefaultItemSorter>());
+    for (const ItemPtr& item : items) list.add(item);
+    for (const BoxPtr& box : boxes.sorted_view()) {
+        if (!box->active() || (used != nullptr && supply_used_up(*box, *used))) continue;
+        PackedBox packed = SingleBoxPacker(box).pack_box(list);
+        if (packed.item_count() == items.size()) return packed;
+    }
+    return std::nullopt;
+}
+
+bool try_move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::size_t i,
+                   std::size_t j, double mean_item_weight) {
+    const bool i_heavier = working[i].weight() > working[j].weight();
+    const std::size_t heavy = i_heavier ? i : j;
+    const std::size_t light = i_heavier ? j : i;
+
+    const std::vector<ItemPtr> heavy_items = items_of(working[heavy]);
+    const std::vector<ItemPtr> light_items = items_of(working[light]);
+    const double heavy_weight = working[heavy].item_weight();
+    const double light_weight = working[light].item_weight();
+    const double target = (heavy_weight + light_weight) * 0.5;
+    if (heavy_items.empty()) return false;
+
+    // Quantity limits hold for the whole run: boxes other than this pair
+    // already use up part of each limited type's supply.
+    BoxUseCounts others;
+    for (std::size_t k = 0; k < working.size(); ++k) {
+        if (k != heavy && k != light) ++others[working[k].box()->reference()];
+    }
+
+    for (std::size_t candidate = 0; candidate < heavy_items.size(); ++candidate) {
+        const ItemPtr& item = heavy_items[candidate];
+        if (box_group_of(*item) != nullptr) continue;
+        const double w = item->weight();
+        const double new_light = light_weight + w;
+        if (new_light > mean_item_weight) continue;
+        const double new_heavy = heavy_weight - w;
+        const double after = new_heavy - (new_light + new_heavy) * 0.5;
+        const double before = heavy_weight - target;
+        if (!(after * after < before * before)) continue;
+
+        std::vector<ItemPtr> light_after = light_items;
+        light_after.push_back(item);
+        std::optional<PackedBox> new_light_box = find_box_for_all(boxes, light_after, &others);
+        if (!new_light_box) continue;
+
+        std::vector<ItemPtr> heavy_after = heavy_items;
+        heavy_after.erase(heavy_after.begin() + static_cast<std::ptrdiff_t>(candidate));
+        if (heavy_after.empty()) {
+            working[light] = std::move(*new_light_box);
+            working.erase(working.begin() + static_cast<std::ptrdiff_t>(heavy));
+            return true;
+        }
+        BoxUseCounts with_light = others;
+        ++with_light[new_light_box->box()->reference()];
+        std::optional<PackedBox> new_heavy_box = find_box_for_all(boxes, heavy_after, &with_light);
+        if (!new_heavy_box) continue;
+        working[light] = std::move(*new_light_box);
+        working[heavy] = std::move(*new_heavy_box);
+        return true;
+    }
+    return false;
+}
+
+PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed) {
+    const std::vector<PackedBox>& driver_boxes = packed.sorted_view();
+    double total_item_weight = 0.0;
+    for (const PackedBox& box : driver_boxes) total_item_weight += box.item_weight();
+    const double mean_item_weight = total_item_weight / static_cast<double>(driver_boxes.size());
+
+    std::vector<PackedBox> working = driver_boxes;
+    std::stable_sort(working.begin(), working.end(), [](const PackedBox& a, const PackedBox& b) {
+        return a.weight() > b.weight();
+    });
+
+    // With exact arithmetic every move lowers the sum of squared item weights,
+    // so no arrangement can come back. Rounding, infinities and NaN can defeat
+    // that argument; a pass that meets an arrangement a second time stops
+    // there, which bounds it by the finite number of arrangements.
+    std::set<Partition> seen;
+    seen.insert(partition_of(working));
+    // One scan over the pairs, from the first pair; true when it made a move.
+    const auto move_one = [&]() {
+        for (std::size_t i = 0; i < working.size(); ++i) {
+            for (std::size_t j = i + 1; j < working.size(); ++j) {
+                if (working[i].weight() == working[j].weight()) continue;
+                if (try_move_item(boxes, working, i, j, mean_item_weight)) return true;
+            }
+        }
+        return false;
+    };
+    while (move_one()) {
+        if (!seen.insert(partition_of(working)).second) break;
+    }
+
+    PackedBoxList result(std::make_shared<DefaultPackedBoxSorter>());
+    for (PackedBox& box : working) result.add(std::move(box));
+    return result;
+}
+
+}  // namespace stowvex

@@ -1,0 +1,95 @@
+// Python classes for the outcome of a packing run: placements, packed boxes
+// and the result itself. None of them can be made from Python.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <pybind11/stl.h>
+
+#include "model/pack_response.hpp"
+#include "python/bindings.hpp"
+
+namespace stowvex::python {
+
+namespace {
+
+std::string fixed(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%f", value);
+    return text;
+}
+
+}  // namespace
+
+void bind_results(py::module_& m) {
+    py::class_<PackedItem>(m, "PackedItem", "An Item placed at a specific position inside a box.")
+        .def_property_readonly("item", &PackedItem::item, "The original Item that was placed.")
+        .def_property_readonly("x", &PackedItem::x)
+        .def_property_readonly("y", &PackedItem::y)
+        .def_property_readonly("z", &PackedItem::z)
+        .def_property_readonly("width", &PackedItem::width, "Placed (post-rotation) width.")
+        .def_property_readonly("length", &PackedItem::length, "Placed (post-rotation) length.")
+        .def_property_readonly("depth", &PackedItem::depth, "Placed (post-rotation) depth.")
+        .def_property_readonly("weight", &PackedItem::weight)
+        .def_property_readonly("volume", &PackedItem::volume)
+        .def_property_readonly("orientation", &PackedItem::orientation,
+                               "Axis mapping used, e.g. 'WLD' = original order, 'LWD' = "
+                               "width/length swapped, etc.")
+        .def_property_readonly("rotated", &PackedItem::rotated,
+                               "True if this item was not placed in its original orientation.")
+        .def("to_dict", [](const PackedItem& p) { return json_to_python(p.to_json()); })
+        .def("__repr__", [](const PackedItem& p) {
+            return "<stowvex.PackedItem '" + p.item()->item_code() + "' @ (" + fixed(p.x()) +
+                   ", " + fixed(p.y()) + ", " + fixed(p.z()) + ")>";
+        });
+
+    py::class_<PackedBox>(m, "PackedBox", "A box together with everything packed into it.")
+        .def_property_readonly("box", &PackedBox::box)
+        .def_property_readonly("items", [](const PackedBox& box) { return box.items(); })
+        .def_property_readonly("weight", &PackedBox::weight, "Empty weight + all item weights.")
+        .def_property_readonly("item_weight", &PackedBox::item_weight)
+        .def_property_readonly("max_weight", &PackedBox::max_weight)
+        .def_property_readonly("remaining_weight", &PackedBox::remaining_weight)
+        .def_property_readonly("used_volume", &PackedBox::used_volume)
+        .def_property_readonly("inner_volume", &PackedBox::inner_volume)
+        .def_property_readonly("unused_volume", &PackedBox::unused_volume)
+        .def_property_readonly("volume_utilisation", &PackedBox::volume_utilisation,
+                               "Used volume as a percentage (0-100) of inner volume.")
+        .def_property_readonly("used_width", &PackedBox::used_width)
+        .def_property_readonly("used_length", &PackedBox::used_length)
+        .def_property_readonly("used_depth", &PackedBox::used_depth)
+        .def_property_readonly("remaining_width", &PackedBox::remaining_width)
+        .def_property_readonly("remaining_length", &PackedBox::remaining_length)
+        .def_property_readonly("remaining_depth", &PackedBox::remaining_depth)
+        .def("to_dict", [](const PackedBox& box) { return json_to_python(box.to_json()); })
+        .def("__len__", &PackedBox::item_count)
+        .def("__repr__", [](const PackedBox& box) {
+            return "<stowvex.PackedBox '" + box.box()->reference() +
+                   "' items=" + std::to_string(box.item_count()) + ">";
+        });
+
+    py::class_<PackResponse>(m, "PackResult", "The outcome of a packing run.")
+        .def_property_readonly("success", &PackResponse::success,
+                               "True if every item was placed in some box.")
+        .def_property_readonly("boxes",
+                               [](const PackResponse& r) { return r.boxes().sorted_view(); })
+        .def_property_readonly(
+            "unplaced_items", [](const PackResponse& r) { return r.unplaced_items().sorted_view(); })
+        .def_property_readonly("overall_volume_utilisation",
+                               &PackResponse::overall_volume_utilisation)
+        .def_property_readonly("total_placed", &PackResponse::total_placed)
+        .def_property_readonly("total_unplaced", &PackResponse::total_unplaced)
+        .def(
+            "to_dict", [](const PackResponse& r) { return json_to_python(r.to_json()); },
+            "The full result -- every box, every placed item, and every unplaced item -- as a "
+            "plain Python dict.")
+        .def("to_json", &PackResponse::to_json_text, py::arg("indent") = 2,
+             "The full result as a JSON string.")
+        .def("__repr__", [](const PackResponse& r) {
+            return std::string("<stowvex.PackResult success=") + (r.success() ? "True" : "False") +
+                   " boxes=" + std::to_string(r.box_count()) +
+                   " unplaced=" + std::to_string(r.total_unplaced()) + ">";
+        });
+}
+
+}  // namespace stowvex::python
