@@ -1,0 +1,114 @@
+"""Random requests through solve: every promise a result makes, checked."""
+
+import json
+from collections import Counter
+
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+import stowvex
+
+ROTATIONS = ["Never", "KeepFlat", "BestFit", "keep_flat", "sideways"]
+sizes = st.one_of(st.integers(1, 9), st.sampled_from([0.5, 1.25, 2.5, 7.75]))
+
+
+@st.composite
+def requests(draw):
+    n_items = draw(st.integers(0, 18))
+    items = []
+    for i in range(n_items):
+        item = {"ItemCode": f"I{i:02d}", "Width": draw(sizes), "Length": draw(sizes),
+                "Depth": draw(sizes), "Weight": draw(st.sampled_from([0, 0.5, 1, 2.25, 6])),
+                "AllowedRotation": draw(st.sampled_from(ROTATIONS))}
+        group = draw(st.sampled_from(["", "", "", "KIT", "PAIR"]))
+        if group:
+            item["BoxGroup"] = group
+        items.append(item)
+    boxes = []
+    for b in range(draw(st.integers(1, 4))):
+        box = {"Reference": f"B{b}", "Width": draw(st.integers(2, 14)),
+               "Length": draw(st.integers(2, 14)), "Depth": draw(st.integers(2, 14)),
+               "BoxWeight": draw(st.sampled_from([0, 0.5, 1]))}
+        if draw(st.booleans()):
+            box["MaxWeight"] = draw(st.sampled_from([4, 10, 30]))
+        if draw(st.integers(0, 3)) == 0:
+            box["MaximumBoxes"] = draw(st.integers(0, 2))
+        if draw(st.integers(0, 5)) == 0:
+            box["Active"] = False
+        boxes.append(box)
+    return {"items": items, "boxes": boxes}
+
+
+def overlaps(a, b):
+    return all(a[p] < b[p] + b[e] and b[p] < a[p] + a[e]
+               for p, e in (("x", "width"), ("y", "length"), ("z", "depth")))
+
+
+def allowed_orientations(rotation):
+    word = rotation.lower()
+    if word == "never":
+        return {"WLD"}
+    if word in ("keepflat", "keep_flat"):
+        return {"WLD", "LWD"}
+    return {"WLD", "LWD", "WDL", "LDW", "DWL", "DLW"}
+
+
+def item_sort_key(item):
+    group = item.get("BoxGroup") or None
+    volume = item["Width"] * item["Length"] * item["Depth"]
+    return (group is None, (group or "").encode(), -volume, -item["Weight"],
+            item["ItemCode"].encode())
+
+
+@settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(requests())
+def test_solve_keeps_every_promise(request):
+    text = stowvex.solve(json.dumps(request))
+    assert stowvex.solve(json.dumps(request)) == text
+    result = json.loads(text)
+    items = {i["ItemCode"]: i for i in request["items"]}
+    box_types = {b["Reference"]: b for b in request["boxes"]}
+
+    placed = Counter(p["ItemCode"] for p in result["placements"])
+    unplaced = Counter(result["unplaced_item_codes"])
+    assert placed + unplaced == Counter(items)
+    assert result["success"] == (not unplaced)
+    assert result["summary"]["total_placed"] == sum(placed.values())
+    assert result["summary"]["box_count"] == len(result["boxes"])
+
+    used = Counter()
+    group_boxes = {}
+    for index, packed in enumerate(result["boxes"]):
+        assert packed["box_index"] == index
+        box_type = box_types[packed["box_reference"]]
+        assert box_type.get("Active", True)
+        used[packed["box_reference"]] += 1
+        for p in packed["items"]:
+            item = items[p["ItemCode"]]
+            assert p["orientation"] in allowed_orientations(item["AllowedRotation"])
+            assert sorted((p["width"], p["length"], p["depth"])) == sorted(
+                (item["Width"], item["Length"], item["Depth"]))
+            assert min(p["x"], p["y"], p["z"]) >= 0
+            assert p["x"] + p["width"] <= box_type["Width"]
+            assert p["y"] + p["length"] <= box_type["Length"]
+            assert p["z"] + p["depth"] <= box_type["Depth"]
+            if item.get("BoxGroup"):
+                group_boxes.setdefault(item["BoxGroup"], set()).add(index)
+        for a in range(len(packed["items"])):
+            for b in range(a + 1, len(packed["items"])):
+                assert not overlaps(packed["items"][a], packed["items"][b])
+        if "MaxWeight" in box_type:
+            assert packed["item_weight"] <= max(0, box_type["MaxWeight"] - box_type["BoxWeight"])
+
+    for ref, count in used.items():
+        if "MaximumBoxes" in box_types[ref]:
+            assert count <= box_types[ref]["MaximumBoxes"]
+    for group, holders in group_boxes.items():
+        assert len(holders) == 1
+        assert not any(items[c].get("BoxGroup") == group for c in unplaced)
+
+    order = [(len(b["items"]), b["volume_utilisation"], b["used_volume"]) for b in result["boxes"]]
+    assert all(a >= b for a, b in zip(order, order[1:]))
+    unplaced_items = [items[c] for c in result["unplaced_item_codes"]]
+    keys = [item_sort_key(i) for i in unplaced_items]
+    assert keys == sorted(keys)
