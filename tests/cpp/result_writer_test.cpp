@@ -1,0 +1,265 @@
+// Result writing: shapes, member order, number kinds and the text forms of
+// placements, packed boxes and responses built by hand.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "interchange/result_writer.hpp"
+
+namespace stowvex {
+namespace {
+
+using nlohmann::json;
+
+std::vector<std::string> keys_of(const json& object) {
+    std::vector<std::string> keys;
+    for (const auto& member : object.items()) keys.push_back(member.key());
+    return keys;
+}
+
+PackedBoxList packed_boxes() { return PackedBoxList(std::make_shared<DefaultPackedBoxSorter>()); }
+ItemList items() { return ItemList(std::make_shared<DefaultItemSorter>()); }
+
+ItemPtr cube(const std::string& code, double side, double weight = 1.0) {
+    return make_item(code, code, side, side, side, weight, "", Rotation::BEST_FIT);
+}
+
+// A box holding `count` unit cubes in a row along x.
+PackedBox row_box(const std::string& reference, int count, double side = 10.0) {
+    PackedBox box(make_box(reference, side, side, side, -1, 0, true, std::nullopt));
+    for (int i = 0; i < count; ++i) {
+        box.add(PackedItem(cube(reference + "-" + std::to_string(i), 1), 1, 1, 1, "WLD", i, 0, 0));
+    }
+    return box;
+}
+
+const std::vector<std::string> kPlacementKeys = {
+    "ItemCode", "ItemReference", "box_group", "depth", "length", "orientation", "original_depth",
+    "original_length", "original_width", "rotated", "weight", "width", "x", "y", "z"};
+
+TEST(PlacementJson, MembersValuesAndOrder) {
+    ItemPtr item = make_item("C", "cup", 1, 2, 3, 0.5, "", Rotation::BEST_FIT);
+    json j = PackedItem(item, 2, 1, 3, "LWD", 4, 5, 6).to_json();
+    EXPECT_EQ(keys_of(j), kPlacementKeys);
+    EXPECT_EQ(j, json::parse(R"({"ItemCode": "C", "ItemReference": "cup", "box_group": null,
+        "width": 2, "length": 1, "depth": 3, "original_width": 1, "original_length": 2,
+        "original_depth": 3, "orientation": "LWD", "rotated": true, "weight": 0.5,
+        "x": 4, "y": 5, "z": 6})"));
+    for (const char* key : {"width", "x", "original_depth", "weight"}) {
+        EXPECT_TRUE(j[key].is_number_float()) << key;
+    }
+}
+
+TEST(PlacementJson, GroupAndUnrotatedPlacement) {
+    ItemPtr item = make_item("G", "G", 3, 3, 3, 0, "pallet-1", Rotation::NEVER);
+    json j = PackedItem(item, 3, 3, 3, "WLD", 0, 0, 0).to_json();
+    EXPECT_EQ(j["box_group"], "pallet-1");
+    EXPECT_EQ(j["rotated"], false);
+    // A cube turned to another label is rotated although its extents match.
+    EXPECT_EQ(PackedItem(item, 3, 3, 3, "DLW", 0, 0, 0).to_json()["rotated"], true);
+}
+
+TEST(PackedBoxJson, FiguresAndMemberOrder) {
+    PackedBox box(make_box("M", 10, 10, 10, 20, 2, true, std::nullopt));
+    box.add(PackedItem(cube("a", 2, 5), 2, 5, 10, "WLD", 0, 0, 0));
+    box.add(PackedItem(cube("b", 2, 4), 3, 2, 1, "WLD", 6, 1, 2));
+    json j = box.to_json();
+    EXPECT_EQ(keys_of(j), (std::vector<std::string>{
+                              "box_reference", "depth", "empty_weight", "inner_volume",
+                              "item_count", "item_weight", "items", "length", "max_weight",
+                              "remaining_depth", "remaining_length", "remaining_weight",
+                              "remaining_width", "unused_volume", "used_depth", "used_length",
+                              "used_volume", "used_width", "volume_utilisation", "weight",
+                              "width"}));
+    EXPECT_EQ(j["box_reference"], "M");
+    EXPECT_EQ(j["inner_volume"], 1000.0);
+    EXPECT_EQ(j["item_count"], 2);
+    EXPECT_TRUE(j["item_count"].is_number_integer());
+    EXPECT_EQ(j["item_weight"], 9.0);
+    EXPECT_EQ(j["weight"], 11.0);
+    EXPECT_EQ(j["max_weight"], 20.0);
+    EXPECT_EQ(j["remaining_weight"], 9.0);
+    EXPECT_EQ(j["used_volume"], 106.0);
+    EXPECT_EQ(j["unused_volume"], 894.0);
+    EXPECT_EQ(j["volume_utilisation"], 106.0 / 1000.0 * 100.0);
+    EXPECT_EQ(j["used_width"], 9.0);
+    EXPECT_EQ(j["used_length"], 5.0);
+    EXPECT_EQ(j["used_depth"], 10.0);
+    EXPECT_EQ(j["remaining_width"], 1.0);
+    EXPECT_EQ(j["remaining_length"], 5.0);
+    EXPECT_EQ(j["remaining_depth"], 0.0);
+    ASSERT_EQ(j["items"].size(), 2u);
+    EXPECT_EQ(j["items"][0]["ItemCode"], "a");
+    EXPECT_EQ(j["items"][1]["ItemCode"], "b");
+    EXPECT_EQ(keys_of(j["items"][0]), kPlacementKeys);
+    EXPECT_FALSE(j.contains("box_index"));
+}
+
+TEST(PackedBoxJson, WeightLimitFigures) {
+    PackedBox unlimited(make_box("U", 1, 1, 1, -1, 3, true, std::nullopt));
+    unlimited.add(PackedItem(cube("h", 1, 100), 1, 1, 1, "WLD", 0, 0, 0));
+    json j = unlimited.to_json();
+    EXPECT_TRUE(j["max_weight"].is_null());
+    EXPECT_TRUE(j["remaining_weight"].is_null());
+    EXPECT_EQ(unlimited.remaining_weight(), -1.0);
+
+    // Overweight contents clamp to 0.0 rather than reading as "no limit".
+    PackedBox full(make_box("F", 1, 1, 1, 10, 2, true, std::nullopt));
+    full.add(PackedItem(cube("x", 1, 9), 1, 1, 1, "WLD", 0, 0, 0));
+    json k = full.to_json();
+    EXPECT_EQ(k["remaining_weight"], 0.0);
+    EXPECT_TRUE(k["remaining_weight"].is_number_float());
+    EXPECT_EQ(k["max_weight"], 10.0);
+
+    // A limit of 0 is still a limit.
+    json zero = PackedBox(make_box("Z", 1, 1, 1, 0, 0, true, std::nullopt)).to_json();
+    EXPECT_EQ(zero["max_weight"], 0.0);
+    EXPECT_EQ(zero["remaining_weight"], 0.0);
+}
+
+TEST(PackedBoxJson, DegenerateBoxes) {
+    json flat = PackedBox(make_box("flat", 10, 10, 0, -1, 0, true, std::nullopt)).to_json();
+    EXPECT_EQ(flat["volume_utilisation"], 0.0);
+    EXPECT_EQ(flat["item_count"], 0);
+    EXPECT_EQ(flat["items"], json::array());
+    EXPECT_EQ(flat["used_width"], 0.0);
+    EXPECT_EQ(flat["remaining_width"], 10.0);
+
+    // Non-finite figures survive as values and are written as null.
+    PackedBox odd(make_box("odd", std::numeric_limits<double>::infinity(), 1, 1, -1, 0, true,
+                           std::nullopt));
+    odd.add(PackedItem(cube("n", 1), 1, 1, 1, "WLD", std::nan(""), 0, 0));
+    PackedBoxList boxes = packed_boxes();
+    boxes.add(odd);
+    const std::string text = PackResponse(true, std::move(boxes), items()).to_json_text(-1);
+    EXPECT_NE(text.find(R"("width":null)"), std::string::npos) << text;
+    EXPECT_NE(text.find(R"("x":null)"), std::string::npos) << text;
+}
+
+TEST(ResponseJson, EmptyResponseText) {
+    PackResponse response(true, packed_boxes(), items());
+    EXPECT_EQ(response.to_json_text(-1),
+              R"({"boxes":[],"placements":[],"success":true,"summary":{"box_count":0,)"
+              R"("overall_volume_utilisation":0.0,"total_placed":0,"total_unplaced":0},)"
+              R"("unplaced_item_codes":[],"unplaced_items":[]})");
+    EXPECT_EQ(response.to_json_text(-5), response.to_json_text(-1));
+    EXPECT_EQ(response.to_json_text(0),
+              "{\n\"boxes\": [],\n\"placements\": [],\n\"success\": true,\n\"summary\": {\n"
+              "\"box_count\": 0,\n\"overall_volume_utilisation\": 0.0,\n\"total_placed\": 0,\n"
+              "\"total_unplaced\": 0\n},\n\"unplaced_item_codes\": [],\n\"unplaced_items\": []\n}");
+    EXPECT_EQ(response.to_json_text(2).substr(0, 16), "{\n  \"boxes\": [],");
+    EXPECT_EQ(result_text(json::object({{"a", json::array({1})}}), 3), "{\n   \"a\": [\n      1\n   ]\n}");
+}
+
+TEST(ResponseJson, BoxesAndPlacementsFollowTheSortedBoxOrder) {
+    PackedBoxList boxes = packed_boxes();
+    boxes.add(row_box("two", 2));    // fewer items: sorts second
+    boxes.add(row_box("three", 3));
+    json j = PackResponse(true, std::move(boxes), items()).to_json();
+
+    ASSERT_EQ(j["boxes"].size(), 2u);
+    EXPECT_EQ(j["boxes"][0]["box_reference"], "three");
+    EXPECT_EQ(j["boxes"][0]["box_index"], 0);
+    EXPECT_EQ(j["boxes"][1]["box_reference"], "two");
+    EXPECT_EQ(j["boxes"][1]["box_index"], 1);
+    EXPECT_TRUE(j["boxes"][1]["box_index"].is_number_integer());
+    // box_index is added to the box object, and the box's own items stay bare.
+    EXPECT_EQ(j["boxes"][0].size(), 22u);
+    EXPECT_FALSE(j["boxes"][0]["items"][0].contains("box_index"));
+
+    const std::vector<std::string> codes = {"three-0", "three-1", "three-2", "two-0", "two-1"};
+    const std::vector<int> indices = {0, 0, 0, 1, 1};
+    ASSERT_EQ(j["placements"].size(), codes.size());
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        const json& placement = j["placements"][i];
+        EXPECT_EQ(placement["ItemCode"], codes[i]);
+        EXPECT_EQ(placement["box_index"], indices[i]);
+        EXPECT_EQ(placement["box_reference"], indices[i] == 0 ? "three" : "two");
+    }
+    EXPECT_EQ(keys_of(j["placements"][0]),
+              (std::vector<std::string>{"ItemCode", "ItemReference", "box_group", "box_index",
+                                        "box_reference", "depth", "length", "orientation",
+                                        "original_depth", "original_length", "original_width",
+                                        "rotated", "weight", "width", "x", "y", "z"}));
+
+    EXPECT_EQ(j["summary"], json::parse(R"({"box_count": 2, "total_placed": 5,
+        "total_unplaced": 0, "overall_volume_utilisation": 0.25})"));
+}
+
+TEST(ResponseJson, UnplacedItemsInItemOrder) {
+    ItemList unplaced = items();
+    unplaced.add(cube("small", 1));
+    unplaced.add(cube("large", 3));
+    unplaced.add(make_item("grouped", "g-ref", 1, 1, 1, 0, "G", Rotation::NEVER));
+    unplaced.add(cube("small", 1));  // one entry per unplaced copy
+    json j = PackResponse(false, packed_boxes(), std::move(unplaced)).to_json();
+    EXPECT_EQ(j["success"], false);
+    EXPECT_EQ(j["unplaced_item_codes"], json::array({"grouped", "large", "small", "small"}));
+    ASSERT_EQ(j["unplaced_items"].size(), 4u);
+    EXPECT_EQ(j["unplaced_items"][0], make_item("grouped", "g-ref", 1, 1, 1, 0, "G",
+                                                Rotation::NEVER)->to_json());
+    EXPECT_EQ(j["unplaced_items"][1]["Volume"], 27.0);
+    EXPECT_EQ(j["summary"]["total_unplaced"], 4);
+    EXPECT_EQ(j["summary"]["box_count"], 0);
+    EXPECT_EQ(j["summary"]["overall_volume_utilisation"], 0.0);
+}
+
+TEST(ResponseJson, OverallUtilisationIsARatioOfSums) {
+    PackedBox small(make_box("s", 100, 1, 1, -1, 0, true, std::nullopt));
+    small.add(PackedItem(cube("a", 1), 100, 1, 1, "WLD", 0, 0, 0));
+    PackedBox large(make_box("l", 900, 1, 1, -1, 0, true, std::nullopt));
+    large.add(PackedItem(cube("b", 1), 100, 1, 1, "WLD", 0, 0, 0));
+    PackedBoxList boxes = packed_boxes();
+    boxes.add(large);
+    boxes.add(small);
+    json j = PackResponse(true, std::move(boxes), items()).to_json();
+    EXPECT_EQ(j["summary"]["overall_volume_utilisation"], 20.0);
+    EXPECT_EQ(j["boxes"][0]["box_reference"], "s");
+}
+
+TEST(ResponseText, NumberKindsAndRawUnicode) {
+    PackedBoxList boxes = packed_boxes();
+    PackedBox box(make_box("Kiste \xC3\xA4", 30, 30, 30, -1, 0, true, std::nullopt));
+    box.add(PackedItem(make_item("\xE7\xAE\xB1", "\"q\"\\", 30, 30, 30, 1, "", Rotation::NEVER), 30,
+                       30, 30, "WLD", 0, 0, 0));
+    boxes.add(box);
+    const std::string text = PackResponse(true, std::move(boxes), items()).to_json_text(-1);
+    // The only blanks are the two copies of the one inside the box reference.
+    EXPECT_EQ(std::count(text.begin(), text.end(), ' '), 2) << text;
+    EXPECT_NE(text.find(R"("width":30.0)"), std::string::npos);
+    EXPECT_NE(text.find(R"("box_index":0,)"), std::string::npos);
+    EXPECT_NE(text.find(R"("item_count":1,)"), std::string::npos);
+    EXPECT_NE(text.find(R"("total_placed":1,)"), std::string::npos);
+    EXPECT_NE(text.find(R"("box_count":1,)"), std::string::npos);
+    EXPECT_NE(text.find(R"("total_unplaced":0})"), std::string::npos);
+    EXPECT_NE(text.find(R"("overall_volume_utilisation":100.0)"), std::string::npos);
+    EXPECT_NE(text.find("\"ItemCode\":\"\xE7\xAE\xB1\""), std::string::npos);
+    EXPECT_NE(text.find("\"box_reference\":\"Kiste \xC3\xA4\""), std::string::npos);
+    EXPECT_NE(text.find(R"("ItemReference":"\"q\"\\")"), std::string::npos);
+    EXPECT_EQ(text.find("\\u"), std::string::npos);
+    EXPECT_EQ(json::parse(text)["placements"][0]["ItemReference"], "\"q\"\\");
+}
+
+TEST(ResponseText, InvalidUtf8Throws) {
+    ItemList unplaced = items();
+    unplaced.add(cube("bad\xFF", 1));
+    PackResponse response(false, packed_boxes(), std::move(unplaced));
+    EXPECT_NO_THROW(response.to_json());
+    try {
+        response.to_json_text(-1);
+        FAIL() << "expected a type_error";
+    } catch (const json::type_error& e) {
+        EXPECT_EQ(e.id, 316);
+        EXPECT_EQ(std::string(e.what()).rfind("[json.exception.type_error.316] ", 0), 0u) << e.what();
+    }
+}
+
+}  // namespace
+}  // namespace stowvex
