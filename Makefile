@@ -45,3 +45,14 @@ test-python: module
 
 clean:
 	rm -rf build
+
+# make bench: build, then the quick container-loading, parcel-order and scaling
+# benchmarks (bench/README.md). BENCH_DATA is the data directory, relative to the
+# project root.
+BENCH_DATA ?= ../shared/data
+
+.PHONY: bench
+bench: module
+	$(VPY) bench/container_loading.py --data $(BENCH_DATA)
+	$(VPY) bench/parcel_orders.py --data $(BENCH_DATA)
+	$(VPY) bench/scaling.py
