@@ -180,6 +180,21 @@ TEST(PackVolume, LargerFreeSpaceFirstAtEqualHeight) {
     expect_at(packed.items()[3], d, 4, 3, 0);
 }
 
+TEST(PackVolume, SearchRestartsFromTheFirstSpaceAfterASuccess) {
+    // Free spaces (6, 5, 0) of 4 x 5 x 10, then (6, 0, 5) of 4 x 5 x 5. The
+    // first, one level above the limit, takes P1 and P2 by rows only and
+    // leaves (7, 6, 0) of 3 x 4 x 10 behind P2. Q fits that and the second
+    // space; the new piece is lower, so a restarted search puts Q there.
+    const ItemPtr x = never("X", 6, 10, 10), c = never("C", 4, 5, 5), p1 = never("P1", 1, 5, 10),
+                  p2 = never("P2", 3, 1, 10), q = never("Q", 3, 4, 5);
+    const PackedBox packed =
+        SingleBoxPacker(box(10, 10, 10)).pack_volume({x, c, p1, p2, q}, -1, 3);
+    ASSERT_EQ(codes(packed), (std::vector<std::string>{"X", "C", "P1", "P2", "Q"}));
+    expect_at(packed.items()[2], p1, 6, 5, 0);
+    expect_at(packed.items()[3], p2, 7, 5, 0);
+    expect_at(packed.items()[4], q, 7, 6, 0);
+}
+
 TEST(PackBox, WeightBudgetOfZeroTakesOnlyWeightlessItems) {
     const ItemPtr light = never("light", 1, 1, 1, 0.0), heavy = never("heavy", 2, 2, 2, 0.5);
     const PackedBox packed = SingleBoxPacker(box(10, 10, 10, 5, 5)).pack_box(list_of({light, heavy}));
