@@ -1,0 +1,72 @@
+// Packs items into one box: rows and layers from a walking cursor first, then
+// the free spaces left behind, each packed the same way as a box of its own.
+// The packer only reads the items and the box, and is deterministic.
+#pragma once
+
+#include <optional>
+#include <unordered_set>
+#include <vector>
+
+#include "engine/sorted_collection.hpp"
+#include "model/box.hpp"
+#include "model/item.hpp"
+#include "model/packed_box.hpp"
+#include "model/packed_item.hpp"
+
+namespace stowvex {
+
+// Where the next item of the current row goes, the longest placed length of
+// the current row and the tallest placed depth of the current layer.
+struct PlacementCursor {
+    double x = 0.0;
+    double y = 0.0;
+    double z = 0.0;
+    double row_length = 0.0;
+    double layer_depth = 0.0;
+};
+
+class SingleBoxPacker {
+public:
+    // Free spaces are packed recursively; a volume this deep gets rows and
+    // layers only.
+    static constexpr int kMaxNestingDepth = 4;
+
+    explicit SingleBoxPacker(BoxPtr box);
+
+    const BoxPtr& box() const { return box_; }
+
+    // Packs the list's items, in sorted-view order, into one box of this type.
+    PackedBox pack_box(const ItemList& items) const;
+
+    // Packs the items, in the given order, with a weight budget (negative: no
+    // limit); the nesting depth is 0 for a real box.
+    PackedBox pack_volume(const std::vector<ItemPtr>& items, double budget,
+                          int nesting_depth) const;
+
+    // Tries the item in the current row, then in a new row, then in a new
+    // layer of the volume with origin (ox, oy, oz) and the given size. On
+    // success the cursor moves on; otherwise it is left exactly as it was.
+    static std::optional<PackedItem> place_at_cursor(const ItemPtr& item, PlacementCursor& cursor,
+                                                     double ox, double oy, double oz,
+                                                     double width, double length, double depth);
+
+private:
+    // Items by address into a list that outlives the packing call, so that
+    // the working lists of free-space attempts cost no reference counting.
+    using ItemRefs = std::vector<const ItemPtr*>;
+    // Items placed in the volume being packed, by identity.
+    using PlacedSet = std::unordered_set<const Item*>;
+
+    PackedBox pack_refs(const ItemRefs& items, double budget, int nesting_depth) const;
+
+    static void fill_rows_and_layers(double ox, double oy, double oz, double width, double length,
+                                     double depth, const ItemRefs& items, double budget,
+                                     double& used_weight, PlacedSet& placed, PackedBox& packed);
+
+    void fill_free_spaces(PackedBox& packed, const ItemRefs& items, PlacedSet& placed,
+                          double budget, double& used_weight, int nesting_depth) const;
+
+    BoxPtr box_;
+};
+
+}  // namespace stowvex
