@@ -14,7 +14,7 @@ def describe(result):
     for index, packed in enumerate(result.boxes):
         box = packed.box
         lines.append(f"\nbox {index}: {box.reference} ({box.width:g} x {box.length:g} x "
-                     f"{box.depth:g}), {len(packed)} items, {packed.weight:g} kg gross, "
+                     f"{box.depth:g}), {len(packed)} item{'' if len(packed) == 1 else 's'}, {packed.weight:g} kg gross, "
                      f"{packed.volume_utilisation:.1f} % full")
         for placed in packed.items:
             item = placed.item

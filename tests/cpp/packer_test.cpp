@@ -243,7 +243,9 @@ void expect_sound_run(const RandomRun& run, const PackResponse& response) {
         EXPECT_TRUE(box.box()->active());
         ++boxes_of_type[box.box().get()];
         const double budget = box.box()->max_item_weight();
-        if (budget >= 0) EXPECT_LE(box.item_weight(), budget);
+        if (budget >= 0) {
+            EXPECT_LE(box.item_weight(), budget);
+        }
         std::set<const Item*> in_box;
         for (const PackedItem& p : box.items()) {
             ++seen[p.item().get()];

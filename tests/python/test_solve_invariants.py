@@ -71,7 +71,7 @@ def test_solve_keeps_every_promise(request):
 
     placed = Counter(p["ItemCode"] for p in result["placements"])
     unplaced = Counter(result["unplaced_item_codes"])
-    assert placed + unplaced == Counter(items)
+    assert placed + unplaced == Counter(list(items))
     assert result["success"] == (not unplaced)
     assert result["summary"]["total_placed"] == sum(placed.values())
     assert result["summary"]["box_count"] == len(result["boxes"])
