@@ -46,6 +46,17 @@ test-python: module
 clean:
 	rm -rf build
 
+# make test-py315: build and test with Debian's CPython 3.15 in a sid root
+# cached under $(STOWVEX_CACHE) (default /var/cache/stowvex); made on first use.
+# make test-pythons: the Python tests on every pyenv CPython 3.10+, one venv each.
+.PHONY: test-py315 test-pythons
+
+test-py315:
+	scripts/py315.sh test
+
+test-pythons:
+	MAKE="$(MAKE)" scripts/pythons.sh
+
 # make bench: build, then the quick container-loading, parcel-order and scaling
 # benchmarks (bench/README.md). BENCH_DATA is the data directory, relative to the
 # project root.
