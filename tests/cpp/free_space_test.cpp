@@ -187,6 +187,46 @@ TEST(SplitFreeSpaces, RandomCutsStayDisjointAndCoverTheRest) {
     }
 }
 
+bool same_spaces(const std::vector<FreeSpace>& a, const std::vector<FreeSpace>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i].x != b[i].x || a[i].y != b[i].y || a[i].z != b[i].z ||
+            a[i].width != b[i].width || a[i].length != b[i].length || a[i].depth != b[i].depth) {
+            return false;
+        }
+    }
+    return true;
+}
+
+TEST(SplitSortedFreeSpaces, MatchesSplitThenStableSort) {
+    // Small whole numbers give many spaces of equal key, so the order of
+    // ties is checked as well.
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int> coord(0, 7), size(1, 4), count(1, 3);
+    for (int round = 0; round < 2000; ++round) {
+        std::vector<PackedItem> first{placed(coord(rng), coord(rng), coord(rng), size(rng),
+                                             size(rng), size(rng))};
+        std::vector<FreeSpace> sorted = free_spaces_of(8, 8, 8, first);
+        std::stable_sort(sorted.begin(), sorted.end(), space_before);
+        std::vector<PackedItem> more;
+        const int n = count(rng);
+        for (int k = 0; k < n; ++k) {
+            more.push_back(placed(coord(rng), coord(rng), coord(rng), size(rng), size(rng),
+                                  size(rng)));
+        }
+        std::vector<FreeSpace> expected = split_free_spaces(sorted, more);
+        std::stable_sort(expected.begin(), expected.end(), space_before);
+        split_sorted_free_spaces(sorted, more);
+        ASSERT_TRUE(same_spaces(sorted, expected)) << round;
+    }
+    // A space covered whole leaves no piece; the rest keeps its order.
+    std::vector<FreeSpace> spaces{make_free_space(0, 0, 0, 2, 2, 2),
+                                  make_free_space(2, 0, 0, 1, 1, 1)};
+    split_sorted_free_spaces(spaces, {placed(0, 0, 0, 2, 2, 2)});
+    ASSERT_EQ(spaces.size(), 1u);
+    expect_space(spaces[0], 2, 0, 0, 1, 1, 1);
+}
+
 TEST(SpaceBefore, NanSpacesNeverBreakTheSort) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     std::vector<FreeSpace> spaces;
