@@ -2,6 +2,8 @@
 #include "engine/free_space.hpp"
 
 #include <algorithm>
+#include <cmath>
+#include <cstddef>
 #include <utility>
 
 namespace stowvex {
@@ -32,6 +34,18 @@ bool overlaps(const FreeSpace& s, const PackedItem& p) {
     return !(p.x() >= s.x + s.width || s.x >= p.x() + p.width() ||
              p.y() >= s.y + s.length || s.y >= p.y() + p.length() ||
              p.z() >= s.z + s.depth || s.z >= p.z() + p.depth());
+}
+
+bool overlaps_any(const FreeSpace& s, const std::vector<PackedItem>& items) {
+    for (const PackedItem& p : items) {
+        if (overlaps(s, p)) return true;
+    }
+    return false;
+}
+
+// NaN keys make space_before inconsistent; such a list gets a full sort.
+bool has_nan_key(const FreeSpace& s) {
+    return std::isnan(s.z) || std::isnan(s.volume) || std::isnan(s.base_area);
 }
 
 }  // namespace
@@ -68,6 +82,70 @@ bool space_before(const FreeSpace& a, const FreeSpace& b) {
     if (a.z != b.z) return a.z < b.z;
     if (a.volume != b.volume) return a.volume > b.volume;
     return a.base_area > b.base_area;
+}
+
+void split_sorted_free_spaces(std::vector<FreeSpace>& spaces,
+                              const std::vector<PackedItem>& items) {
+    // Cutting is local to each space: the split list is every space's own
+    // pieces, in list order, with untouched spaces standing for themselves.
+    std::vector<FreeSpace> split;
+    split.reserve(spaces.size() + 5);
+    std::vector<std::size_t> pieces;  // positions in split of new pieces
+    bool nan_key = false;
+    for (const FreeSpace& s : spaces) {
+        nan_key = nan_key || has_nan_key(s);
+        if (!overlaps_any(s, items)) {
+            split.push_back(s);
+            continue;
+        }
+        for (const FreeSpace& piece : split_free_spaces({s}, items)) {
+            nan_key = nan_key || has_nan_key(piece);
+            pieces.push_back(split.size());
+            split.push_back(piece);
+        }
+    }
+    if (nan_key) {
+        std::stable_sort(split.begin(), split.end(), space_before);
+        spaces.swap(split);
+        return;
+    }
+    if (pieces.empty()) {  // an ordered list less some spaces is still ordered
+        spaces.swap(split);
+        return;
+    }
+
+    // A stable sort orders by key, then by position in the split list. The
+    // untouched spaces already are in that order; the pieces are sorted
+    // likewise and merged in, a tie going to the earlier position.
+    const auto piece_before = [&split](std::size_t a, std::size_t b) {
+        return space_before(split[a], split[b]);
+    };
+    std::stable_sort(pieces.begin(), pieces.end(), piece_before);
+    std::vector<char> is_piece(split.size(), 0);
+    for (std::size_t p : pieces) is_piece[p] = 1;
+
+    spaces.clear();
+    std::size_t next_untouched = 0;
+    const auto skip_pieces = [&]() {
+        while (next_untouched < split.size() && is_piece[next_untouched]) ++next_untouched;
+    };
+    skip_pieces();
+    for (std::size_t p : pieces) {
+        while (next_untouched < split.size()) {
+            const FreeSpace& u = split[next_untouched];
+            const bool untouched_first =
+                space_before(u, split[p]) ||
+                (!space_before(split[p], u) && next_untouched < p);
+            if (!untouched_first) break;
+            spaces.push_back(u);
+            ++next_untouched;
+            skip_pieces();
+        }
+        spaces.push_back(split[p]);
+    }
+    for (; next_untouched < split.size(); ++next_untouched) {
+        if (!is_piece[next_untouched]) spaces.push_back(split[next_untouched]);
+    }
 }
 
 }  // namespace stowvex

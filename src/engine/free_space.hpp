@@ -35,4 +35,11 @@ std::vector<FreeSpace> split_free_spaces(std::vector<FreeSpace> spaces,
 // Lowest first; at equal height the larger volume, then the larger floor.
 bool space_before(const FreeSpace& a, const FreeSpace& b);
 
+// For spaces already stably sorted by space_before: cuts them by the items
+// and sorts the result, giving the very list split_free_spaces followed by a
+// stable sort would. Only the new pieces are sorted; they are then merged
+// into the untouched spaces, which are still in order.
+void split_sorted_free_spaces(std::vector<FreeSpace>& spaces,
+                              const std::vector<PackedItem>& items);
+
 }  // namespace stowvex

@@ -80,8 +80,16 @@ std::optional<OrientationCandidate> best_orientation(const ItemPtr& item, double
 
 bool fits_some_orientation(const Item& item, double available_width, double available_length,
                            double available_depth) {
-    const double dims[3] = {item.width(), item.length(), item.depth()};
-    const std::size_t count = layout_count(item.allowed_rotation());
+    return fits_some_orientation(item.width(), item.length(), item.depth(),
+                                 item.allowed_rotation(), available_width, available_length,
+                                 available_depth);
+}
+
+bool fits_some_orientation(double width, double length, double depth, Rotation rotation,
+                           double available_width, double available_length,
+                           double available_depth) {
+    const double dims[3] = {width, length, depth};
+    const std::size_t count = layout_count(rotation);
     for (std::size_t i = 0; i < count; ++i) {
         if (fits(dims, kLayouts[i], available_width, available_length, available_depth)) {
             return true;

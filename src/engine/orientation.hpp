@@ -35,5 +35,9 @@ std::optional<OrientationCandidate> best_orientation(const ItemPtr& item, double
 // Whether any allowed orientation fits the available extent.
 bool fits_some_orientation(const Item& item, double available_width, double available_length,
                            double available_depth);
+// The same for an item's measures read beforehand.
+bool fits_some_orientation(double width, double length, double depth, Rotation rotation,
+                           double available_width, double available_length,
+                           double available_depth);
 
 }  // namespace stowvex

@@ -3,7 +3,10 @@
 #include "engine/single_box_packer.hpp"
 
 #include <algorithm>
+#include <cmath>
+#include <functional>
 #include <memory>
+#include <unordered_map>
 #include <utility>
 
 #include "engine/free_space.hpp"
@@ -24,21 +27,75 @@ bool over_budget(double used_weight, double weight, double budget) {
     return !(budget < 0.0) && used_weight + weight > budget;
 }
 
+// An item not yet placed in the volume, its measures read once for the many
+// free spaces it is tested against.
+struct Remaining {
+    const ItemPtr* ref;
+    double width;
+    double length;
+    double depth;
+    double weight;
+    Rotation rotation;
+    bool placeable;
+};
+
+Remaining read_remaining(const ItemPtr* ref) {
+    const Item& item = **ref;
+    return Remaining{ref,           item.width(),           item.length(),
+                     item.depth(),  item.weight(),          item.allowed_rotation(),
+                     !has_negative_extent(item)};
+}
+
 // Whether packing the space would place anything at all. Packing an empty
 // volume places something exactly when one of the items passes the weight
 // test and fits the whole volume at its origin; anything that fits nowhere
 // there fits in none of its free spaces either. Checking this first spares
 // the working volume, its packer and its result for the many attempts that
 // take nothing.
-bool could_take_any(const std::vector<const ItemPtr*>& items, const FreeSpace& space,
+bool could_take_any(const std::vector<Remaining>& remaining, const FreeSpace& space,
                     double budget) {
-    for (const ItemPtr* ref : items) {
-        const Item& item = **ref;
-        if (over_budget(0.0, item.weight(), budget)) continue;
-        if (has_negative_extent(item)) continue;
-        if (fits_some_orientation(item, space.width, space.length, space.depth)) return true;
+    for (const Remaining& r : remaining) {
+        if (!r.placeable || over_budget(0.0, r.weight, budget)) continue;
+        if (fits_some_orientation(r.width, r.length, r.depth, r.rotation, space.width,
+                                  space.length, space.depth)) {
+            return true;
+        }
     }
     return false;
+}
+
+// Extents of a free space; whether a space can take an item does not depend
+// on where it lies.
+struct Extent {
+    double width;
+    double length;
+    double depth;
+};
+
+struct ExtentHash {
+    std::size_t operator()(const Extent& e) const {
+        const std::hash<double> h;
+        std::size_t seed = h(e.width);
+        seed ^= h(e.length) + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
+        seed ^= h(e.depth) + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
+        return seed;
+    }
+};
+
+struct ExtentEqual {
+    bool operator()(const Extent& a, const Extent& b) const {
+        return a.width == b.width && a.length == b.length && a.depth == b.depth;
+    }
+};
+
+// Extents found to take none of the remaining items, with the free-space
+// budget of that attempt. The remaining items only ever get fewer, so the
+// finding holds for as long as the budget lets no more weight through.
+using EmptyExtents = std::unordered_map<Extent, double, ExtentHash, ExtentEqual>;
+
+bool still_empty(double budget_now, double budget_then) {
+    if (budget_then < 0.0 || std::isnan(budget_then)) return true;  // no weight test then
+    return budget_now >= 0.0 && budget_now <= budget_then;
 }
 
 }  // namespace
@@ -147,28 +204,42 @@ std::optional<PackedItem> SingleBoxPacker::place_at_cursor(const ItemPtr& item,
 void SingleBoxPacker::fill_free_spaces(PackedBox& packed, const ItemRefs& items,
                                        PlacedSet& placed, double budget, double& used_weight,
                                        int nesting_depth) const {
-    ItemRefs remaining;
+    std::vector<Remaining> remaining;
     for (const ItemPtr* ref : items) {
-        if (placed.count(ref->get()) == 0) remaining.push_back(ref);
+        if (placed.count(ref->get()) == 0) remaining.push_back(read_remaining(ref));
     }
     if (remaining.empty()) return;
 
     std::vector<FreeSpace> spaces =
         free_spaces_of(box_->width(), box_->length(), box_->depth(), packed.items());
+    EmptyExtents empty_extents;
+    ItemRefs offered;
     std::vector<PackedItem> newly_placed;
+    // A merge sort: NaN coordinates can never drive it out of range. After
+    // each success the list is cut and brought back into this order at once.
+    std::stable_sort(spaces.begin(), spaces.end(), space_before);
     bool progress = true;
     while (!remaining.empty() && !spaces.empty() && progress) {
-        // A merge sort: NaN coordinates can never drive it out of range.
-        std::stable_sort(spaces.begin(), spaces.end(), space_before);
         progress = false;
         for (const FreeSpace& space : spaces) {
             if (remaining.empty()) return;
             const double space_budget = budget < 0.0 ? budget : budget - used_weight;
-            if (!could_take_any(remaining, space, space_budget)) continue;
+            const Extent extent{space.width, space.length, space.depth};
+            const auto known = empty_extents.find(extent);
+            if (known != empty_extents.end() && still_empty(space_budget, known->second)) continue;
+            if (!could_take_any(remaining, space, space_budget)) {
+                if (!std::isnan(space.width) && !std::isnan(space.length) &&
+                    !std::isnan(space.depth)) {
+                    empty_extents[extent] = space_budget;
+                }
+                continue;
+            }
 
+            offered.clear();
+            for (const Remaining& r : remaining) offered.push_back(r.ref);
             const SingleBoxPacker inner(
                 std::make_shared<WorkingVolume>(space.width, space.length, space.depth));
-            const PackedBox filled = inner.pack_refs(remaining, space_budget, nesting_depth + 1);
+            const PackedBox filled = inner.pack_refs(offered, space_budget, nesting_depth + 1);
             if (filled.item_count() == 0) continue;
 
             newly_placed.clear();
@@ -184,11 +255,11 @@ void SingleBoxPacker::fill_free_spaces(PackedBox& packed, const ItemRefs& items,
         }
         if (!progress) break;
         remaining.erase(std::remove_if(remaining.begin(), remaining.end(),
-                                       [&placed](const ItemPtr* ref) {
-                                           return placed.count(ref->get()) != 0;
+                                       [&placed](const Remaining& r) {
+                                           return placed.count(r.ref->get()) != 0;
                                        }),
                         remaining.end());
-        spaces = split_free_spaces(std::move(spaces), newly_placed);
+        split_sorted_free_spaces(spaces, newly_placed);
     }
 }
 

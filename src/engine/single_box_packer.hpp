@@ -39,7 +39,7 @@ public:
     PackedBox pack_box(const ItemList& items) const;
 
     // Packs the items, in the given order, with a weight budget (negative: no
-    // limit); the nesting depth is 0 for a real box.
+    // limit); the nesting depth is 0 for a real box. Null entries are skipped.
     PackedBox pack_volume(const std::vector<ItemPtr>& items, double budget,
                           int nesting_depth) const;
 
