@@ -23,8 +23,11 @@ bool has_negative_extent(const Item& item) {
     return item.width() < 0.0 || item.length() < 0.0 || item.depth() < 0.0;
 }
 
+// A negative budget means no limit. Under a limit, a weight that cannot be
+// compared (NaN) never passes, so it cannot switch the limit off for the
+// items after it.
 bool over_budget(double used_weight, double weight, double budget) {
-    return !(budget < 0.0) && used_weight + weight > budget;
+    return !(budget < 0.0) && !(used_weight + weight <= budget);
 }
 
 // An item not yet placed in the volume, its measures read once for the many
@@ -113,7 +116,7 @@ PackedBox SingleBoxPacker::pack_volume(const std::vector<ItemPtr>& items, double
     for (const ItemPtr& item : items) {
         if (item) refs.push_back(&item);
     }
-    return pack_refs(refs, budget, nesting_depth);
+    return pack_refs(refs, budget, std::max(nesting_depth, 0));
 }
 
 PackedBox SingleBoxPacker::pack_refs(const ItemRefs& items, double budget,
@@ -223,7 +226,12 @@ void SingleBoxPacker::fill_free_spaces(PackedBox& packed, const ItemRefs& items,
         progress = false;
         for (const FreeSpace& space : spaces) {
             if (remaining.empty()) return;
-            const double space_budget = budget < 0.0 ? budget : budget - used_weight;
+            // Weights copied in from a free space are added in another order
+            // than they were tested in, so the used weight can pass the budget
+            // by a rounding error. What is left is then nothing, not a negative
+            // budget, which would lift the limit.
+            const double space_budget =
+                budget < 0.0 ? budget : std::max(0.0, budget - used_weight);
             const Extent extent{space.width, space.length, space.depth};
             const auto known = empty_extents.find(extent);
             if (known != empty_extents.end() && still_empty(space_budget, known->second)) continue;

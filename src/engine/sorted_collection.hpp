@@ -53,6 +53,7 @@ public:
     SortedCollection& operator=(const SortedCollection&) = default;
     SortedCollection(SortedCollection&& other) noexcept { *this = std::move(other); }
     SortedCollection& operator=(SortedCollection&& other) noexcept {
+        if (this == &other) return *this;
         sorter_ = std::move(other.sorter_);
         elements_ = std::move(other.elements_);
         sorted_ = std::move(other.sorted_);

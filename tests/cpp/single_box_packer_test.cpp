@@ -132,6 +132,21 @@ TEST(PackBox, WeightBudgets) {
               "A@0,0,0 C@6,0,0 N@6,0,5 P@6,8,0 ");
 }
 
+TEST(PackBox, WeightLimitHoldsThroughRoundingAndNaN) {
+    // 0.27 + 4.2 + 0.53 adds up to just over 5: the space left over must get
+    // no budget at all rather than a negative one, which would mean no limit.
+    const PackedBox rounded = SingleBoxPacker(box(5)).pack_volume(
+        {never("A", 6, 10, 10, 0.27), never("C", 4, 5, 5, 0), never("D1", 4, 5, 5, 4.2),
+         never("D2", 4, 5, 5, 0.53), never("E", 4, 5, 5, 1000)},
+        5, 0);
+    EXPECT_EQ(layout(rounded), "A@0,0,0 C@6,0,0 D1@6,5,0 D2@6,5,5 ");
+    // A NaN weight cannot be weighed against a limit, so it is never placed
+    // under one; without a limit it is.
+    const ItemPtr nan = never("N", 1, 1, 1, std::nan(""));
+    EXPECT_EQ(layout(SingleBoxPacker(box(5)).pack_box(list_of({nan, never("H", 1, 1, 1, 9)}))), "");
+    EXPECT_EQ(layout(SingleBoxPacker(box()).pack_box(list_of({nan}))), "N@0,0,0 ");
+}
+
 TEST(PackBox, ItemIdentityAndOddItems) {
     const ItemPtr twice = never("x", 2, 2, 2), twin = never("x", 2, 2, 2);
     const PackedBox packed = SingleBoxPacker(box()).pack_box(list_of({twice, twin, twice}));
