@@ -196,6 +196,20 @@ TEST(WeightBalancing, NoPossibleMoveKeepsTheBoxesInWeightOrder) {
     EXPECT_EQ(result.elements()[1].items()[0].item(), a);
 }
 
+// 0.2 + 0.1 rounds up, so moving the 0.1 across looks like an improvement
+// from either side; the pass must still end, and lose no item.
+TEST(WeightBalancing, RoundingCannotShuttleAnItemForever) {
+    BoxPtr type = bar("B", 3);
+    ItemPtr tenth = cube("T", 0.1);
+    PackedBoxList result = balance_weights(
+        boxes_of({type}), packed_list({packed(type, {cube("C", 1.0)}),
+                                       packed(type, {cube("A", 0.2), tenth}),
+                                       packed(type, {cube("B", 0.2)})}));
+    ASSERT_EQ(result.size(), 3u);
+    EXPECT_EQ(item_weights(result).size(), 3u);
+    EXPECT_EQ(box_holding(result, tenth).item_count(), 2u);
+}
+
 // Adversarial weights: the pass must end and lose or duplicate no item.
 TEST(WeightBalancing, EndsOnAdversarialWeights) {
     const double inf = std::numeric_limits<double>::infinity();
