@@ -6,7 +6,7 @@ VENV := .venv
 VPY := $(VENV)/bin/python
 JSON_PREFIX = $$(cat build/json-prefix)
 
-.PHONY: demo test test-cpp test-python module cpp deps venv clean
+.PHONY: demo test test-cpp test-python test-sanitize module cpp deps venv clean
 
 demo: module
 	$(VPY) examples/demo.py examples/request.json
@@ -43,8 +43,44 @@ test-cpp: cpp
 test-python: module
 	$(VPY) -m pytest
 
+# make test-sanitize: the C++ tests built with AddressSanitizer and
+# UndefinedBehaviorSanitizer in their own build directory; any finding fails.
+SANITIZE_OPTIONS = ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:strict_string_checks=1:check_initialization_order=1:abort_on_error=0 \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+test-sanitize: deps venv
+	PATH=$(CURDIR)/$(VENV)/bin:$$PATH cmake -S . -B build/cpp-sanitize -G Ninja \
+	    -DCMAKE_BUILD_TYPE=Debug -DSTOWVEX_TESTS=ON -DSTOWVEX_SANITIZE=ON \
+	    -DCMAKE_PREFIX_PATH=$(JSON_PREFIX)
+	PATH=$(CURDIR)/$(VENV)/bin:$$PATH $(SANITIZE_OPTIONS) cmake --build build/cpp-sanitize
+	cd build/cpp-sanitize && PATH=$(CURDIR)/$(VENV)/bin:$$PATH $(SANITIZE_OPTIONS) \
+	    ctest --output-on-failure -j 2
+
 clean:
 	rm -rf build
+
+# make fuzz: the request fuzz target of tests/fuzz under AddressSanitizer and
+# UndefinedBehaviorSanitizer for FUZZ_SECONDS seconds, with clang's libFuzzer
+# (clang and libclang-rt-dev are installed from Debian if missing). Not run in
+# CI; the corpus it grows stays in build/fuzz/corpus for the next run.
+FUZZ_SECONDS ?= 300
+FUZZ_FLAGS = -std=c++17 -g -O1 -ffp-contract=off -fno-sanitize-recover=all \
+    -fsanitize=fuzzer,address,undefined,float-cast-overflow
+
+.PHONY: fuzz
+fuzz: deps
+	@if ! command -v clang++ >/dev/null || \
+	    ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a >/dev/null 2>&1; then \
+	    sudo=; [ "$$(id -u)" -eq 0 ] || sudo=sudo; \
+	    $$sudo apt-get update -qq && \
+	    $$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang libclang-rt-dev; \
+	fi
+	@mkdir -p build/fuzz/corpus
+	clang++ $(FUZZ_FLAGS) -Isrc -I$(JSON_PREFIX)/include tests/fuzz/request_fuzzer.cpp \
+	    src/model/*.cpp src/engine/*.cpp src/interchange/*.cpp -o build/fuzz/request_fuzzer
+	cp examples/request.json tests/fuzz/seeds/*.json build/fuzz/corpus/
+	build/fuzz/request_fuzzer -dict=tests/fuzz/request.dict -max_total_time=$(FUZZ_SECONDS) \
+	    -timeout=10 -max_len=8192 -artifact_prefix=build/fuzz/ build/fuzz/corpus
 
 # make test-py315: build and test with Debian's CPython 3.15 in a sid root
 # cached under $(STOWVEX_CACHE) (default /var/cache/stowvex); made on first use.
