@@ -13,9 +13,13 @@ namespace stowvex::python {
 
 namespace {
 
+// "%f" of a coordinate, however many digits: a large double has hundreds.
 std::string fixed(double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%f", value);
+    const int size = std::snprintf(nullptr, 0, "%f", value);
+    if (size < 0) return std::string();
+    std::string text(static_cast<std::size_t>(size) + 1, '\0');
+    std::snprintf(&text[0], text.size(), "%f", value);
+    text.resize(static_cast<std::size_t>(size));
     return text;
 }
 

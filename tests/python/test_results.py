@@ -51,6 +51,9 @@ def test_packed_item_members(result):
                        "original_depth", "original_length", "original_width", "rotated", "weight",
                        "width", "x", "y", "z"]
     assert d["box_group"] == "G"
+    wide = [Item("F", "", 1e300, 1, 1, 1), Item("F", "", 1e300, 1, 1, 1)]
+    far = stowvex.pack(wide, [Box("W", 1e308, 1, 1)]).boxes[0].items[1]
+    assert repr(far) == f"<stowvex.PackedItem 'F' @ ({far.x:f}, 0.000000, 0.000000)>"
 
 
 def test_unlimited_box_weights_python_and_json():
