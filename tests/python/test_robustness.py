@@ -76,7 +76,8 @@ def test_pack_dicts_passes_on_what_json_dumps_raises():
         deep = [deep]
     loop = []
     loop.append(loop)
-    for value, error in ((deep, RecursionError), ([loop], ValueError),
+    # json.dumps of deep nesting fails before 3.14; from then on the reader refuses the list.
+    for value, error in ((deep, (RecursionError, ValueError)), ([loop], ValueError),
                          ([b"bytes"], TypeError), ({(1, 2): 3}, TypeError)):
         with pytest.raises(error):
             stowvex.pack_dicts(value, [])
