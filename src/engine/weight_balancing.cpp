@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <utility>
@@ -40,21 +41,66 @@ Partition partition_of(const std::vector<PackedBox>& working) {
 
 }  // namespace
 
+PackingMemo::Outcomes* PackingMemo::outcomes(const std::vector<ItemPtr>& items,
+                                             std::size_t type_count) {
+    Key key;
+    key.reserve(items.size());
+    for (const ItemPtr& item : items) key.push_back(item.get());
+    const auto found = outcomes_.find(key);
+    if (found != outcomes_.end()) return &found->second;
+    if (key_items_ + key.size() > kMostKeyItems) return nullptr;
+    key_items_ += key.size();
+    Outcomes& added = outcomes_[std::move(key)];
+    added.failed.assign(type_count, false);
+    return &added;
+}
+
+bool PackingMemo::make_room(std::size_t placements) {
+    if (held_placements_ + placements > kMostHeldPlacements) return false;
+    held_placements_ += placements;
+    return true;
+}
+
+std::size_t PackingMemo::KeyHash::operator()(const Key& key) const {
+    std::size_t seed = key.size();
+    for (const Item* item : key) {
+        seed ^= std::hash<const Item*>()(item) + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
+    }
+    return seed;
+}
+
 std::optional<PackedBox> find_box_for_all(const BoxList& boxes, const std::vector<ItemPtr>& items,
-                                          const BoxUseCounts* used) {
+                                          const BoxUseCounts* used, PackingMemo* memo) {
     if (items.empty()) return std::nullopt;
-    ItemList list(std::make_shared<DefaultItemSorter>());
-    for (const ItemPtr& item : items) list.add(item);
-    for (const BoxPtr& box : boxes.sorted_view()) {
+    const std::vector<BoxPtr>& types = boxes.sorted_view();
+    PackingMemo::Outcomes* known = memo != nullptr ? memo->outcomes(items, types.size()) : nullptr;
+    std::optional<ItemList> list;  // made for the first type actually packed
+    for (std::size_t type = 0; type < types.size(); ++type) {
+        const BoxPtr& box = types[type];
         if (!box->active() || (used != nullptr && supply_used_up(*box, *used))) continue;
-        PackedBox packed = SingleBoxPacker(box).pack_box(list);
-        if (packed.item_count() == items.size()) return packed;
+        if (known != nullptr) {
+            if (known->failed[type]) continue;
+            if (known->held && known->held_type == type) return *known->held;
+        }
+        if (!list) {
+            list.emplace(std::make_shared<DefaultItemSorter>());
+            for (const ItemPtr& item : items) list->add(item);
+        }
+        PackedBox packed = SingleBoxPacker(box).pack_box(*list);
+        if (packed.item_count() == items.size()) {
+            if (known != nullptr && memo->make_room(packed.item_count())) {
+                known->held_type = type;
+                known->held = packed;
+            }
+            return packed;
+        }
+        if (known != nullptr) known->failed[type] = true;
     }
     return std::nullopt;
 }
 
 bool try_move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::size_t i,
-                   std::size_t j, double mean_item_weight) {
+                   std::size_t j, double mean_item_weight, PackingMemo* memo) {
     const bool i_heavier = working[i].weight() > working[j].weight();
     const std::size_t heavy = i_heavier ? i : j;
     const std::size_t light = i_heavier ? j : i;
@@ -86,7 +132,7 @@ bool try_move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::s
 
         std::vector<ItemPtr> light_after = light_items;
         light_after.push_back(item);
-        std::optional<PackedBox> new_light_box = find_box_for_all(boxes, light_after, &others);
+        std::optional<PackedBox> new_light_box = find_box_for_all(boxes, light_after, &others, memo);
         if (!new_light_box) continue;
 
         std::vector<ItemPtr> heavy_after = heavy_items;
@@ -98,7 +144,7 @@ bool try_move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::s
         }
         BoxUseCounts with_light = others;
         ++with_light[new_light_box->box()->reference()];
-        std::optional<PackedBox> new_heavy_box = find_box_for_all(boxes, heavy_after, &with_light);
+        std::optional<PackedBox> new_heavy_box = find_box_for_all(boxes, heavy_after, &with_light, memo);
         if (!new_heavy_box) continue;
         working[light] = std::move(*new_light_box);
         working[heavy] = std::move(*new_heavy_box);
@@ -123,13 +169,14 @@ PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed)
     // that argument; a pass that meets an arrangement a second time stops
     // there, which bounds it by the finite number of arrangements.
     std::set<Partition> seen;
+    PackingMemo memo;
     seen.insert(partition_of(working));
     // One scan over the pairs, from the first pair; true when it made a move.
     const auto move_one = [&]() {
         for (std::size_t i = 0; i < working.size(); ++i) {
             for (std::size_t j = i + 1; j < working.size(); ++j) {
                 if (working[i].weight() == working[j].weight()) continue;
-                if (try_move_item(boxes, working, i, j, mean_item_weight)) return true;
+                if (try_move_item(boxes, working, i, j, mean_item_weight, &memo)) return true;
             }
         }
         return false;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/box_use_counts.hpp"
@@ -12,17 +13,58 @@
 
 namespace stowvex {
 
+// What one balancing pass has learnt about packing lists of items into box
+// types. The packing of a list into a type depends on nothing but the type and
+// the items in the order given (that order fixes the sorted view), so once
+// known it is not packed again: the pass asks the same questions many times,
+// as every move restarts the scan over pairs whose boxes mostly did not change.
+class PackingMemo {
+public:
+    // Outcomes for one list of items, per box type by position in the box
+    // list's sorted view: packed without holding them all, or, for at most
+    // one type, the box that held them all.
+    struct Outcomes {
+        std::vector<bool> failed;
+        std::size_t held_type = 0;
+        std::optional<PackedBox> held;
+    };
+
+    // The outcomes for the list, made empty when new; nullptr once the memo
+    // is full and the list is new to it.
+    Outcomes* outcomes(const std::vector<ItemPtr>& items, std::size_t type_count);
+
+    // Called with the placements of a box kept in the memo; false when there
+    // is no room for them, and the box must not be kept.
+    bool make_room(std::size_t placements);
+
+private:
+    using Key = std::vector<const Item*>;
+    struct KeyHash {
+        std::size_t operator()(const Key& key) const;
+    };
+
+    // Key items and held placements, each bounded so that a long pass cannot
+    // grow the memo without limit (some 32 MB each); a full memo only stops
+    // learning.
+    static constexpr std::size_t kMostKeyItems = std::size_t{1} << 22;
+    static constexpr std::size_t kMostHeldPlacements = std::size_t{1} << 18;
+    std::size_t key_items_ = 0;
+    std::size_t held_placements_ = 0;
+    std::unordered_map<Key, Outcomes, KeyHash> outcomes_;
+};
+
 // The rebalanced boxes; the given list's boxes are not changed.
 PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed);
 
 // Tries one move between the boxes at i and j; true when the list changed.
 bool try_move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::size_t i,
-                   std::size_t j, double mean_item_weight);
+                   std::size_t j, double mean_item_weight, PackingMemo* memo = nullptr);
 
 // All the items packed into the first active box type, in box order, that
 // holds every one of them. A limited-supply type is skipped once `used`
 // (when given) counts max_quantity or more boxes of its reference.
 std::optional<PackedBox> find_box_for_all(const BoxList& boxes, const std::vector<ItemPtr>& items,
-                                          const BoxUseCounts* used = nullptr);
+                                          const BoxUseCounts* used = nullptr,
+                                          PackingMemo* memo = nullptr);
 
 }  // namespace stowvex
