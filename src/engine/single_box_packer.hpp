@@ -4,7 +4,6 @@
 #pragma once
 
 #include <optional>
-#include <unordered_set>
 #include <vector>
 
 #include "engine/sorted_collection.hpp"
@@ -38,6 +37,10 @@ public:
     // Packs the list's items, in sorted-view order, into one box of this type.
     PackedBox pack_box(const ItemList& items) const;
 
+    // pack_box when the box holds every item of the list, nothing otherwise.
+    // Stops early once some item is certain to be left out.
+    std::optional<PackedBox> pack_all(const ItemList& items) const;
+
     // Packs the items, in the given order, with a weight budget (negative: no
     // limit); the nesting depth is 0 for a real box. Null entries are skipped.
     PackedBox pack_volume(const std::vector<ItemPtr>& items, double budget,
@@ -51,21 +54,6 @@ public:
                                                      double width, double length, double depth);
 
 private:
-    // Items by address into a list that outlives the packing call, so that
-    // the working lists of free-space attempts cost no reference counting.
-    using ItemRefs = std::vector<const ItemPtr*>;
-    // Items placed in the volume being packed, by identity.
-    using PlacedSet = std::unordered_set<const Item*>;
-
-    PackedBox pack_refs(const ItemRefs& items, double budget, int nesting_depth) const;
-
-    static void fill_rows_and_layers(double ox, double oy, double oz, double width, double length,
-                                     double depth, const ItemRefs& items, double budget,
-                                     double& used_weight, PlacedSet& placed, PackedBox& packed);
-
-    void fill_free_spaces(PackedBox& packed, const ItemRefs& items, PlacedSet& placed,
-                          double budget, double& used_weight, int nesting_depth) const;
-
     BoxPtr box_;
 };
 

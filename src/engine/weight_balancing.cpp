@@ -86,9 +86,9 @@ std::optional<PackedBox> find_box_for_all(const BoxList& boxes, const std::vecto
             list.emplace(std::make_shared<DefaultItemSorter>());
             for (const ItemPtr& item : items) list->add(item);
         }
-        PackedBox packed = SingleBoxPacker(box).pack_box(*list);
-        if (packed.item_count() == items.size()) {
-            if (known != nullptr && memo->make_room(packed.item_count())) {
+        std::optional<PackedBox> packed = SingleBoxPacker(box).pack_all(*list);
+        if (packed) {
+            if (known != nullptr && memo->make_room(packed->item_count())) {
                 known->held_type = type;
                 known->held = packed;
             }
