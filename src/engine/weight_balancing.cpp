@@ -39,6 +39,14 @@ Partition partition_of(const std::vector<PackedBox>& working) {
     return partition;
 }
 
+// Whether a quantity limit can ever keep a box type out of a search.
+bool any_limited_supply(const BoxList& boxes) {
+    for (const BoxPtr& box : boxes.sorted_view()) {
+        if (box->active() && limited_supply_of(*box) != nullptr) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 PackingMemo::Outcomes* PackingMemo::outcomes(const std::vector<ItemPtr>& items,
@@ -119,6 +127,12 @@ bool try_move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::s
         if (k != heavy && k != light) ++others[working[k].box()->reference()];
     }
 
+    // A move needs a box for both sides. Without quantity limits the heavy
+    // side's box does not depend on the light side's, and the two may be
+    // looked for in either order: first the side that failed last, as the
+    // candidates of one pair tend to fail on the same side.
+    const bool either_order = !any_limited_supply(boxes);
+    bool heavy_first = false;
     for (std::size_t candidate = 0; candidate < heavy_items.size(); ++candidate) {
         const ItemPtr& item = heavy_items[candidate];
         if (box_group_of(*item) != nullptr) continue;
@@ -130,22 +144,36 @@ bool try_move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::s
         const double before = heavy_weight - target;
         if (!(after * after < before * before)) continue;
 
+        std::vector<ItemPtr> heavy_after = heavy_items;
+        heavy_after.erase(heavy_after.begin() + static_cast<std::ptrdiff_t>(candidate));
+        std::optional<PackedBox> new_heavy_box;
+        if (heavy_first && !heavy_after.empty()) {
+            new_heavy_box = find_box_for_all(boxes, heavy_after, &others, memo);
+            if (!new_heavy_box) continue;
+        }
+
         std::vector<ItemPtr> light_after = light_items;
         light_after.push_back(item);
         std::optional<PackedBox> new_light_box = find_box_for_all(boxes, light_after, &others, memo);
-        if (!new_light_box) continue;
+        if (!new_light_box) {
+            heavy_first = false;
+            continue;
+        }
 
-        std::vector<ItemPtr> heavy_after = heavy_items;
-        heavy_after.erase(heavy_after.begin() + static_cast<std::ptrdiff_t>(candidate));
         if (heavy_after.empty()) {
             working[light] = std::move(*new_light_box);
             working.erase(working.begin() + static_cast<std::ptrdiff_t>(heavy));
             return true;
         }
-        BoxUseCounts with_light = others;
-        ++with_light[new_light_box->box()->reference()];
-        std::optional<PackedBox> new_heavy_box = find_box_for_all(boxes, heavy_after, &with_light, memo);
-        if (!new_heavy_box) continue;
+        if (!new_heavy_box) {
+            BoxUseCounts with_light = others;
+            ++with_light[new_light_box->box()->reference()];
+            new_heavy_box = find_box_for_all(boxes, heavy_after, &with_light, memo);
+            if (!new_heavy_box) {
+                heavy_first = either_order;
+                continue;
+            }
+        }
         working[light] = std::move(*new_light_box);
         working[heavy] = std::move(*new_heavy_box);
         return true;
