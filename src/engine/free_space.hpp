@@ -277,9 +277,10 @@ template <class Space, class Placed>
 std::vector<Space> free_spaces_of(double width, double length, double depth,
                                   const std::vector<Placed>& items) {
     // split_free_spaces over a list kept in runs of consecutive spaces, each
-    // with the bounds of its spaces: an item clear of a run's bounds overlaps
-    // none of its spaces, so most runs are passed over whole. Each overlapped
-    // space is still replaced in place by its pieces.
+    // with bounds of its spaces: an item clear of a run's bounds overlaps none
+    // of its spaces, so most runs are passed over whole. Each overlapped space
+    // is still replaced in place by its pieces. A cut run's bounds take in the
+    // new pieces and keep what they held: wider bounds still bound the run.
     struct Run {
         std::vector<Space> spaces;
         free_space_detail::Bounds bounds;
@@ -308,7 +309,11 @@ std::vector<Space> free_spaces_of(double width, double length, double depth,
             cut.assign(run.spaces.begin(), first);
             for (auto it = first; it != run.spaces.end(); ++it) {
                 if (free_space_detail::overlaps(*it, p)) {
+                    const std::size_t pieces_from = cut.size();
                     free_space_detail::append_pieces(*it, p, cut);
+                    for (std::size_t k = pieces_from; k < cut.size(); ++k) {
+                        run.bounds.include(free_space_detail::faces_of_space(cut[k]));
+                    }
                 } else {
                     cut.push_back(*it);
                 }
@@ -324,8 +329,6 @@ std::vector<Space> free_spaces_of(double width, double length, double depth,
                 back.rebound();
                 runs.insert(runs.begin() + static_cast<std::ptrdiff_t>(r) + 1, std::move(back));
                 ++r;
-            } else {
-                run.rebound();
             }
         }
     }
