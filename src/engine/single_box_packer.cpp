@@ -122,6 +122,10 @@ Spot spot_at_cursor(const double dims[3], Rotation rotation, PlacementCursor& cu
     return Spot{};
 }
 
+}  // namespace
+
+namespace packer_detail {
+
 // An entry of the list being packed, with the item's measures read once for
 // the whole packing call: the packer tests items against many extents.
 struct Entry {
@@ -139,6 +143,88 @@ struct Entry {
     bool small_whole;            // every measure a small whole number
     std::uint64_t whole_volume;  // the exact volume, when small_whole
 };
+
+// Entries by position in the packing's list.
+using EntryList = std::vector<std::uint32_t>;
+
+}  // namespace packer_detail
+
+// The entries of a list, and what holds for the list as a whole.
+struct PackingItems::Read {
+    std::vector<packer_detail::Entry> entries;
+    packer_detail::EntryList everything;  // every entry, in list order
+    std::size_t size = 0;                 // null entries included
+    // Some entry can never be placed: a null entry, a second entry of one
+    // object (a box takes an object once), one with a negative extent, or
+    // one with a NaN measure, which fits nowhere.
+    bool some_never_placed = false;
+    bool no_negative_weight = true;  // and none NaN
+    double heaviest = 0.0;           // when no_negative_weight
+    bool small_whole = true;         // every entry measured in small whole numbers
+    std::uint64_t whole_volume = 0;  // their volume, when small_whole (capped)
+};
+
+PackingItems::PackingItems(const std::vector<ItemPtr>& items) : read_(std::make_unique<Read>()) {
+    using packer_detail::Entry;
+    Read& read = *read_;
+    read.size = items.size();
+    read.entries.reserve(items.size());
+    for (const ItemPtr& ref : items) {
+        if (!ref) {
+            read.some_never_placed = true;
+            continue;
+        }
+        const Item& item = *ref;
+        Entry& e = read.entries.emplace_back();
+        e.item = &ref;
+        e.dims[0] = item.width();
+        e.dims[1] = item.length();
+        e.dims[2] = item.depth();
+        e.weight = item.weight();
+        e.rotation = item.allowed_rotation();
+        e.placeable = !has_negative_extent(e.dims[0], e.dims[1], e.dims[2]);
+        e.identity = static_cast<std::uint32_t>(read.entries.size() - 1);
+        e.comparable = !any_nan(e.dims[0], e.dims[1], e.dims[2]);
+        if (e.comparable) sort_ascending(e.dims[0], e.dims[1], e.dims[2], e.ascending);
+        e.small_whole =
+            is_small_whole(e.dims[0]) && is_small_whole(e.dims[1]) && is_small_whole(e.dims[2]);
+        e.whole_volume = e.small_whole ? whole_volume(e.dims[0], e.dims[1], e.dims[2]) : 0;
+
+        read.some_never_placed = read.some_never_placed || !e.placeable || !e.comparable;
+        read.no_negative_weight = read.no_negative_weight && e.weight >= 0.0;
+        if (read.no_negative_weight) read.heaviest = std::max(read.heaviest, e.weight);
+        read.small_whole = read.small_whole && e.small_whole;
+        add_capped(read.whole_volume, e.whole_volume);
+    }
+
+    // Entries of one object share the identity of the first of them.
+    std::vector<std::pair<const Item*, std::uint32_t>> by_object;
+    by_object.reserve(read.entries.size());
+    for (const Entry& e : read.entries) by_object.emplace_back(e.item->get(), e.identity);
+    std::sort(by_object.begin(), by_object.end(), [](const auto& a, const auto& b) {
+        if (a.first != b.first) return std::less<const Item*>()(a.first, b.first);
+        return a.second < b.second;
+    });
+    for (std::size_t k = 1; k < by_object.size(); ++k) {
+        if (by_object[k].first == by_object[k - 1].first) {
+            const std::uint32_t first = read.entries[by_object[k - 1].second].identity;
+            read.entries[by_object[k].second].identity = first;
+            read.some_never_placed = true;
+        }
+    }
+
+    read.everything.resize(read.entries.size());
+    for (std::size_t k = 0; k < read.entries.size(); ++k) {
+        read.everything[k] = static_cast<std::uint32_t>(k);
+    }
+}
+
+PackingItems::~PackingItems() = default;
+
+namespace {
+
+using packer_detail::Entry;
+using packer_detail::EntryList;
 
 // A placement in the frame of the volume being packed. It becomes a
 // PackedItem only when the whole box is done, so that the placements of
@@ -211,9 +297,6 @@ bool still_empty(double budget_now, double budget_then) {
     return budget_now >= 0.0 && budget_now <= budget_then;
 }
 
-// Entries by position in the packing's list.
-using EntryList = std::vector<std::uint32_t>;
-
 // One packing call: the entries of its list and which item objects are placed.
 //
 // One set of placed objects serves the whole recursion. An item placed in a
@@ -226,12 +309,9 @@ public:
     // With `whole`, only a packing of the box that places every entry is of
     // use: the packing gives up as soon as some entry is certain to stay out,
     // and what it has placed then is of no use.
-    Packing(const std::vector<ItemPtr>& items, bool whole);
+    Packing(const PackingItems::Read& items, bool whole);
 
     bool gave_up() const { return gave_up_; }
-
-    // Every entry, in list order.
-    const EntryList& everything() const { return everything_; }
 
     // Packs the listed entries into a volume of this size, with its corner at
     // (0, 0, 0); `out` gets the placements in placement order.
@@ -258,63 +338,16 @@ private:
     bool hopeless(const EntryList& remaining, const std::vector<TriedSpace>& spaces,
                   double budget, double used_weight) const;
 
-    std::vector<Entry> entries_;
-    EntryList everything_;
+    const PackingItems::Read& items_;
+    const std::vector<Entry>& entries_;
     std::vector<char> placed_;  // by identity
     bool whole_;
     bool gave_up_ = false;
-    bool no_negative_weight_ = true;  // and none NaN
-    bool small_whole_ = false;        // the box and every item measured in small whole numbers
+    bool small_whole_ = false;  // the box and every item measured in small whole numbers
 };
 
-Packing::Packing(const std::vector<ItemPtr>& items, bool whole) : whole_(whole) {
-    entries_.reserve(items.size());
-    for (const ItemPtr& ref : items) {
-        if (!ref) {
-            gave_up_ = gave_up_ || whole;  // a null entry is never placed
-            continue;
-        }
-        const Item& item = *ref;
-        Entry e{};
-        e.item = &ref;
-        e.dims[0] = item.width();
-        e.dims[1] = item.length();
-        e.dims[2] = item.depth();
-        e.weight = item.weight();
-        e.rotation = item.allowed_rotation();
-        e.placeable = !has_negative_extent(e.dims[0], e.dims[1], e.dims[2]);
-        e.identity = static_cast<std::uint32_t>(entries_.size());
-        e.comparable = !any_nan(e.dims[0], e.dims[1], e.dims[2]);
-        if (e.comparable) sort_ascending(e.dims[0], e.dims[1], e.dims[2], e.ascending);
-        e.small_whole =
-            is_small_whole(e.dims[0]) && is_small_whole(e.dims[1]) && is_small_whole(e.dims[2]);
-        if (e.small_whole) e.whole_volume = whole_volume(e.dims[0], e.dims[1], e.dims[2]);
-        entries_.push_back(e);
-    }
-
-    // Entries of one object share the identity of the first of them.
-    std::vector<std::uint32_t> by_object(entries_.size());
-    for (std::size_t k = 0; k < by_object.size(); ++k) by_object[k] = static_cast<std::uint32_t>(k);
-    const auto object_of = [this](std::uint32_t k) { return entries_[k].item->get(); };
-    std::sort(by_object.begin(), by_object.end(), [&](std::uint32_t a, std::uint32_t b) {
-        if (object_of(a) != object_of(b)) {
-            return std::less<const Item*>()(object_of(a), object_of(b));
-        }
-        return a < b;
-    });
-    for (std::size_t k = 1; k < by_object.size(); ++k) {
-        if (object_of(by_object[k]) == object_of(by_object[k - 1])) {
-            entries_[by_object[k]].identity = entries_[by_object[k - 1]].identity;
-        }
-    }
-
-    everything_.resize(entries_.size());
-    for (std::size_t k = 0; k < entries_.size(); ++k) everything_[k] = static_cast<std::uint32_t>(k);
-    placed_.assign(entries_.size(), 0);
-    for (const Entry& e : entries_) {
-        no_negative_weight_ = no_negative_weight_ && e.weight >= 0.0;
-    }
-}
+Packing::Packing(const PackingItems::Read& items, bool whole)
+    : items_(items), entries_(items.entries), placed_(items.entries.size(), 0), whole_(whole) {}
 
 PackedItem Packing::packed_item(const Placement& p) const {
     return PackedItem(*entries_[p.entry].item, p.placed_width, p.placed_length, p.placed_depth,
@@ -337,27 +370,19 @@ void Packing::pack(double width, double length, double depth, const EntryList& l
 // never to be placed, whatever the packing does from here on. They are only
 // asked at nesting depth 0, about the box itself.
 //
-// Some entries are never placed at all: a second entry of an object, as the
-// box takes an object once; one with a negative extent; one with a NaN
-// measure, which fits nowhere.
-//
 // When the box and all items are measured in small whole numbers, every
 // position and extent the packer computes is exact. Then the placements are
 // disjoint and lie in the box, and every placement still to come lies inside
 // one of the box's current free spaces (later spaces are pieces of these).
 // So the items cannot have more volume than the box.
 void Packing::size_up(double width, double length, double depth, double budget) {
-    std::uint64_t volume = 0;
-    small_whole_ = is_small_whole(width) && is_small_whole(length) && is_small_whole(depth);
-    for (std::size_t k = 0; k < entries_.size(); ++k) {
-        const Entry& e = entries_[k];
-        if (e.identity != k || !e.placeable || !e.comparable || too_heavy(e, budget, 0.0)) {
-            gave_up_ = true;
-        }
-        small_whole_ = small_whole_ && e.small_whole;
-        if (e.small_whole) add_capped(volume, e.whole_volume);
-    }
-    if (small_whole_ && volume > whole_volume(width, length, depth)) gave_up_ = true;
+    small_whole_ = items_.small_whole && is_small_whole(width) && is_small_whole(length) &&
+                   is_small_whole(depth);
+    const bool too_much_volume =
+        small_whole_ && items_.whole_volume > whole_volume(width, length, depth);
+    const bool too_heavy_any = items_.no_negative_weight && budget >= 0.0 &&
+                               items_.heaviest > std::max(0.0, budget);  // see too_heavy
+    if (items_.some_never_placed || too_much_volume || too_heavy_any) gave_up_ = true;
 }
 
 // With no weight negative the used weight only grows, and a free space gets
@@ -366,7 +391,7 @@ void Packing::size_up(double width, double length, double depth, double budget) 
 // So, after the rows, an entry heavier than what is left now will never be
 // placed.
 bool Packing::too_heavy(const Entry& e, double budget, double used_weight) const {
-    return no_negative_weight_ && budget >= 0.0 &&
+    return items_.no_negative_weight && budget >= 0.0 &&
            e.weight > std::max(0.0, budget - used_weight);
 }
 
@@ -383,7 +408,7 @@ bool Packing::hopeless(const EntryList& remaining, const std::vector<TriedSpace>
     }
     if (!small_whole_) return false;
 
-    const bool lasting = budget < 0.0 || no_negative_weight_;
+    const bool lasting = budget < 0.0 || items_.no_negative_weight;
     const double space_budget = budget < 0.0 ? budget : std::max(0.0, budget - used_weight);
     // Over the spaces that may still take an entry: per rank the largest
     // measure, and the volume.
@@ -569,35 +594,48 @@ void Packing::fill_free_spaces(double width, double length, double depth,
     }
 }
 
+// Packs the items into the box, whose corner is at (0, 0, 0); whether a whole
+// packing gave up, and the box.
+std::pair<bool, PackedBox> pack_into_box(const BoxPtr& box, const PackingItems::Read& items,
+                                         double budget, int nesting_depth, bool whole) {
+    Packing packing(items, whole);
+    std::vector<Placement> placements;
+    packing.pack(box->width(), box->length(), box->depth(), items.everything, budget,
+                 nesting_depth, placements);
+    PackedBox packed(box);
+    if (!packing.gave_up()) {
+        for (const Placement& p : placements) packed.add(packing.packed_item(p));
+    }
+    return {packing.gave_up(), std::move(packed)};
+}
+
 }  // namespace
 
 SingleBoxPacker::SingleBoxPacker(BoxPtr box) : box_(std::move(box)) {}
 
 PackedBox SingleBoxPacker::pack_box(const ItemList& items) const {
-    return pack_volume(items.sorted_view(), box_->max_item_weight(), 0);
+    return pack_box(PackingItems(items.sorted_view()));
+}
+
+PackedBox SingleBoxPacker::pack_box(const PackingItems& items) const {
+    return pack_into_box(box_, items.read(), box_->max_item_weight(), 0, false).second;
 }
 
 std::optional<PackedBox> SingleBoxPacker::pack_all(const ItemList& items) const {
-    const std::vector<ItemPtr>& sorted = items.sorted_view();
-    Packing packing(sorted, true);
-    std::vector<Placement> placements;
-    packing.pack(box_->width(), box_->length(), box_->depth(), packing.everything(),
-                 box_->max_item_weight(), 0, placements);
-    if (packing.gave_up() || placements.size() != sorted.size()) return std::nullopt;
-    PackedBox packed(box_);
-    for (const Placement& p : placements) packed.add(packing.packed_item(p));
-    return packed;
+    return pack_all(PackingItems(items.sorted_view()));
+}
+
+std::optional<PackedBox> SingleBoxPacker::pack_all(const PackingItems& items) const {
+    auto [gave_up, packed] = pack_into_box(box_, items.read(), box_->max_item_weight(), 0, true);
+    if (gave_up || packed.item_count() != items.read().size) return std::nullopt;
+    return std::move(packed);
 }
 
 PackedBox SingleBoxPacker::pack_volume(const std::vector<ItemPtr>& items, double budget,
                                        int nesting_depth) const {
-    Packing packing(items, false);
-    std::vector<Placement> placements;
-    packing.pack(box_->width(), box_->length(), box_->depth(), packing.everything(), budget,
-                 std::max(nesting_depth, 0), placements);
-    PackedBox packed(box_);
-    for (const Placement& p : placements) packed.add(packing.packed_item(p));
-    return packed;
+    return pack_into_box(box_, PackingItems(items).read(), budget, std::max(nesting_depth, 0),
+                         false)
+        .second;
 }
 
 std::optional<PackedItem> SingleBoxPacker::place_at_cursor(const ItemPtr& item,

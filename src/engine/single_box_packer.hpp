@@ -3,6 +3,7 @@
 // The packer only reads the items and the box, and is deterministic.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -24,6 +25,23 @@ struct PlacementCursor {
     double layer_depth = 0.0;
 };
 
+// A list of items as the single-box packer reads it: in the order given, with
+// the measures of every item read once, so that packing one list into several
+// box types reads it once. The list itself must outlive it.
+class PackingItems {
+public:
+    explicit PackingItems(const std::vector<ItemPtr>& items);
+    ~PackingItems();
+    PackingItems(const PackingItems&) = delete;
+    PackingItems& operator=(const PackingItems&) = delete;
+
+    struct Read;  // what the packer has read, defined by the packer
+    const Read& read() const { return *read_; }
+
+private:
+    std::unique_ptr<Read> read_;
+};
+
 class SingleBoxPacker {
 public:
     // Free spaces are packed recursively; a volume this deep gets rows and
@@ -36,10 +54,13 @@ public:
 
     // Packs the list's items, in sorted-view order, into one box of this type.
     PackedBox pack_box(const ItemList& items) const;
+    // The same for the items read from a list's sorted view.
+    PackedBox pack_box(const PackingItems& items) const;
 
     // pack_box when the box holds every item of the list, nothing otherwise.
     // Stops early once some item is certain to be left out.
     std::optional<PackedBox> pack_all(const ItemList& items) const;
+    std::optional<PackedBox> pack_all(const PackingItems& items) const;
 
     // Packs the items, in the given order, with a weight budget (negative: no
     // limit); the nesting depth is 0 for a real box. Null entries are skipped.

@@ -82,7 +82,9 @@ std::optional<PackedBox> find_box_for_all(const BoxList& boxes, const std::vecto
     if (items.empty()) return std::nullopt;
     const std::vector<BoxPtr>& types = boxes.sorted_view();
     PackingMemo::Outcomes* known = memo != nullptr ? memo->outcomes(items, types.size()) : nullptr;
-    std::optional<ItemList> list;  // made for the first type actually packed
+    // Made for the first type actually packed, and read once for all types.
+    std::optional<ItemList> list;
+    std::optional<PackingItems> read;
     for (std::size_t type = 0; type < types.size(); ++type) {
         const BoxPtr& box = types[type];
         if (!box->active() || (used != nullptr && supply_used_up(*box, *used))) continue;
@@ -93,8 +95,9 @@ std::optional<PackedBox> find_box_for_all(const BoxList& boxes, const std::vecto
         if (!list) {
             list.emplace(std::make_shared<DefaultItemSorter>());
             for (const ItemPtr& item : items) list->add(item);
+            read.emplace(list->sorted_view());
         }
-        std::optional<PackedBox> packed = SingleBoxPacker(box).pack_all(*list);
+        std::optional<PackedBox> packed = SingleBoxPacker(box).pack_all(*read);
         if (packed) {
             if (known != nullptr && memo->make_room(packed->item_count())) {
                 known->held_type = type;
