@@ -423,7 +423,9 @@ bool Packing::hopeless(const EntryList& remaining, const std::vector<TriedSpace>
         }
         double ascending[3];
         sort_ascending(s.width, s.length, s.depth, ascending);
-        for (int rank = 0; rank < 3; ++rank) largest[rank] = std::max(largest[rank], ascending[rank]);
+        for (int rank = 0; rank < 3; ++rank) {
+            largest[rank] = std::max(largest[rank], ascending[rank]);
+        }
         add_capped(open_volume, whole_volume(s.width, s.length, s.depth));
     }
     std::uint64_t remaining_volume = 0;

@@ -157,7 +157,8 @@ bool try_move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::s
 
         std::vector<ItemPtr> light_after = light_items;
         light_after.push_back(item);
-        std::optional<PackedBox> new_light_box = find_box_for_all(boxes, light_after, &others, memo);
+        std::optional<PackedBox> new_light_box =
+            find_box_for_all(boxes, light_after, &others, memo);
         if (!new_light_box) {
             heavy_first = false;
             continue;

@@ -252,7 +252,9 @@ TEST(PackBox, PackAllHoldsEverythingOrNothing) {
         if (unit == 1.0 && pick(rng) < 5) {
             cut_into_blocks(rng, w, l, d, 1 + pick(rng) % 4, blocks);
         } else {
-            for (int k = count(rng); k > 0; --k) blocks.push_back({side(rng), side(rng), side(rng)});
+            for (int k = count(rng); k > 0; --k) {
+                blocks.push_back({side(rng), side(rng), side(rng)});
+            }
         }
         ItemList items(std::make_shared<DefaultItemSorter>());
         double total_weight = 0;
