@@ -93,8 +93,8 @@ test-py315:
 test-pythons:
 	MAKE="$(MAKE)" scripts/pythons.sh
 
-# make bench: build, then the quick container-loading, parcel-order and scaling
-# benchmarks (bench/README.md). BENCH_DATA is the data directory, relative to the
+# make bench: build, then the quick container-loading, parcel-order, scaling and
+# balanced-order benchmarks (bench/README.md). BENCH_DATA is the data directory, relative to the
 # project root.
 BENCH_DATA ?= ../shared/data
 
@@ -103,3 +103,4 @@ bench: module
 	$(VPY) bench/container_loading.py --data $(BENCH_DATA)
 	$(VPY) bench/parcel_orders.py --data $(BENCH_DATA)
 	$(VPY) bench/scaling.py
+	$(VPY) bench/balanced_orders.py

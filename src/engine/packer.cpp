@@ -67,11 +67,12 @@ PackResponse pack_items(const ItemList& items, const BoxList& boxes) {
 
     while (!remaining.empty()) {
         const GroupCounts group_counts = count_groups(remaining.elements());
+        const PackingItems items(remaining.sorted_view());  // read once for all trials
         std::optional<PackedBox> best;
         for (const BoxPtr& box : candidates) {
             if (supply_used_up(*box, used)) continue;
             PackedBox trial =
-                drop_split_groups(SingleBoxPacker(box).pack_box(remaining), group_counts);
+                drop_split_groups(SingleBoxPacker(box).pack_box(items), group_counts);
             if (trial.item_count() == 0) continue;
             if (!best || better_trial(trial, *best)) best = std::move(trial);
             if (best->item_count() == remaining.size()) break;

@@ -3,8 +3,8 @@
 // The packer only reads the items and the box, and is deterministic.
 #pragma once
 
+#include <memory>
 #include <optional>
-#include <unordered_set>
 #include <vector>
 
 #include "engine/sorted_collection.hpp"
@@ -25,6 +25,23 @@ struct PlacementCursor {
     double layer_depth = 0.0;
 };
 
+// A list of items as the single-box packer reads it: in the order given, with
+// the measures of every item read once, so that packing one list into several
+// box types reads it once. The list itself must outlive it.
+class PackingItems {
+public:
+    explicit PackingItems(const std::vector<ItemPtr>& items);
+    ~PackingItems();
+    PackingItems(const PackingItems&) = delete;
+    PackingItems& operator=(const PackingItems&) = delete;
+
+    struct Read;  // what the packer has read, defined by the packer
+    const Read& read() const { return *read_; }
+
+private:
+    std::unique_ptr<Read> read_;
+};
+
 class SingleBoxPacker {
 public:
     // Free spaces are packed recursively; a volume this deep gets rows and
@@ -37,6 +54,13 @@ public:
 
     // Packs the list's items, in sorted-view order, into one box of this type.
     PackedBox pack_box(const ItemList& items) const;
+    // The same for the items read from a list's sorted view.
+    PackedBox pack_box(const PackingItems& items) const;
+
+    // pack_box when the box holds every item of the list, nothing otherwise.
+    // Stops early once some item is certain to be left out.
+    std::optional<PackedBox> pack_all(const ItemList& items) const;
+    std::optional<PackedBox> pack_all(const PackingItems& items) const;
 
     // Packs the items, in the given order, with a weight budget (negative: no
     // limit); the nesting depth is 0 for a real box. Null entries are skipped.
@@ -51,21 +75,6 @@ public:
                                                      double width, double length, double depth);
 
 private:
-    // Items by address into a list that outlives the packing call, so that
-    // the working lists of free-space attempts cost no reference counting.
-    using ItemRefs = std::vector<const ItemPtr*>;
-    // Items placed in the volume being packed, by identity.
-    using PlacedSet = std::unordered_set<const Item*>;
-
-    PackedBox pack_refs(const ItemRefs& items, double budget, int nesting_depth) const;
-
-    static void fill_rows_and_layers(double ox, double oy, double oz, double width, double length,
-                                     double depth, const ItemRefs& items, double budget,
-                                     double& used_weight, PlacedSet& placed, PackedBox& packed);
-
-    void fill_free_spaces(PackedBox& packed, const ItemRefs& items, PlacedSet& placed,
-                          double budget, double& used_weight, int nesting_depth) const;
-
     BoxPtr box_;
 };
 

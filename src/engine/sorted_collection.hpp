@@ -24,6 +24,7 @@ struct SorterOf<ItemPtr> {
     static int compare(const ItemSorter& s, const ItemPtr& a, const ItemPtr& b) {
         return s.compare(*a, *b);
     }
+    static void sort(const ItemSorter& s, std::vector<ItemPtr>& items) { sort_items(s, items); }
 };
 
 template <>
@@ -76,9 +77,13 @@ public:
         if (!valid_) {
             sorted_ = elements_;
             const Sorter& sorter = *sorter_;
-            std::stable_sort(sorted_.begin(), sorted_.end(), [&sorter](const T& a, const T& b) {
-                return SorterOf<T>::compare(sorter, a, b) < 0;
-            });
+            if constexpr (std::is_same_v<T, ItemPtr>) {
+                SorterOf<T>::sort(sorter, sorted_);
+            } else {
+                std::stable_sort(sorted_.begin(), sorted_.end(), [&sorter](const T& a, const T& b) {
+                    return SorterOf<T>::compare(sorter, a, b) < 0;
+                });
+            }
             valid_ = true;
         }
         return sorted_;

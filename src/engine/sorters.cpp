@@ -1,6 +1,8 @@
 // Default orders of items, box types and packed boxes.
 #include "engine/sorters.hpp"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 
@@ -24,16 +26,22 @@ int compare_bytes(const std::string& a, const std::string& b) {
     return a.size() < b.size() ? -1 : 1;
 }
 
-int DefaultItemSorter::compare(const Item& a, const Item& b) const {
-    const std::string* group_a = box_group_of(a);
-    const std::string* group_b = box_group_of(b);
-    if ((group_a == nullptr) != (group_b == nullptr)) return group_a ? -1 : 1;
-    if (group_a && group_b) {
-        if (const int order = compare_bytes(*group_a, *group_b)) return order;
+DefaultItemSorter::Key DefaultItemSorter::key_of(const Item& item) {
+    return Key{box_group_of(item), item.volume(), item.weight(), &item.item_code()};
+}
+
+int DefaultItemSorter::compare(const Key& a, const Key& b) {
+    if ((a.group == nullptr) != (b.group == nullptr)) return a.group ? -1 : 1;
+    if (a.group && b.group) {
+        if (const int order = compare_bytes(*a.group, *b.group)) return order;
     }
-    if (const int order = larger_first(a.volume(), b.volume())) return order;
-    if (const int order = larger_first(a.weight(), b.weight())) return order;
-    return compare_bytes(a.item_code(), b.item_code());
+    if (const int order = larger_first(a.volume, b.volume)) return order;
+    if (const int order = larger_first(a.weight, b.weight)) return order;
+    return compare_bytes(*a.code, *b.code);
+}
+
+int DefaultItemSorter::compare(const Item& a, const Item& b) const {
+    return compare(key_of(a), key_of(b));
 }
 
 int DefaultBoxSorter::compare(const Box& a, const Box& b) const {
@@ -55,6 +63,28 @@ int DefaultPackedBoxSorter::compare(const PackedBox& a, const PackedBox& b) cons
     if (a.item_count() != b.item_count()) return a.item_count() > b.item_count() ? -1 : 1;
     if (const int order = larger_first(a.volume_utilisation(), b.volume_utilisation())) return order;
     return larger_first(a.used_volume(), b.used_volume());
+}
+
+void sort_items(const ItemSorter& sorter, std::vector<ItemPtr>& items) {
+    const auto* by_default = dynamic_cast<const DefaultItemSorter*>(&sorter);
+    if (by_default == nullptr) {
+        std::stable_sort(items.begin(), items.end(), [&sorter](const ItemPtr& a, const ItemPtr& b) {
+            return sorter.compare(*a, *b) < 0;
+        });
+        return;
+    }
+    std::vector<DefaultItemSorter::Key> keys;
+    keys.reserve(items.size());
+    for (const ItemPtr& item : items) keys.push_back(DefaultItemSorter::key_of(*item));
+    std::vector<std::uint32_t> order(items.size());
+    for (std::size_t k = 0; k < order.size(); ++k) order[k] = static_cast<std::uint32_t>(k);
+    std::stable_sort(order.begin(), order.end(), [&keys](std::uint32_t a, std::uint32_t b) {
+        return DefaultItemSorter::compare(keys[a], keys[b]) < 0;
+    });
+    std::vector<ItemPtr> sorted;
+    sorted.reserve(items.size());
+    for (const std::uint32_t k : order) sorted.push_back(std::move(items[k]));
+    items.swap(sorted);
 }
 
 }  // namespace stowvex

@@ -39,6 +39,14 @@ Partition partition_of(const std::vector<PackedBox>& working) {
     return partition;
 }
 
+// Whether a quantity limit can ever keep a box type out of a search.
+bool any_limited_supply(const BoxList& boxes) {
+    for (const BoxPtr& box : boxes.sorted_view()) {
+        if (box->active() && limited_supply_of(*box) != nullptr) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 PackingMemo::Outcomes* PackingMemo::outcomes(const std::vector<ItemPtr>& items,
@@ -74,7 +82,9 @@ std::optional<PackedBox> find_box_for_all(const BoxList& boxes, const std::vecto
     if (items.empty()) return std::nullopt;
     const std::vector<BoxPtr>& types = boxes.sorted_view();
     PackingMemo::Outcomes* known = memo != nullptr ? memo->outcomes(items, types.size()) : nullptr;
-    std::optional<ItemList> list;  // made for the first type actually packed
+    // Made for the first type actually packed, and read once for all types.
+    std::optional<ItemList> list;
+    std::optional<PackingItems> read;
     for (std::size_t type = 0; type < types.size(); ++type) {
         const BoxPtr& box = types[type];
         if (!box->active() || (used != nullptr && supply_used_up(*box, *used))) continue;
@@ -85,10 +95,11 @@ std::optional<PackedBox> find_box_for_all(const BoxList& boxes, const std::vecto
         if (!list) {
             list.emplace(std::make_shared<DefaultItemSorter>());
             for (const ItemPtr& item : items) list->add(item);
+            read.emplace(list->sorted_view());
         }
-        PackedBox packed = SingleBoxPacker(box).pack_box(*list);
-        if (packed.item_count() == items.size()) {
-            if (known != nullptr && memo->make_room(packed.item_count())) {
+        std::optional<PackedBox> packed = SingleBoxPacker(box).pack_all(*read);
+        if (packed) {
+            if (known != nullptr && memo->make_room(packed->item_count())) {
                 known->held_type = type;
                 known->held = packed;
             }
@@ -119,6 +130,12 @@ bool try_move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::s
         if (k != heavy && k != light) ++others[working[k].box()->reference()];
     }
 
+    // A move needs a box for both sides. Without quantity limits the heavy
+    // side's box does not depend on the light side's, and the two may be
+    // looked for in either order: first the side that failed last, as the
+    // candidates of one pair tend to fail on the same side.
+    const bool either_order = !any_limited_supply(boxes);
+    bool heavy_first = false;
     for (std::size_t candidate = 0; candidate < heavy_items.size(); ++candidate) {
         const ItemPtr& item = heavy_items[candidate];
         if (box_group_of(*item) != nullptr) continue;
@@ -130,22 +147,37 @@ bool try_move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::s
         const double before = heavy_weight - target;
         if (!(after * after < before * before)) continue;
 
-        std::vector<ItemPtr> light_after = light_items;
-        light_after.push_back(item);
-        std::optional<PackedBox> new_light_box = find_box_for_all(boxes, light_after, &others, memo);
-        if (!new_light_box) continue;
-
         std::vector<ItemPtr> heavy_after = heavy_items;
         heavy_after.erase(heavy_after.begin() + static_cast<std::ptrdiff_t>(candidate));
+        std::optional<PackedBox> new_heavy_box;
+        if (heavy_first && !heavy_after.empty()) {
+            new_heavy_box = find_box_for_all(boxes, heavy_after, &others, memo);
+            if (!new_heavy_box) continue;
+        }
+
+        std::vector<ItemPtr> light_after = light_items;
+        light_after.push_back(item);
+        std::optional<PackedBox> new_light_box =
+            find_box_for_all(boxes, light_after, &others, memo);
+        if (!new_light_box) {
+            heavy_first = false;
+            continue;
+        }
+
         if (heavy_after.empty()) {
             working[light] = std::move(*new_light_box);
             working.erase(working.begin() + static_cast<std::ptrdiff_t>(heavy));
             return true;
         }
-        BoxUseCounts with_light = others;
-        ++with_light[new_light_box->box()->reference()];
-        std::optional<PackedBox> new_heavy_box = find_box_for_all(boxes, heavy_after, &with_light, memo);
-        if (!new_heavy_box) continue;
+        if (!new_heavy_box) {
+            BoxUseCounts with_light = others;
+            ++with_light[new_light_box->box()->reference()];
+            new_heavy_box = find_box_for_all(boxes, heavy_after, &with_light, memo);
+            if (!new_heavy_box) {
+                heavy_first = either_order;
+                continue;
+            }
+        }
         working[light] = std::move(*new_light_box);
         working[heavy] = std::move(*new_heavy_box);
         return true;

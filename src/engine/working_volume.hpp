@@ -1,5 +1,6 @@
-// A box that is nothing but a size: lets a free space inside a box be packed
-// by the same single-box packer as a real box type.
+// A box that is nothing but a size, such as a free space inside a box. The
+// single-box packer packs its free spaces by their size alone and makes no
+// WorkingVolume for them.
 #pragma once
 
 #include <string>

@@ -107,5 +107,35 @@ TEST(FreeSpaces, SplittingASortedListMatchesSplitThenStableSort) {
     EXPECT_EQ(describe(odd), describe(expected));
 }
 
+TEST(FreeSpaces, KeptInOrderAsTheyAreCut) {
+    // free_spaces_of, a stable sort, and split_sorted_free_spaces for each
+    // cut; the sorted list must give the same spaces in the same order.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    std::mt19937 rng(9);
+    std::uniform_int_distribution<int> coord(0, 19), size(1, 6), count(1, 40), pick(0, 99);
+    for (int round = 0; round < 400; ++round) {
+        auto random_item = [&]() {
+            // Now and then a NaN, which leaves the order to the stable sort.
+            const double z = pick(rng) == 0 ? nan : coord(rng);
+            return placed(coord(rng), coord(rng), z, size(rng), size(rng), size(rng));
+        };
+        std::vector<PackedItem> first;
+        for (int k = count(rng); k > 0; --k) first.push_back(random_item());
+        std::vector<FreeSpace> expected = split_free_spaces({make_free_space(0, 0, 0, 20, 20, 20)},
+                                                            first);
+        SortedFreeSpaces<FreeSpace> sorted(20, 20, 20, first);
+        ASSERT_EQ(describe(free_spaces_of(20, 20, 20, first)), describe(expected)) << round;
+        std::stable_sort(expected.begin(), expected.end(), space_before);
+        ASSERT_EQ(describe(sorted.spaces()), describe(expected)) << round;
+        for (int cut = 0; cut < 6; ++cut) {
+            std::vector<PackedItem> more;
+            for (int k = count(rng) % 3 + 1; k > 0; --k) more.push_back(random_item());
+            split_sorted_free_spaces(expected, more);
+            sorted.split(more);
+            ASSERT_EQ(describe(sorted.spaces()), describe(expected)) << round << " " << cut;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace stowvex

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -217,6 +218,71 @@ TEST(PackBox, RandomPackingsAreSoundAndRepeatable) {
         }
         EXPECT_EQ(layout(SingleBoxPacker(b).pack_box(items)), layout(packed));
     }
+}
+
+// Blocks that fill a w x l x d box exactly, by random cuts.
+void cut_into_blocks(std::mt19937& rng, int w, int l, int d, int cuts_left,
+                     std::vector<std::array<int, 3>>& blocks) {
+    int sides[3] = {w, l, d};
+    const int axis = static_cast<int>(rng() % 3);
+    if (cuts_left == 0 || sides[axis] < 2) {
+        blocks.push_back({w, l, d});
+        return;
+    }
+    const int at = 1 + static_cast<int>(rng() % static_cast<unsigned>(sides[axis] - 1));
+    int first[3] = {w, l, d}, second[3] = {w, l, d};
+    first[axis] = at;
+    second[axis] = sides[axis] - at;
+    cut_into_blocks(rng, first[0], first[1], first[2], cuts_left - 1, blocks);
+    cut_into_blocks(rng, second[0], second[1], second[2], cuts_left - 1, blocks);
+}
+
+// pack_all gives up early when some item is certain to stay out: it must
+// agree with pack_box on whether the box holds everything, and on the layout.
+TEST(PackBox, PackAllHoldsEverythingOrNothing) {
+    std::mt19937 rng(11);
+    std::uniform_int_distribution<int> side(1, 8), count(1, 14), pick(0, 9), weight(0, 6);
+    int held = 0, not_held = 0;
+    for (int round = 0; round < 3000; ++round) {
+        const int w = side(rng) + 4, l = side(rng) + 4, d = side(rng) + 4;
+        // Whole numbers, where the packer's arithmetic is exact, also as
+        // blocks that fill the box to the brim; then halves and tenths.
+        const double unit = pick(rng) < 7 ? 1.0 : (pick(rng) < 5 ? 0.5 : 0.1);
+        std::vector<std::array<int, 3>> blocks;
+        if (unit == 1.0 && pick(rng) < 5) {
+            cut_into_blocks(rng, w, l, d, 1 + pick(rng) % 4, blocks);
+        } else {
+            for (int k = count(rng); k > 0; --k) {
+                blocks.push_back({side(rng), side(rng), side(rng)});
+            }
+        }
+        ItemList items(std::make_shared<DefaultItemSorter>());
+        double total_weight = 0;
+        for (const auto& block : blocks) {
+            const double item_weight = pick(rng) == 0 ? -1.0 : weight(rng);
+            total_weight += item_weight;
+            items.add(make_item("i" + std::to_string(items.size()), "", block[0] * unit,
+                                block[1] * unit, block[2] * unit, item_weight, "",
+                                static_cast<Rotation>(pick(rng) % 3)));
+        }
+        // No limit, a limit the items just reach, or a random one.
+        const int limit = pick(rng);
+        const double max_weight =
+            limit < 3 ? -1 : (limit < 6 ? 0.5 + total_weight - pick(rng) % 2 : weight(rng) * 3.0);
+        const BoxPtr b = make_box("B", w, l, d, max_weight, 0.5, true, std::nullopt);
+        SCOPED_TRACE(round);
+        const PackedBox packed = SingleBoxPacker(b).pack_box(items);
+        const std::optional<PackedBox> whole = SingleBoxPacker(b).pack_all(items);
+        ASSERT_EQ(whole.has_value(), packed.item_count() == items.size());
+        if (whole) {
+            EXPECT_EQ(layout(*whole), layout(packed));
+            ++held;
+        } else {
+            ++not_held;
+        }
+    }
+    EXPECT_GT(held, 500);
+    EXPECT_GT(not_held, 500);
 }
 
 }  // namespace

@@ -110,5 +110,30 @@ TEST(SortedCollection, NanMeasuresNeverBreakTheSort) {
                                     list.elements().end()));
 }
 
+TEST(SortedCollection, ItemViewIsTheStableSortByCompare) {
+    // The view reads each item's key once; it must be the very order that a
+    // stable sort calling compare gives, ties and NaN measures included.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::string groups[] = {"", "", "", "A", "B"};
+    const DefaultItemSorter sorter;
+    for (int round = 0; round < 50; ++round) {
+        ItemList list(std::make_shared<DefaultItemSorter>());
+        for (int i = 0; i < 5 * round; ++i) {
+            const double side = (i * 7 + round) % 11 == 0 ? nan : (i * 5 + round) % 4;
+            const double weight = (i * 3 + round) % 13 == 0 ? nan : (i + round) % 3;
+            const ItemPtr added = item(std::to_string((i * 7) % 5), side, weight,
+                                       groups[(i + round) % 5]);
+            list.add(added);
+            if (i % 9 == 4) list.add(added);  // the same object twice
+        }
+        std::vector<ItemPtr> expected = list.elements();
+        std::stable_sort(expected.begin(), expected.end(),
+                         [&sorter](const ItemPtr& a, const ItemPtr& b) {
+                             return sorter.compare(*a, *b) < 0;
+                         });
+        ASSERT_EQ(list.sorted_view(), expected) << round;
+    }
+}
+
 }  // namespace
 }  // namespace stowvex
