@@ -1,5 +1,6 @@
 # make demo: install what is missing, build, pack the example request.
 # make test: install what is missing, build, run the C++ and Python tests.
+# make golden: every request of the golden corpus (make test checks a part).
 SHELL := /bin/bash
 PYTHON ?= python3
 VENV := .venv
@@ -92,6 +93,12 @@ test-py315:
 
 test-pythons:
 	MAKE="$(MAKE)" scripts/pythons.sh
+
+# make golden: the whole golden corpus of tests/golden (every frozen request,
+# not only the quick part that make test checks).
+.PHONY: golden
+golden: module
+	STOWVEX_GOLDEN=all $(VPY) -m pytest -q tests/python/test_golden.py
 
 # make bench: build, then the quick container-loading, parcel-order, scaling and
 # balanced-order benchmarks (bench/README.md). BENCH_DATA is the data directory, relative to the
