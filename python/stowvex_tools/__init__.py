@@ -1,0 +1,10 @@
+"""Tools around the stowvex packing engine."""
+
+from importlib.metadata import PackageNotFoundError, version
+
+try:
+    __version__: str = version("stowvex")
+except PackageNotFoundError:  # imported from a source tree that was never installed
+    __version__ = "0+unknown"
+
+__all__ = ["__version__"]
