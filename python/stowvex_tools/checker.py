@@ -188,7 +188,7 @@ def _key_number(value: float) -> float | None:
 
 
 @dataclass(frozen=True)
-class _ItemSpec:
+class _RequestedItem:
     code: str
     reference: str
     size: tuple[float, float, float]
@@ -210,7 +210,7 @@ def _box_key(reference: str, size: tuple[float, float, float], empty_weight: flo
 
 
 @dataclass(frozen=True)
-class _BoxSpec:
+class _BoxType:
     reference: str
     size: tuple[float, float, float]
     empty_weight: float
@@ -235,7 +235,7 @@ def _elements(value: Any) -> Iterator[Any]:
         yield from value
 
 
-def _read_item(value: Any) -> _ItemSpec:
+def _read_item(value: Any) -> _RequestedItem:
     if not isinstance(value, Mapping):
         if hasattr(value, "item_code") and hasattr(value, "allowed_rotation"):
             return _item_from_object(value)
@@ -252,12 +252,12 @@ def _read_item(value: Any) -> _ItemSpec:
         dims.append(_number(value[key], f"item '{code}' field '{key}'"))
     reference = _optional_text(value, "ItemReference", code, "item")
     group = _optional_text(value, "BoxGroup", "", "item")
-    return _ItemSpec(code, reference, (dims[0], dims[1], dims[2]), weight, group, rotation)
+    return _RequestedItem(code, reference, (dims[0], dims[1], dims[2]), weight, group, rotation)
 
 
-def _item_from_object(item: ItemLike) -> _ItemSpec:
+def _item_from_object(item: ItemLike) -> _RequestedItem:
     size = (float(item.width), float(item.length), float(item.depth))
-    return _ItemSpec(str(item.item_code), str(item.item_reference), size, float(item.weight),
+    return _RequestedItem(str(item.item_code), str(item.item_reference), size, float(item.weight),
                      item.box_group or "", _rotation_value(item.allowed_rotation))
 
 
@@ -270,7 +270,7 @@ def _quantity(value: Any) -> int:
     return math.trunc(number)
 
 
-def _read_box(value: Any) -> _BoxSpec:
+def _read_box(value: Any) -> _BoxType:
     if not isinstance(value, Mapping):
         if hasattr(value, "reference") and hasattr(value, "empty_weight"):
             return _box_from_object(value)
@@ -289,14 +289,14 @@ def _read_box(value: Any) -> _BoxSpec:
         dims.append(_number(value[key], f"box field '{key}'"))
     reference = _text(value["Reference"], "box field 'Reference'")
     quantity = value.get("MaximumBoxes")
-    return _BoxSpec(reference, (dims[0], dims[1], dims[2]), empty_weight, max_weight,
+    return _BoxType(reference, (dims[0], dims[1], dims[2]), empty_weight, max_weight,
                     active is not False, None if quantity is None else _quantity(quantity))
 
 
-def _box_from_object(box: BoxLike) -> _BoxSpec:
+def _box_from_object(box: BoxLike) -> _BoxType:
     size = (float(box.width), float(box.length), float(box.depth))
     quantity = box.max_quantity
-    return _BoxSpec(str(box.reference), size, float(box.empty_weight), float(box.max_weight),
+    return _BoxType(str(box.reference), size, float(box.empty_weight), float(box.max_weight),
                     bool(box.active), None if quantity is None else int(quantity))
 
 
@@ -306,7 +306,7 @@ def _box_from_object(box: BoxLike) -> _BoxSpec:
 class _Placement:
     box: int
     index: int
-    item: _ItemSpec
+    item: _RequestedItem
     placed: tuple[float, float, float]
     position: tuple[float, float, float]
     orientation: str
@@ -398,30 +398,30 @@ def _read_placement(raw: Any, box: int, index: int, rotation: int | None) -> _Pl
     code = _text(_member(raw, "ItemCode", where), f"result {where} 'ItemCode'")
     reference = raw.get("ItemReference", code)
     original = tuple(_measure(raw, f"original_{k}", where) for k in ("width", "length", "depth"))
-    spec = _ItemSpec(code, _text(reference, f"result {where} 'ItemReference'"),
+    entry = _RequestedItem(code, _text(reference, f"result {where} 'ItemReference'"),
                      (original[0], original[1], original[2]), _measure(raw, "weight", where),
                      "" if group is None else _text(group, f"result {where} 'box_group'"),
                      _BEST_FIT if rotation is None else rotation)
     placed = tuple(_measure(raw, k, where) for k in ("width", "length", "depth"))
     position = tuple(_measure(raw, k, where) for k in ("x", "y", "z"))
-    return _Placement(box, index, spec, (placed[0], placed[1], placed[2]),
+    return _Placement(box, index, entry, (placed[0], placed[1], placed[2]),
                       (position[0], position[1], position[2]),
                       _text(_member(raw, "orientation", where), f"result {where} 'orientation'"),
                       rotation is not None)
 
 
-def _read_unplaced(raw: Any, index: int, rotation: int | None) -> _ItemSpec:
+def _read_unplaced(raw: Any, index: int, rotation: int | None) -> _RequestedItem:
     try:
         item = _read_item(raw)
     except ValueError as error:
         raise ValueError(f"result unplaced item {index}: {error}") from None
     if rotation is None:
         return item
-    return _ItemSpec(item.code, item.reference, item.size, item.weight, item.group, rotation)
+    return _RequestedItem(item.code, item.reference, item.size, item.weight, item.group, rotation)
 
 
 def _read_result(result: ResultInput) -> tuple[Mapping[str, Any], list[_PackedBox],
-                                               list[_ItemSpec]]:
+                                               list[_RequestedItem]]:
     data, rotations, unplaced_rotations = _result_dict(result)
     boxes = []
     for b, raw in enumerate(_list(data, "boxes", "")):
@@ -559,11 +559,11 @@ def _check_weight(box: _PackedBox, out: list[Violation]) -> None:
             box.index, box.reference, box.codes()))
 
 
-def _check_box_types(boxes: list[_PackedBox], box_types: list[_BoxSpec],
+def _check_box_types(boxes: list[_PackedBox], box_types: list[_BoxType],
                      out: list[Violation]) -> None:
-    by_key: dict[tuple[Any, ...], list[_BoxSpec]] = defaultdict(list)
-    for spec in box_types:
-        by_key[spec.key].append(spec)
+    by_key: dict[tuple[Any, ...], list[_BoxType]] = defaultdict(list)
+    for entry in box_types:
+        by_key[entry.key].append(entry)
     limited: dict[str, list[tuple[int, _PackedBox]]] = defaultdict(list)
     for box in boxes:
         candidates = by_key.get(box.key, [])
@@ -594,7 +594,7 @@ def _check_box_types(boxes: list[_PackedBox], box_types: list[_BoxSpec],
                     box.codes()))
 
 
-def _check_groups(boxes: list[_PackedBox], unplaced: list[_ItemSpec],
+def _check_groups(boxes: list[_PackedBox], unplaced: list[_RequestedItem],
                   out: list[Violation]) -> None:
     holders: dict[str, dict[int, list[str]]] = defaultdict(lambda: defaultdict(list))
     for box in boxes:
@@ -619,8 +619,8 @@ def _check_groups(boxes: list[_PackedBox], unplaced: list[_ItemSpec],
                 None, None, codes + missing))
 
 
-def _check_accounting(items: list[_ItemSpec], boxes: list[_PackedBox],
-                      unplaced: list[_ItemSpec], out: list[Violation]) -> None:
+def _check_accounting(items: list[_RequestedItem], boxes: list[_PackedBox],
+                      unplaced: list[_RequestedItem], out: list[Violation]) -> None:
     """Every requested item once, placed or unplaced, matched by code, sizes and weight."""
     pools: dict[tuple[Any, ...], list[int]] = defaultdict(lambda: [0, 0, 0])
     for item in items:
@@ -710,7 +710,7 @@ def _box_figures(box: _PackedBox) -> dict[str, Any]:
 
 
 def _check_figures(data: Mapping[str, Any], boxes: list[_PackedBox],
-                   unplaced: list[_ItemSpec], out: list[Violation]) -> None:
+                   unplaced: list[_RequestedItem], out: list[Violation]) -> None:
     """Reported figures against the placements; figures the result leaves out are skipped."""
     def wrong(name: str, reported: Any, computed: Any, box: _PackedBox | None = None) -> None:
         where = f"{box.label}: " if box else ""
@@ -809,8 +809,8 @@ def validate(result: ResultInput, items: ItemsInput, boxes: BoxesInput, *,
     """
     if not 0.0 <= min_support <= 1.0:
         raise ValueError(f"min_support must be within 0 and 1, not {min_support!r}")
-    item_specs = [_read_item(value) for value in _elements(items)]
-    box_specs = [_read_box(value) for value in _elements(boxes)]
+    requested_items = [_read_item(value) for value in _elements(items)]
+    requested_boxes = [_read_box(value) for value in _elements(boxes)]
     data, packed, unplaced = _read_result(result)
     found: list[Violation] = []
     for box in packed:
@@ -818,9 +818,9 @@ def validate(result: ResultInput, items: ItemsInput, boxes: BoxesInput, *,
         for p in box.placements:
             _check_orientation(p, box, found)
         _check_weight(box, found)
-    _check_box_types(packed, box_specs, found)
+    _check_box_types(packed, requested_boxes, found)
     _check_groups(packed, unplaced, found)
-    _check_accounting(item_specs, packed, unplaced, found)
+    _check_accounting(requested_items, packed, unplaced, found)
     _check_figures(data, packed, unplaced, found)
     order = {kind: i for i, kind in enumerate(VIOLATION_KINDS)}
     found.sort(key=lambda v: order[v.kind])
