@@ -97,7 +97,8 @@ class TestItem:
     def test_texts_as_bytes_must_be_utf8(self):
         item = Item(b"A", bytearray("r\u00e4".encode()), 1, 2, 3, 4, b"G")
         assert (item.item_code, item.item_reference, item.box_group) == ("A", "r\u00e4", "G")
-        for args, name in (((b"\xff", ""), "item_code"), (("A", bytearray(b"\xc3")), "item_reference")):
+        for args, name in (((b"\xff", ""), "item_code"),
+                           (("A", bytearray(b"\xc3")), "item_reference")):
             with pytest.raises(ValueError, match=f"^{name} is not valid UTF-8$"):
                 Item(*args, 1, 2, 3, 4)
         with pytest.raises(ValueError, match="^box_group is not valid UTF-8$"):
