@@ -5,7 +5,10 @@ SHELL := /bin/bash
 PYTHON ?= python3
 VENV := .venv
 VPY := $(VENV)/bin/python
-JSON_PREFIX = $$(cat build/json-prefix)
+# The folder of nlohmann_json's headers in the virtual environment (PyPI's nlohmann-json).
+JSON_INCLUDE = $$($(VPY) -c 'import importlib.util as u, os; print(os.path.join(list(u.find_spec("nlohmann_json").submodule_search_locations)[0], "include"))')
+# Development builds of the module go to their own folder; pip's own builds use build/<wheel tag>.
+DEV_BUILD := build/dev/{wheel_tag}
 
 .PHONY: demo test test-cpp test-python test-sanitize module cpp deps venv clean
 
@@ -14,28 +17,25 @@ demo: module
 
 test: test-cpp test-python
 
-deps: build/json-prefix
-
-build/json-prefix: scripts/deps.sh
-	@mkdir -p build
-	scripts/deps.sh > $@.tmp
-	@mv $@.tmp $@
+deps:
+	scripts/deps.sh
 
 venv: $(VENV)/.installed
 
 $(VENV)/.installed: pyproject.toml
 	test -x $(VPY) || $(PYTHON) -m venv $(VENV)
 	$(VPY) -m pip install -q --disable-pip-version-check \
-	    "pybind11>=3,<4" "scikit-build-core>=0.10" cmake ninja pytest hypothesis
+	    "pybind11>=3,<4" "scikit-build-core>=0.11" "nlohmann-json==3.11.3" cmake ninja \
+	    pytest hypothesis
 	@touch $@
 
-module: deps venv
-	CMAKE_PREFIX_PATH=$(JSON_PREFIX) $(VPY) -m pip install -q --disable-pip-version-check \
-	    --no-build-isolation --no-deps .
+module: venv
+	$(VPY) -m pip install -q --disable-pip-version-check \
+	    --no-build-isolation --no-deps -Cbuild-dir=$(DEV_BUILD) .
 
 cpp: deps venv
 	PATH=$(CURDIR)/$(VENV)/bin:$$PATH cmake -S . -B build/cpp -G Ninja -DCMAKE_BUILD_TYPE=Release \
-	    -DSTOWVEX_TESTS=ON -DCMAKE_PREFIX_PATH=$(JSON_PREFIX)
+	    -DSTOWVEX_TESTS=ON -DPython_EXECUTABLE=$(CURDIR)/$(VPY)
 	PATH=$(CURDIR)/$(VENV)/bin:$$PATH cmake --build build/cpp
 
 test-cpp: cpp
@@ -52,7 +52,7 @@ SANITIZE_OPTIONS = ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:s
 test-sanitize: deps venv
 	PATH=$(CURDIR)/$(VENV)/bin:$$PATH cmake -S . -B build/cpp-sanitize -G Ninja \
 	    -DCMAKE_BUILD_TYPE=Debug -DSTOWVEX_TESTS=ON -DSTOWVEX_SANITIZE=ON \
-	    -DCMAKE_PREFIX_PATH=$(JSON_PREFIX)
+	    -DPython_EXECUTABLE=$(CURDIR)/$(VPY)
 	PATH=$(CURDIR)/$(VENV)/bin:$$PATH $(SANITIZE_OPTIONS) cmake --build build/cpp-sanitize
 	cd build/cpp-sanitize && PATH=$(CURDIR)/$(VENV)/bin:$$PATH $(SANITIZE_OPTIONS) \
 	    ctest --output-on-failure -j 2
@@ -69,7 +69,7 @@ FUZZ_FLAGS = -std=c++17 -g -O1 -ffp-contract=off -fno-sanitize-recover=all \
     -fsanitize=fuzzer,address,undefined,float-cast-overflow
 
 .PHONY: fuzz
-fuzz: deps
+fuzz: deps venv
 	@if ! command -v clang++ >/dev/null || \
 	    ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a >/dev/null 2>&1; then \
 	    sudo=; [ "$$(id -u)" -eq 0 ] || sudo=sudo; \
@@ -77,7 +77,7 @@ fuzz: deps
 	    $$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang libclang-rt-dev; \
 	fi
 	@mkdir -p build/fuzz/corpus
-	clang++ $(FUZZ_FLAGS) -Isrc -I$(JSON_PREFIX)/include tests/fuzz/request_fuzzer.cpp \
+	clang++ $(FUZZ_FLAGS) -Isrc -isystem $(JSON_INCLUDE) tests/fuzz/request_fuzzer.cpp \
 	    src/model/*.cpp src/engine/*.cpp src/interchange/*.cpp -o build/fuzz/request_fuzzer
 	cp examples/request.json tests/fuzz/seeds/*.json build/fuzz/corpus/
 	build/fuzz/request_fuzzer -dict=tests/fuzz/request.dict -max_total_time=$(FUZZ_SECONDS) \

@@ -11,7 +11,7 @@
 # Each run copies the work tree (without build output) into the root and runs
 # `make test PYTHON=python3.15` there under chroot: the project's own recipe,
 # with sid's g++, GoogleTest and python3.15, and nlohmann_json 3.11.3 from
-# scripts/deps.sh.
+# PyPI, as everywhere.
 #
 # Usage: scripts/py315.sh [prepare|test|shell]   (default: test)
 #   prepare  make the root if it is missing or out of date, nothing else
@@ -44,7 +44,7 @@ root="$cache/sid-py315"
 # interpreter (a different minor version), which lets the import test load a
 # 3.15 module into a second interpreter.
 packages=python3.15,python3.15-dev,python3.15-venv,python3,g++,make,libgtest-dev,debian-archive-keyring,ca-certificates
-stamp="sid-py315 recipe 1; $packages"
+stamp="sid-py315 recipe 2; $packages"
 src_in_root=/srv/stowvex
 
 log() { printf 'py315: %s\n' "$*" >&2; }
@@ -137,14 +137,7 @@ prepare_root() {
     fi
     rm -f "$tmp.log"
 
-    # nlohmann_json 3.11.3, fetched once by the project's own script inside
-    # the root and kept there (sid's package is a different version).
     root=$tmp
-    sync_host_config
-    mkdir -p "$root/tmp/stowvex-deps"
-    cp "$here/scripts/deps.sh" "$root/tmp/stowvex-deps/deps.sh"
-    in_root /bin/bash /tmp/stowvex-deps/deps.sh >/dev/null
-    rm -rf "$root/tmp/stowvex-deps"
     in_root apt-get clean
     root=$final
 

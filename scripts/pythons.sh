@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the Python tests on every CPython 3.10+ that pyenv has on this machine,
 # each in its own virtual environment under build/pythons/<version>/venv
-# (the module is built for each, into build/<wheel tag>). Goes on after a
+# (the module is built for each, into build/dev/<wheel tag>). Goes on after a
 # failure and reports every interpreter at the end.
 #
 # Environment:
