@@ -5,8 +5,8 @@
 #include <string>
 #include <unordered_map>
 
-#include "engine/sorted_collection.hpp"
-#include "interchange/pack_request.hpp"
+#include "model/sorted_collection.hpp"
+#include "model/pack_request.hpp"
 #include "model/pack_response.hpp"
 
 namespace stowvex {

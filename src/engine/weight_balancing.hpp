@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/box_use_counts.hpp"
-#include "engine/sorted_collection.hpp"
+#include "model/sorted_collection.hpp"
 #include "model/packed_box.hpp"
 
 namespace stowvex {

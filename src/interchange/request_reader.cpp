@@ -2,7 +2,10 @@
 // first failing read decides which error the caller sees.
 #include "interchange/request_reader.hpp"
 
+#include "interchange/request_fields.hpp"
+
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <stdexcept>
@@ -13,6 +16,46 @@ namespace stowvex {
 namespace {
 
 using nlohmann::json;
+
+// An object as the readers see it: a parsed JSON value, or the fields
+// collected from a request text (FieldsObject below). at() is the library's
+// checked member access, with its out_of_range 403 for a missing key.
+class JsonObject {
+public:
+    explicit JsonObject(const json& value) : value_(value) {}
+    bool is_object() const { return value_.is_object(); }
+    const json* find(const char* key) const {
+        const auto found = value_.find(key);
+        return found == value_.end() ? nullptr : &*found;
+    }
+    const json& at(const char* key) const { return value_.at(key); }
+
+private:
+    const json& value_;
+};
+
+class FieldsObject {
+public:
+    FieldsObject(const ObjectFields& fields, const std::array<const char*, 8>& names)
+        : fields_(fields), names_(names) {}
+    bool is_object() const { return true; }
+    const json* find(const char* key) const {
+        for (std::size_t k = 0; k < names_.size(); ++k) {
+            if (std::strcmp(names_[k], key) == 0) {
+                return (fields_.present >> k & 1u) != 0 ? &fields_.members[k] : nullptr;
+            }
+        }
+        return nullptr;
+    }
+    const json& at(const char* key) const {
+        if (const json* member = find(key)) return *member;
+        throw json::out_of_range::create(403, std::string("key '") + key + "' not found", nullptr);
+    }
+
+private:
+    const ObjectFields& fields_;
+    const std::array<const char*, 8>& names_;
+};
 
 // Any JSON number, converted to double; anything else, booleans included,
 // throws the library's type_error 302. The conversion to double refuses
@@ -28,27 +71,31 @@ double number_of(const json& member) {
 
 // Required members go through checked access: a missing key throws the
 // library's out_of_range 403, a member of the wrong type its type_error 302.
-double required_number(const json& object, const char* key) {
+template <class Object>
+double required_number(const Object& object, const char* key) {
     return number_of(object.at(key));
 }
 
-std::string required_text(const json& object, const char* key) {
-    return object.at(key).get<std::string>();
+template <class Object>
+std::string required_text(const Object& object, const char* key) {
+    return object.at(key).template get<std::string>();
 }
 
 // Optional members: absent or null gives the default.
-const json* present_member(const json& object, const char* key) {
-    const auto found = object.find(key);
-    if (found == object.end() || found->is_null()) return nullptr;
-    return &*found;
+template <class Object>
+const json* present_member(const Object& object, const char* key) {
+    const json* found = object.find(key);
+    return found == nullptr || found->is_null() ? nullptr : found;
 }
 
-std::string text_or_default(const json& object, const char* key, std::string fallback) {
+template <class Object>
+std::string text_or_default(const Object& object, const char* key, std::string fallback) {
     const json* member = present_member(object, key);
     return member ? member->get<std::string>() : std::move(fallback);
 }
 
-double number_or_default(const json& object, const char* key, double fallback) {
+template <class Object>
+double number_or_default(const Object& object, const char* key, double fallback) {
     const json* member = present_member(object, key);
     return member ? number_of(*member) : fallback;
 }
@@ -110,10 +157,9 @@ std::int32_t quantity_of(const json& member) {
         nullptr);
 }
 
-}  // namespace
-
-ItemPtr item_from_json(const json& value) {
-    if (!value.is_object() || !value.contains("ItemCode")) {
+template <class Object>
+ItemPtr read_item(const Object& value) {
+    if (!value.is_object() || value.find("ItemCode") == nullptr) {
         throw std::invalid_argument("item is missing required field 'ItemCode'");
     }
     std::string item_code = required_text(value, "ItemCode");
@@ -129,8 +175,9 @@ ItemPtr item_from_json(const json& value) {
                      std::move(box_group), rotation);
 }
 
-BoxPtr box_from_json(const json& value) {
-    if (!value.is_object() || !value.contains("Reference")) {
+template <class Object>
+BoxPtr read_box(const Object& value) {
+    if (!value.is_object() || value.find("Reference") == nullptr) {
         throw std::invalid_argument("box is missing required field 'Reference'");
     }
     const json* active_member = present_member(value, "Active");
@@ -146,6 +193,12 @@ BoxPtr box_from_json(const json& value) {
     return make_box(std::move(reference), width, length, depth, max_weight, empty_weight, active,
                     quantity);
 }
+
+}  // namespace
+
+ItemPtr item_from_json(const json& value) { return read_item(JsonObject(value)); }
+
+BoxPtr box_from_json(const json& value) { return read_box(JsonObject(value)); }
 
 // The library's own iteration already has the wanted shape: arrays give their
 // elements, objects their values in key order, null nothing, scalars themselves.
@@ -170,7 +223,22 @@ PackRequest request_from_json(const json& value) {
     return request;
 }
 
+// A request of the usual shape is read from fields collected in one pass
+// over its text, without its JSON value; the same rules read both, in the
+// same order. Any other text, a NUL byte in it included, is parsed first.
 PackRequest parse_request(const std::string& text) {
+    if (text.find('\0') == std::string::npos) {
+        if (std::optional<RequestFields> fields = collect_request_fields(text)) {
+            PackRequest request;
+            for (const ObjectFields& item : fields->items) {
+                request.items.add(read_item(FieldsObject(item, kItemMembers)));
+            }
+            for (const ObjectFields& box : fields->boxes) {
+                request.boxes.add(read_box(FieldsObject(box, kBoxMembers)));
+            }
+            return request;
+        }
+    }
     const json value = json::parse(text, nullptr, /*allow_exceptions=*/true,
                                    /*ignore_comments=*/false);
     if (const std::size_t nul = text.find('\0'); nul != std::string::npos) {

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/sorters.hpp"
+#include "model/sorters.hpp"
 #include "model/box.hpp"
 #include "model/item.hpp"
 #include "model/packed_box.hpp"
