@@ -58,7 +58,8 @@ FreeSpace make_free_space(double x, double y, double z, double width, double len
     return FreeSpace{{x, y, z, width, length, depth}, width * length * depth, width * length};
 }
 
-void append_pieces(const FreeSpace& s, const Block& p, std::vector<FreeSpace>& out) {
+int cut_pieces(const FreeSpace& s, const Block& p, FreeSpace out[6]) {
+    int n = 0;
     const double s_x1 = s.x + s.width;
     const double s_y1 = s.y + s.length;
     const double s_z1 = s.z + s.depth;
@@ -68,30 +69,19 @@ void append_pieces(const FreeSpace& s, const Block& p, std::vector<FreeSpace>& o
     const double y1 = std::min(p.y + p.length, s_y1);
     const double z0 = std::max(p.z, s.z);
     const double z1 = std::min(p.z + p.depth, s_z1);
-    if (x0 > s.x) out.push_back(make_free_space(s.x, s.y, s.z, x0 - s.x, s.length, s.depth));
-    if (s_x1 > x1) out.push_back(make_free_space(x1, s.y, s.z, s_x1 - x1, s.length, s.depth));
-    if (y0 > s.y) out.push_back(make_free_space(x0, s.y, s.z, x1 - x0, y0 - s.y, s.depth));
-    if (s_y1 > y1) out.push_back(make_free_space(x0, y1, s.z, x1 - x0, s_y1 - y1, s.depth));
-    if (z0 > s.z) out.push_back(make_free_space(x0, y0, s.z, x1 - x0, y1 - y0, z0 - s.z));
-    if (s_z1 > z1) out.push_back(make_free_space(x0, y0, z1, x1 - x0, y1 - y0, s_z1 - z1));
+    if (x0 > s.x) out[n++] = make_free_space(s.x, s.y, s.z, x0 - s.x, s.length, s.depth);
+    if (s_x1 > x1) out[n++] = make_free_space(x1, s.y, s.z, s_x1 - x1, s.length, s.depth);
+    if (y0 > s.y) out[n++] = make_free_space(x0, s.y, s.z, x1 - x0, y0 - s.y, s.depth);
+    if (s_y1 > y1) out[n++] = make_free_space(x0, y1, s.z, x1 - x0, s_y1 - y1, s.depth);
+    if (z0 > s.z) out[n++] = make_free_space(x0, y0, s.z, x1 - x0, y1 - y0, z0 - s.z);
+    if (s_z1 > z1) out[n++] = make_free_space(x0, y0, z1, x1 - x0, y1 - y0, s_z1 - z1);
+    return n;
 }
 
-std::vector<FreeSpace> split_free_spaces(std::vector<FreeSpace> spaces,
-                                         const std::vector<Block>& blocks) {
-    std::vector<FreeSpace> next;
-    for (const Block& p : blocks) {
-        next.clear();
-        next.reserve(spaces.size() + 5);
-        for (const FreeSpace& s : spaces) {
-            if (overlaps(s, p)) {
-                append_pieces(s, p, next);
-            } else {
-                next.push_back(s);
-            }
-        }
-        spaces.swap(next);
-    }
-    return spaces;
+void append_pieces(const FreeSpace& s, const Block& p, std::vector<FreeSpace>& out) {
+    FreeSpace pieces[6];
+    const int n = cut_pieces(s, p, pieces);
+    out.insert(out.end(), pieces, pieces + n);
 }
 
 bool too_small(const FreeSpace& s, const double smallest[3]) {
@@ -100,13 +90,48 @@ bool too_small(const FreeSpace& s, const double smallest[3]) {
     return sorted[0] < smallest[0] || sorted[1] < smallest[1] || sorted[2] < smallest[2];
 }
 
-std::vector<FreeSpace> free_spaces_of(double width, double length, double depth,
-                                      const std::vector<Block>& blocks, const double* smallest) {
-    // split_free_spaces over a list kept in runs of consecutive spaces, each
+namespace {
+
+// Cutting a space by the blocks in turn puts its pieces in its place, and
+// each piece is cut only by the blocks after the one that made it. So the
+// list made from one space and the blocks from `first` on is: the space
+// itself when none of them overlaps it, otherwise, for the first one that
+// does, the lists of its pieces, each made from the piece and the blocks
+// after that one. (A piece can stick out of its parent by a rounding step,
+// so the later blocks are tested against each piece anew.) There are at most
+// kFewBlocks blocks, and each level of the recursion uses one up.
+constexpr std::size_t kFewBlocks = 64;
+
+void cut_in_place(const FreeSpace& space, const std::vector<Block>& blocks, std::size_t first,
+                  const double* smallest, std::vector<FreeSpace>& out) {
+    while (first < blocks.size() && !overlaps(space, blocks[first])) ++first;
+    if (first == blocks.size()) {
+        out.push_back(space);
+        return;
+    }
+    FreeSpace pieces[6];
+    const int n = cut_pieces(space, blocks[first], pieces);
+    for (int k = 0; k < n; ++k) {
+        if (smallest != nullptr && too_small(pieces[k], smallest)) continue;
+        cut_in_place(pieces[k], blocks, first + 1, smallest, out);
+    }
+}
+
+}  // namespace
+
+void cut_space(const FreeSpace& space, const std::vector<Block>& blocks, const double* smallest,
+               std::vector<FreeSpace>& out) {
+    if (smallest != nullptr && too_small(space, smallest)) return;
+    // Few blocks: cut recursively.
+    if (blocks.size() <= kFewBlocks) {
+        cut_in_place(space, blocks, 0, smallest, out);
+        return;
+    }
+    // Many: the blocks cut a list kept in runs of consecutive spaces, each
     // with the bounds of its spaces: a block clear of a run's bounds overlaps
     // none of its spaces, so most runs are passed over whole. Each overlapped
     // space is still replaced in place by its pieces, so the list comes out
-    // as split_free_spaces makes it. A cut run's bounds take in the new
+    // in the same order. A cut run's bounds take in the new
     // pieces and keep what they held: wider bounds still bound the run.
     struct Run {
         std::vector<FreeSpace> spaces;
@@ -120,9 +145,7 @@ std::vector<FreeSpace> free_spaces_of(double width, double length, double depth,
     constexpr std::size_t kRunLength = 32;
 
     std::vector<Run> runs(1);
-    const FreeSpace whole = make_free_space(0.0, 0.0, 0.0, width, length, depth);
-    if (smallest != nullptr && too_small(whole, smallest)) return {};
-    runs[0].spaces.push_back(whole);
+    runs[0].spaces.push_back(space);
     runs[0].rebound();
     std::vector<FreeSpace> cut;
     for (const Block& p : blocks) {
@@ -165,8 +188,13 @@ std::vector<FreeSpace> free_spaces_of(double width, double length, double depth,
         }
     }
 
+    for (const Run& run : runs) out.insert(out.end(), run.spaces.begin(), run.spaces.end());
+}
+
+std::vector<FreeSpace> free_spaces_of(double width, double length, double depth,
+                                      const std::vector<Block>& blocks, const double* smallest) {
     std::vector<FreeSpace> spaces;
-    for (const Run& run : runs) spaces.insert(spaces.end(), run.spaces.begin(), run.spaces.end());
+    cut_space(make_free_space(0.0, 0.0, 0.0, width, length, depth), blocks, smallest, spaces);
     return spaces;
 }
 

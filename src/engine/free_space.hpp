@@ -39,21 +39,24 @@ inline bool overlaps(const FreeSpace& s, const Block& p) {
              s.y >= p.y + p.length || p.z >= s.z + s.depth || s.z >= p.z + p.depth);
 }
 
-// Appends the pieces of the space that lie outside the block, which overlaps
-// it: low x, high x, low y, high y, below, above, each only when its extent
-// is positive. The pieces never overlap one another.
+// The pieces of the space that lie outside the block, which overlaps it: low
+// x, high x, low y, high y, below, above, each only when its extent is
+// positive. The pieces never overlap one another. Writes them to `out` and
+// gives their number; append_pieces adds them to a list.
+int cut_pieces(const FreeSpace& space, const Block& block, FreeSpace out[6]);
 void append_pieces(const FreeSpace& space, const Block& block, std::vector<FreeSpace>& out);
 
-// Cuts the spaces by each block in turn: a space a block overlaps is replaced,
-// in place, by its pieces; the others stay as they are.
-std::vector<FreeSpace> split_free_spaces(std::vector<FreeSpace> spaces,
-                                         const std::vector<Block>& blocks);
+// Cuts the space by each block in turn, a piece only by the blocks after the
+// one that made it, and appends what is left of it to `out`: the pieces of
+// the first block that overlaps it, in the order low x, high x, low y,
+// high y, below, above, each cut in turn, and so on. With `smallest` (per
+// rank, the smallest of the sorted measures of anything that is to go into
+// the spaces), a space too small for all of it is left out as it is made,
+// and with it every piece it would be cut into later.
+void cut_space(const FreeSpace& space, const std::vector<Block>& blocks, const double* smallest,
+               std::vector<FreeSpace>& out);
 
-// The free spaces of an empty volume of this size cut by the blocks, in the
-// order split_free_spaces gives them. With `smallest` (per rank, the smallest
-// of the sorted measures of anything that is to go into the spaces), a space
-// too small for all of it is left out as it is made, and with it every piece
-// it would be cut into later.
+// The free spaces of an empty volume of this size cut by the blocks.
 std::vector<FreeSpace> free_spaces_of(double width, double length, double depth,
                                       const std::vector<Block>& blocks,
                                       const double* smallest = nullptr);

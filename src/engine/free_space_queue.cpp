@@ -96,9 +96,9 @@ void FreeSpaceQueue::fill_list(const std::vector<Block>& blocks) {
             split.push_back(t);
             continue;
         }
-        for (const FreeSpace& piece : split_free_spaces({t.space}, blocks)) {
-            split.push_back(Tried{piece, false});
-        }
+        pieces_.clear();
+        cut_space(t.space, blocks, nullptr, pieces_);
+        for (const FreeSpace& piece : pieces_) split.push_back(Tried{piece, false});
     }
     std::stable_sort(split.begin(), split.end(), [](const Tried& a, const Tried& b) {
         return space_before(a.space, b.space);
@@ -142,13 +142,12 @@ void FreeSpaceQueue::fill_heap(const std::vector<Block>& blocks, const double sm
     ++cuts_;
     std::uint32_t index = 0;
     for (const Node& parent : cut_) {
-        pieces_ = split_free_spaces({parent.space}, blocks);
+        // With exact measures a piece is no larger than its parent, and is
+        // never cut again unless it takes something itself.
+        pieces_.clear();
+        cut_space(parent.space, blocks, exact_ ? smallest : nullptr, pieces_);
         for (const FreeSpace& piece : pieces_) {
-            const std::uint32_t made = index++;
-            // With exact measures a piece is no larger than its parent, and
-            // is never cut again unless it takes something itself.
-            if (exact_ && too_small(piece, smallest)) continue;
-            nodes_.push_back(Node{piece, piece_label(parent, piece, made)});
+            nodes_.push_back(Node{piece, piece_label(parent, piece, index++)});
             std::push_heap(nodes_.begin(), nodes_.end(), later_than);
         }
     }

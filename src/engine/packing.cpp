@@ -159,14 +159,16 @@ void Packing::fill_rows_and_layers(double width, double length, double depth, do
                                    double& used_weight, int nesting_depth,
                                    std::vector<Placement>& out) {
     const bool watch = whole_ && nesting_depth == 0;
+    if (watch && too_heavy(budget, used_weight)) {
+        gave_up_ = true;
+        return;
+    }
     PlacementCursor cursor;
     std::uint32_t from = 0;
     double bound[3];
-    while (reach_at_cursor(cursor, width, length, depth, bound)) {
-        if (watch && too_heavy(budget, used_weight)) {
-            gave_up_ = true;
-            return;
-        }
+    // The bound and the weight test change only when something is placed.
+    bool reachable = reach_at_cursor(cursor, width, length, depth, bound);
+    while (reachable) {
         const std::uint32_t index = unplaced_.next(from, bound, used_weight, budget);
         if (index == EntryIndex::kNone) break;
         from = index + 1;
@@ -182,6 +184,11 @@ void Packing::fill_rows_and_layers(double width, double length, double depth, do
         out.push_back(Placement{Block{spot.x, spot.y, spot.z, e.dims[layout.along_width],
                                       e.dims[layout.along_length], e.dims[layout.along_depth]},
                                 index, spot.layout});
+        if (watch && too_heavy(budget, used_weight)) {
+            gave_up_ = true;
+            return;
+        }
+        reachable = reach_at_cursor(cursor, width, length, depth, bound);
     }
 }
 
@@ -220,6 +227,14 @@ void Packing::fill_free_spaces(double width, double length, double depth, double
                                double& used_weight, int nesting_depth,
                                std::vector<Placement>& out) {
     if (unplaced_.empty()) return;
+    // With exact measures every free space lies in the volume: when nothing
+    // left fits the volume itself, no space takes anything.
+    const bool watch = whole_ && nesting_depth == 0;
+    if (exact_ && !watch &&
+        !could_take_any(make_free_space(0.0, 0.0, 0.0, width, length, depth),
+                        space_budget(budget, used_weight))) {
+        return;
+    }
     Level& level = levels_[nesting_depth];
     level.blocks.clear();
     for (const Placement& p : out) level.blocks.push_back(p.block);
@@ -228,7 +243,6 @@ void Packing::fill_free_spaces(double width, double length, double depth, double
                                 unplaced_.smallest(2)};
     spaces.reset(width, length, depth, level.blocks, exact_, smallest);
 
-    const bool watch = whole_ && nesting_depth == 0;
     if (watch && hopeless(spaces, budget, used_weight)) {
         gave_up_ = true;
         return;

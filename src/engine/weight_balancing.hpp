@@ -15,9 +15,9 @@ namespace stowvex {
 
 // What one balancing pass has learnt about packing lists of items into box
 // types. The packing of a list into a type depends on nothing but the type and
-// the items in the order given (that order fixes the sorted view), so once
-// known it is not packed again: the pass asks the same questions many times,
-// as every move restarts the scan over pairs whose boxes mostly did not change.
+// the list's sorted view, so once known it is not packed again: the pass asks
+// the same questions many times, as every move restarts the scan over pairs
+// whose boxes mostly did not change.
 class PackingMemo {
 public:
     // Outcomes for one list of items, per box type by position in the box
@@ -29,13 +29,17 @@ public:
         std::optional<PackedBox> held;
     };
 
-    // The outcomes for the list, made empty when new; nullptr once the memo
-    // is full and the list is new to it.
-    Outcomes* outcomes(const std::vector<ItemPtr>& items, std::size_t type_count);
+    // The outcomes for the sorted list, made empty when new; nullptr once the
+    // memo is full and the list is new to it.
+    Outcomes* outcomes(const std::vector<ItemPtr>& sorted, std::size_t type_count);
 
     // Called with the placements of a box kept in the memo; false when there
     // is no room for them, and the box must not be kept.
     bool make_room(std::size_t placements);
+
+    // Whether an active box type of the list has a quantity limit; the pass
+    // uses one list throughout.
+    bool limited_supply(const BoxList& boxes);
 
 private:
     using Key = std::vector<const Item*>;
@@ -50,6 +54,7 @@ private:
     static constexpr std::size_t kMostHeldPlacements = std::size_t{1} << 18;
     std::size_t key_items_ = 0;
     std::size_t held_placements_ = 0;
+    std::optional<bool> limited_supply_;
     std::unordered_map<Key, Outcomes, KeyHash> outcomes_;
 };
 
@@ -61,9 +66,11 @@ bool try_move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::s
                    std::size_t j, double mean_item_weight, PackingMemo* memo = nullptr);
 
 // All the items packed into the first active box type, in box order, that
-// holds every one of them. A limited-supply type is skipped once `used`
-// (when given) counts max_quantity or more boxes of its reference.
-std::optional<PackedBox> find_box_for_all(const BoxList& boxes, const std::vector<ItemPtr>& items,
+// holds every one of them. The items are in the order of the sorted view of a
+// list of them with a DefaultItemSorter. A limited-supply type is skipped
+// once `used` (when given) counts max_quantity or more boxes of its
+// reference.
+std::optional<PackedBox> find_box_for_all(const BoxList& boxes, const std::vector<ItemPtr>& sorted,
                                           const BoxUseCounts* used = nullptr,
                                           PackingMemo* memo = nullptr);
 

@@ -18,6 +18,24 @@ Block placed(double x, double y, double z, double w, double l, double d) {
     return Block{x, y, z, w, l, d};
 }
 
+// The cut the straightforward way: each block in turn replaces every space
+// it overlaps, in place, by its pieces.
+std::vector<FreeSpace> split_free_spaces(std::vector<FreeSpace> spaces,
+                                         const std::vector<Block>& blocks) {
+    for (const Block& p : blocks) {
+        std::vector<FreeSpace> next;
+        for (const FreeSpace& s : spaces) {
+            if (overlaps(s, p)) {
+                append_pieces(s, p, next);
+            } else {
+                next.push_back(s);
+            }
+        }
+        spaces.swap(next);
+    }
+    return spaces;
+}
+
 // "(x,y,z) wxlxd" for each space, checking its volume and floor on the way.
 std::string describe(const std::vector<FreeSpace>& spaces) {
     std::string out;
@@ -65,6 +83,38 @@ TEST(FreeSpaces, LowestThenLargestThenWidestFloorFirst) {
     EXPECT_EQ(describe(spaces),
               "(0,0,0) 10x5x4 (6,5,0) 4x5x10 (0,0,0) 2x5x20 (0,0,0) 1x1x1 (0,0,0.5) 9x9x9 ");
     EXPECT_FALSE(space_before(spaces[0], spaces[0]));
+}
+
+// Few blocks are cut recursively, many through runs of spaces; both give the
+// straightforward list, and leave out spaces too small for what is to come
+// with everything cut from them.
+TEST(FreeSpaces, CutSpaceGivesTheListOfCuttingBlockByBlock) {
+    std::mt19937 rng(3);
+    std::uniform_int_distribution<int> coord(0, 29), size(1, 9), pick(0, 9);
+    for (int round = 0; round < 300; ++round) {
+        const double unit = round % 3 == 2 ? 0.1 : 1.0;
+        const std::size_t count = round % 2 == 0 ? 1 + pick(rng) * 6 : 65 + pick(rng) * 20;
+        std::vector<Block> blocks;
+        for (std::size_t k = 0; k < count; ++k) {
+            blocks.push_back(placed(coord(rng) * unit, coord(rng) * unit, coord(rng) * unit,
+                                    size(rng) * unit, size(rng) * unit, size(rng) * unit));
+        }
+        const FreeSpace space = make_free_space(unit, 2 * unit, 0, 25 * unit, 28 * unit, 30 * unit);
+        std::vector<FreeSpace> cut;
+        cut_space(space, blocks, nullptr, cut);
+        const std::vector<FreeSpace> expected = split_free_spaces({space}, blocks);
+        ASSERT_EQ(describe(cut), describe(expected)) << round;
+        if (unit == 1.0) {
+            const double smallest[3] = {2, 3, 5};
+            std::vector<FreeSpace> kept;
+            for (const FreeSpace& s : expected) {
+                if (!too_small(s, smallest)) kept.push_back(s);
+            }
+            cut.clear();
+            cut_space(space, blocks, smallest, cut);
+            ASSERT_EQ(describe(cut), describe(kept)) << round;
+        }
+    }
 }
 
 TEST(FreeSpaces, TooSmallComparesSortedExtentsRankByRank) {
