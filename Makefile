@@ -100,13 +100,20 @@ test-pythons:
 golden: module
 	STOWVEX_GOLDEN=all $(VPY) -m pytest -q tests/python/test_golden.py
 
-# make bench: build, then the quick container-loading, parcel-order, scaling and
-# balanced-order benchmarks (bench/README.md). BENCH_DATA is the data directory, relative to the
-# project root.
+# make bench: build the module and the engine timer (build/bench), then the
+# performance targets, the quick container-loading, parcel-order, scaling and
+# balanced-order benchmarks (bench/README.md). BENCH_DATA is the data
+# directory, relative to the project root.
 BENCH_DATA ?= ../shared/data
 
-.PHONY: bench
-bench: module
+.PHONY: bench bench-tool
+bench-tool: venv
+	PATH=$(CURDIR)/$(VENV)/bin:$$PATH cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	    -DSTOWVEX_BENCH=ON -DPython_EXECUTABLE=$(CURDIR)/$(VPY)
+	PATH=$(CURDIR)/$(VENV)/bin:$$PATH cmake --build build/bench --target engine_work
+
+bench: module bench-tool
+	$(VPY) bench/targets.py --data $(BENCH_DATA) --engine-work build/bench/engine_work
 	$(VPY) bench/container_loading.py --data $(BENCH_DATA)
 	$(VPY) bench/parcel_orders.py --data $(BENCH_DATA)
 	$(VPY) bench/scaling.py

@@ -22,7 +22,17 @@ engine's method calls for (the driver's trials plus the balancing pass's
 repackings) and the time per packing.
 """
 
+import argparse
+import json
+import math
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
 from fractions import Fraction
+from pathlib import Path
 
 import benchlib
 
@@ -133,3 +143,162 @@ def hundred_in_one_box_request(seed=1):
     items = random_items(benchlib.SplitMix64(seed * 5_000_003 + 100), 100)
     box = '{"Reference": "BIG", "Width": 400, "Length": 400, "Depth": 400}'
     return request_text(items, [box])
+
+
+# The figures of the engine before its speed-up, quoted from the issue that
+# set the targets (2-core machine, Release build, quiet).
+BEFORE = {
+    "one box 100": "0.6 ms", "one box 1000": "6.8 ms", "one box 3000": "22 ms",
+    "one box 8000": "91 ms", "one box 9000": "25 s", "one box 10000": "37 s",
+    "six types 100": "9.5 ms", "six types 300": "245 ms", "six types 1000": "9-20 s",
+    "six types 3000": "> 15 min",
+    "ten types, one box": "2 ms", "ten types, two boxes": "368 ms",
+    "slow/balancing_100_items_2_boxes": "~0.4 s", "slow/balancing_1000_items_6_types": "12-20 s",
+    "slow/groups_limits_2000_items": "15-83 s", "slow/one_box_9000_items": "~25 s",
+    "carton order (median of 50)": "853 us", "one item, one box": "14 us",
+}
+TARGET = {
+    "one box 10000": "<= 0.3 s", "six types 1000": "<= 0.5 s", "six types 3000": "<= 3 s",
+    "carton order (median of 50)": "<= 150 us",
+    "slow/balancing_100_items_2_boxes": "<= 1 s", "slow/balancing_1000_items_6_types": "<= 1 s",
+    "slow/groups_limits_2000_items": "<= 1 s", "slow/one_box_9000_items": "<= 1 s",
+}
+ONE_BOX_SIZES = (100, 1000, 3000, 8000, 9000, 10000)
+SIX_TYPE_SIZES = (100, 300, 1000, 3000)
+SLOW = ("balancing_100_items_2_boxes", "balancing_1000_items_6_types",
+        "groups_limits_2000_items", "one_box_9000_items")
+
+
+def cases(data, skip):
+    """(name, request text) of every case, the slow/ ones when there is data."""
+    for n in ONE_BOX_SIZES:
+        yield f"one box {n}", lambda n=n: one_box_request(n)
+    for n in SIX_TYPE_SIZES:
+        yield f"six types {n}", lambda n=n: six_types_request(n)
+    yield "ten types, one box", lambda: ten_types_request(1)
+    yield "ten types, two boxes", lambda: ten_types_request(2)
+    if data is not None:
+        for name in SLOW:
+            path = data / "slow" / f"{name}.json"
+            yield f"slow/{name}", lambda p=path: p.read_text(encoding="utf-8")
+    yield "one item, one box", single_item_request
+    yield "100 items, one box", hundred_in_one_box_request
+
+
+def solve_time(stowvex, text, budget):
+    """The median of solve() over repeats that fit into about `budget` seconds
+    (at least one run after a warm-up run), and the number of runs."""
+    start = time.perf_counter()
+    stowvex.solve(text)
+    first = time.perf_counter() - start
+    runs = max(1, min(200, int(budget / max(first, 1e-6))))
+    times = []
+    for _ in range(runs):
+        start = time.perf_counter()
+        stowvex.solve(text)
+        times.append(time.perf_counter() - start)
+    return statistics.median(times), runs
+
+
+def peak_memory_mb(text_path):
+    """Peak resident memory of a fresh interpreter that solves the request."""
+    code = ("import resource, sys, stowvex; stowvex.solve(open(sys.argv[1]).read()); "
+            "print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss)")
+    out = subprocess.run([sys.executable, "-c", code, str(text_path)], check=True,
+                         capture_output=True, text=True).stdout
+    return int(out) / 1024
+
+
+def engine_work(tool, paths, repeat):
+    """The engine timer's line for each file, by file."""
+    out = subprocess.run([str(tool), "--repeat", str(repeat), *map(str, paths)], check=True,
+                         capture_output=True, text=True).stdout
+    return {json.loads(line)["file"]: json.loads(line) for line in out.splitlines()}
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--data", help="data directory (default: ../shared/data)")
+    parser.add_argument("--engine-work", help="the engine timer, bench/engine_work.cpp built "
+                        "(make bench-tool); without it no packing counts are given")
+    parser.add_argument("--budget", type=float, default=2.0,
+                        help="seconds of repeats per case (default: %(default)s)")
+    parser.add_argument("--skip", default="",
+                        help="comma-separated words; cases whose name holds one are left out "
+                        "(for instance 3000 for the slowest)")
+    args = parser.parse_args(argv)
+    stowvex = benchlib.import_engine()
+    data = Path(args.data) if args.data else benchlib.DEFAULT_DATA
+    if not (data / "slow").is_dir():
+        print(f"data directory {data} has no slow/: its cases are left out", file=sys.stderr)
+        data = None
+    skip = [word for word in args.skip.split(",") if word]
+
+    rows = []
+    with tempfile.TemporaryDirectory() as folder:
+        for name, make in cases(data, skip):
+            if any(word in name for word in skip):
+                continue
+            text = make()
+            path = Path(folder) / (name.replace("/", "_").replace(" ", "_").replace(",", "")
+                                   + ".json")
+            path.write_text(text, encoding="utf-8")
+            seconds, runs = solve_time(stowvex, text, args.budget)
+            row = {"name": name, "path": path, "seconds": seconds, "runs": runs,
+                   "items": len(json.loads(text)["items"])}
+            if name == "one box 10000":
+                row["memory"] = peak_memory_mb(path)
+            rows.append(row)
+            print(f"  {name}: {benchlib.duration(seconds)}", file=sys.stderr, flush=True)
+        if args.engine_work:
+            work = engine_work(args.engine_work, [r["path"] for r in rows], 3)
+            for row in rows:
+                row.update(work[str(row["path"])])
+        carton = [solve_time(stowvex, carton_order_request(seed), 0.05)[0]
+                  for seed in range(1, 51)]
+        pack_times = []
+        items = [stowvex.Item("A", "A", 10, 20, 5, 1.5)]
+        boxes = [stowvex.Box("B", 30, 30, 30)]
+        for _ in range(2000):
+            start = time.perf_counter()
+            stowvex.pack(items, boxes)
+            pack_times.append(time.perf_counter() - start)
+
+    print("Performance targets, through solve() (median of repeats)")
+    print(benchlib.machine_line())
+    table = []
+    for row in rows:
+        name = row["name"]
+        extra = []
+        if "memory" in row:
+            extra.append(f"peak {row['memory']:.0f} MB")
+        if name == "one item, one box":
+            extra.append(f"pack() {benchlib.duration(statistics.median(pack_times))}")
+        if "asked" in row:
+            json_share = (row["read"] + row["write"]) / (row["read"] + row["pack"] + row["write"])
+            if name == "100 items, one box":
+                extra.append(f"JSON {json_share * 100:.0f} % of solve (before: 31 %)")
+        asked = row.get("asked", "")
+        per = (benchlib.duration(row["pack"] / row["asked"]) if row.get("asked") else "")
+        table.append([name, row["items"], row.get("boxes", ""), BEFORE.get(name, ""),
+                      benchlib.duration(row["seconds"]), TARGET.get(name, ""), asked,
+                      row.get("packed", ""), per, "; ".join(extra)])
+    table.append(["carton order (median of 50)", 30, "", BEFORE["carton order (median of 50)"],
+                  benchlib.duration(statistics.median(carton)),
+                  TARGET["carton order (median of 50)"], "", "", "", ""])
+    print(benchlib.table(["case", "items", "boxes", "before", "now", "target", "packings",
+                          "packed", "per packing", ""], table,
+                         ["<", ">", ">", ">", ">", ">", ">", ">", ">", "<"]))
+    sizes = [r for r in rows if r["name"].startswith("one box ")]
+    growth = [f"{a['items']}->{b['items']}: "
+              f"{math.log(b['seconds'] / a['seconds']) / math.log(b['items'] / a['items']):.2f}"
+              for a, b in zip(sizes, sizes[1:])]
+    print("growth exponent of one box (log t2/t1 / log n2/n1): " + ", ".join(growth))
+    print("packings: the single-box packings the method calls for (driver trials and every "
+          "box type the balancing pass tries); packed: those not answered by an earlier packing "
+          "of the same list; per packing: the engine's packing time / packings")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -31,15 +31,22 @@ int fraction_bits(double v) {
     return std::max(0, 52 - exponent - trailing);
 }
 
-bool exact_packing(double width, double length, double depth, int item_bits) {
+// With the largest measure m, 2^(e-1) <= m < 2^e, the measures have fewer
+// than 2^53 steps of 2^-bits exactly when bits <= 53 - e.
+int exact_fraction_bits(double width, double length, double depth) {
     const double measures[3] = {width, length, depth};
-    int bits = item_bits;
+    int own = 0;
+    double largest = 0.0;
     for (const double m : measures) {
-        if (!(m >= 0.0) || fraction_bits(m) < 0) return false;
-        bits = std::max(bits, fraction_bits(m));
+        if (!(m >= 0.0) || fraction_bits(m) < 0) return -1;
+        own = std::max(own, fraction_bits(m));
+        largest = std::max(largest, m);
     }
-    const double steps_limit = std::ldexp(1.0, 53 - bits);  // 2^53 steps
-    return width < steps_limit && length < steps_limit && depth < steps_limit;
+    if (largest == 0.0) return std::numeric_limits<int>::max();
+    int exponent = 0;
+    std::frexp(largest, &exponent);
+    const int most = 53 - exponent;
+    return own <= most ? most : -1;
 }
 
 // The two products round at most by a factor 1 +- u each, and the final

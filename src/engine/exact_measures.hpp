@@ -11,13 +11,14 @@ namespace stowvex {
 // number. 0 for whole numbers, -1 for infinities and NaN.
 int fraction_bits(double v);
 
-// Whether every position and extent a packing of a volume of this size
-// computes is exact, given that the measures of its items need at most
-// `item_bits` binary digits after the point. Every such value is a sum or
-// difference of two measures, lies within the volume, and is a multiple of
-// the finest step 2^-bits of the measures; with fewer than 2^53 steps in the
-// volume's largest measure each is a double, so no sum or difference rounds.
-bool exact_packing(double width, double length, double depth, int item_bits);
+// The most binary digits after the point that the measures of items may need
+// for every position and extent a packing of a volume of this size computes
+// to be exact; -1 when it never is. Every such value is a sum or difference
+// of two measures, lies within the volume, and is a multiple of the finest
+// step 2^-bits of the measures (the volume's own included); with fewer than
+// 2^53 steps in the volume's largest measure each is a double, so no sum or
+// difference rounds.
+int exact_fraction_bits(double width, double length, double depth);
 
 // Bounds of the exact volume of a block, whose measures are at least 0 and
 // finite: at most it, and at least it. Outside the range in which rounding

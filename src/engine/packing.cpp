@@ -126,8 +126,9 @@ void Packing::pack(double width, double length, double depth, double budget, int
     out.clear();
     if (!started_) {  // the outermost volume
         started_ = true;
-        exact_ = exact_packing(width, length, depth, items_.fraction_bits());
-        if (whole_ && nesting_depth == 0) size_up(width, length, depth, budget);
+        const BoxFacts box(width, length, depth, budget);
+        exact_ = items_.facts().fraction_bits() <= box.exact_bits;
+        if (whole_ && nesting_depth == 0) size_up(box);
         if (gave_up_) return;
         // What is left to place; copied only for a packing that goes ahead.
         unplaced_ = items_.index();
@@ -287,26 +288,10 @@ void Packing::fill_free_spaces(double width, double length, double depth, double
 
 // The early ends of a whole packing. Each names an entry that is certain
 // never to be placed, whatever the packing does from here on. They are only
-// asked at nesting depth 0, about the box itself.
-//
-// With exact arithmetic (exact_packing) the placements are disjoint and lie
-// in the box, and every placement still to come lies inside one of the
-// box's current free spaces (later spaces are pieces of these). So the items
-// cannot have more volume than the box; volumes computed with rounding are
-// compared through bounds that hold whatever the rounding.
-void Packing::size_up(double width, double length, double depth, double budget) {
-    double box[3];
-    sort_ascending(width, length, depth, box);
-    gave_up_ =
-        items_.some_never_placed() ||
-        // Some entry larger than the box, measure by measure in sorted order,
-        // fits no orientation.
-        !(items_.largest(0) <= box[0] && items_.largest(1) <= box[1] &&
-          items_.largest(2) <= box[2]) ||
-        (exact_ && items_.volume_below() > volume_above(width, length, depth)) ||
-        // Under a weight limit a negative or NaN weight never passes; for the
-        // rest, see too_heavy.
-        (budget >= 0.0 && !(items_.lightest() >= 0.0 && items_.heaviest() <= budget));
+// asked at nesting depth 0, about the box itself: first what the facts of the
+// list rule out (ListFacts::cannot_be_held).
+void Packing::size_up(const BoxFacts& box) {
+    gave_up_ = items_.some_never_placed() || items_.facts().cannot_be_held(box);
 }
 
 // Under a weight limit only weights of 0 or more are placed, so the used
@@ -324,10 +309,12 @@ bool Packing::too_heavy(double budget, double used_weight) {
            entries_[by_weight[heaviest_]].weight > std::max(0.0, budget - used_weight);
 }
 
-// With exact measures (see size_up), any unplaced entry must go into one of
-// the current free spaces that may still take something. So some entry stays
-// out when one is larger, measure by measure in sorted order, than every such
-// space, or when the unplaced entries have more volume than these spaces.
+// With exact arithmetic the placements are disjoint and lie in the box, and
+// every placement still to come lies inside one of the box's current free
+// spaces (later spaces are pieces of these) that may still take something.
+// So some entry stays out when one is larger, measure by measure in sorted
+// order, than every such space, or when the unplaced entries have more volume
+// than these spaces.
 bool Packing::hopeless(const FreeSpaceQueue& spaces, double budget, double used_weight) {
     if (too_heavy(budget, used_weight)) return true;
     if (!exact_ || unplaced_.empty()) return false;

@@ -8,6 +8,7 @@
 
 #include "engine/free_space.hpp"
 #include "engine/free_space_queue.hpp"
+#include "engine/list_facts.hpp"
 #include "engine/packing_items.hpp"
 #include "model/packed_item.hpp"
 
@@ -64,7 +65,7 @@ private:
     void place(const PackingEntry& e, std::uint32_t entry);
 
     // Early ends of a whole packing, see their definitions.
-    void size_up(double width, double length, double depth, double budget);
+    void size_up(const BoxFacts& box);
     bool too_heavy(double budget, double used_weight);
     bool hopeless(const FreeSpaceQueue& spaces, double budget, double used_weight);
 

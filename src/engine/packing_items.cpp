@@ -1,7 +1,6 @@
 // Reading a list of items for the single-box packer, and the entry index.
 #include "engine/packing_items.hpp"
 
-#include "engine/exact_measures.hpp"
 #include "engine/orientation.hpp"
 
 #include <algorithm>
@@ -113,27 +112,11 @@ PackingItems::PackingItems(const std::vector<ItemPtr>& items) : size_(items.size
         e.placeable = no_nan && e.dims[0] >= 0.0 && e.dims[1] >= 0.0 && e.dims[2] >= 0.0;
         if (e.placeable) {
             sort_ascending(e.dims[0], e.dims[1], e.dims[2], e.ascending);
-            for (int rank = 0; rank < 3; ++rank) {
-                largest_[rank] = std::max(largest_[rank], e.ascending[rank]);
-            }
-            volume_below_ += stowvex::volume_below(e.dims[0], e.dims[1], e.dims[2]);
-            const int bits[3] = {stowvex::fraction_bits(e.dims[0]),
-                                 stowvex::fraction_bits(e.dims[1]),
-                                 stowvex::fraction_bits(e.dims[2])};
-            // An infinite measure fits no finite volume.
-            if (bits[0] >= 0 && bits[1] >= 0 && bits[2] >= 0) {
-                fraction_bits_ = std::max({fraction_bits_, bits[0], bits[1], bits[2]});
-            }
         } else {
             e.ascending[0] = e.ascending[1] = e.ascending[2] = kInfinity;
         }
         some_never_placed_ = some_never_placed_ || !e.placeable;
-        if (entries_.size() == 1 || std::isnan(e.weight)) {
-            lightest_ = heaviest_ = e.weight;
-        } else if (!std::isnan(lightest_)) {
-            lightest_ = std::min(lightest_, e.weight);
-            heaviest_ = std::max(heaviest_, e.weight);
-        }
+        facts_.add(e.dims, e.weight);
     }
 
     // Entries of one object share the identity of the first of them.
@@ -153,7 +136,6 @@ PackingItems::PackingItems(const std::vector<ItemPtr>& items) : size_(items.size
         holders_[first].push_back(by_object[k].second);
         some_never_placed_ = true;
     }
-    volume_below_ = sum_below(volume_below_, entries_.size());
     index_ = EntryIndex(entries_);
 }
 

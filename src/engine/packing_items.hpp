@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/list_facts.hpp"
 #include "model/item.hpp"
 
 namespace stowvex {
@@ -83,19 +84,11 @@ public:
     // Some entry is never placed: a null entry, a second entry of one object,
     // or one that is not placeable.
     bool some_never_placed() const { return some_never_placed_; }
-    // The lightest and heaviest weight; NaN when some weight is NaN.
-    double lightest() const { return lightest_; }
-    double heaviest() const { return heaviest_; }
+    // Facts of the items of all entries.
+    const ListFacts& facts() const { return facts_; }
     // The entries from the heaviest to the lightest, NaN weights last; made
     // when first asked for.
     const std::vector<std::uint32_t>& by_weight() const;
-    // Binary digits after the point that the finite measures of placeable
-    // entries need.
-    int fraction_bits() const { return fraction_bits_; }
-    // Over the placeable entries: the largest of each rank of their sorted
-    // measures, and a bound below their total volume.
-    double largest(int rank) const { return largest_[rank]; }
-    double volume_below() const { return volume_below_; }
     const EntryIndex& index() const { return index_; }
 
 private:
@@ -103,11 +96,7 @@ private:
     std::size_t size_ = 0;
     std::vector<std::vector<std::uint32_t>> holders_;  // by identity, when shared
     bool some_never_placed_ = false;
-    double lightest_ = 0.0;
-    double heaviest_ = 0.0;
-    int fraction_bits_ = 0;
-    double largest_[3] = {0.0, 0.0, 0.0};
-    double volume_below_ = 0.0;
+    ListFacts facts_;
     mutable std::vector<std::uint32_t> by_weight_;
     mutable bool by_weight_made_ = false;
     EntryIndex index_;

@@ -8,6 +8,7 @@
 #include <set>
 #include <utility>
 
+#include "engine/list_facts.hpp"
 #include "engine/single_box_packer.hpp"
 
 namespace stowvex {
@@ -82,6 +83,10 @@ std::vector<ItemPtr> with_item(const std::vector<ItemPtr>& sorted, const ItemPtr
     return out;
 }
 
+BoxFacts facts_of(const Box& box) {
+    return BoxFacts(box.width(), box.length(), box.depth(), box.max_item_weight());
+}
+
 // The sorted list of the sorted items less one object, which is among them
 // once: the others keep their order.
 std::vector<ItemPtr> without_item(const std::vector<ItemPtr>& sorted, const ItemPtr& item) {
@@ -114,6 +119,13 @@ bool PackingMemo::limited_supply(const BoxList& boxes) {
     return *limited_supply_;
 }
 
+const std::vector<BoxFacts>& PackingMemo::box_facts(const BoxList& boxes) {
+    if (box_facts_.empty()) {
+        for (const BoxPtr& box : boxes.sorted_view()) box_facts_.push_back(facts_of(*box));
+    }
+    return box_facts_;
+}
+
 bool PackingMemo::make_room(std::size_t placements) {
     if (held_placements_ + placements > kMostHeldPlacements) return false;
     held_placements_ += placements;
@@ -139,11 +151,19 @@ std::optional<PackedBox> find_box_for_all(const BoxList& boxes, const std::vecto
     for (std::size_t type = 0; type < types.size(); ++type) {
         const BoxPtr& box = types[type];
         if (!box->active() || (used != nullptr && supply_used_up(*box, *used))) continue;
+        EngineWork* work = memo != nullptr ? memo->work : nullptr;
+        if (work != nullptr) ++work->asked;
         if (known != nullptr) {
             if (known->failed[type]) continue;
             if (known->held && known->held_type == type) return *known->held;
         }
         if (!read) read.emplace(sorted);
+        // A type the list's facts rule out needs no packing.
+        if (memo != nullptr && read->facts().cannot_be_held(memo->box_facts(boxes)[type])) {
+            if (known != nullptr) known->failed[type] = true;
+            continue;
+        }
+        if (work != nullptr) ++work->packed;
         std::optional<PackedBox> packed = SingleBoxPacker(box).pack_all(*read);
         if (packed) {
             if (known != nullptr && memo->make_room(packed->item_count())) {
@@ -204,17 +224,24 @@ bool try_move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::s
         const double before = heavy_weight - target;
         if (!(after * after < before * before)) continue;
 
-        std::vector<ItemPtr> heavy_after;
-        if (in_order) {
-            heavy_after = without_item(heavy_sorted, item);
-        } else {
-            heavy_after = heavy_items;
-            heavy_after.erase(heavy_after.begin() + static_cast<std::ptrdiff_t>(candidate));
-            heavy_after = sorted_items(std::move(heavy_after));
-        }
+        const bool heavy_left_empty = heavy_items.size() == 1;
+        // The heavy box's list without the item, sorted, made when needed.
+        std::vector<ItemPtr> heavy_list;
+        const auto heavy_sorted_after = [&]() -> const std::vector<ItemPtr>& {
+            if (heavy_list.empty()) {
+                if (in_order) {
+                    heavy_list = without_item(heavy_sorted, item);
+                } else {
+                    heavy_list = heavy_items;
+                    heavy_list.erase(heavy_list.begin() + static_cast<std::ptrdiff_t>(candidate));
+                    heavy_list = sorted_items(std::move(heavy_list));
+                }
+            }
+            return heavy_list;
+        };
         std::optional<PackedBox> new_heavy_box;
-        if (heavy_first && !heavy_after.empty()) {
-            new_heavy_box = find_box_for_all(boxes, heavy_after, used, memo);
+        if (heavy_first && !heavy_left_empty) {
+            new_heavy_box = find_box_for_all(boxes, heavy_sorted_after(), used, memo);
             if (!new_heavy_box) continue;
         }
 
@@ -232,7 +259,7 @@ bool try_move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::s
             continue;
         }
 
-        if (heavy_after.empty()) {
+        if (heavy_left_empty) {
             working[light] = std::move(*new_light_box);
             working.erase(working.begin() + static_cast<std::ptrdiff_t>(heavy));
             return true;
@@ -243,8 +270,8 @@ bool try_move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::s
                 with_light = others;
                 ++with_light[new_light_box->box()->reference()];
             }
-            new_heavy_box =
-                find_box_for_all(boxes, heavy_after, limited ? &with_light : nullptr, memo);
+            new_heavy_box = find_box_for_all(boxes, heavy_sorted_after(),
+                                             limited ? &with_light : nullptr, memo);
             if (!new_heavy_box) {
                 heavy_first = !limited;
                 continue;
@@ -257,7 +284,8 @@ bool try_move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::s
     return false;
 }
 
-PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed) {
+PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed,
+                              EngineWork* work) {
     const std::vector<PackedBox>& driver_boxes = packed.sorted_view();
     double total_item_weight = 0.0;
     for (const PackedBox& box : driver_boxes) total_item_weight += box.item_weight();
@@ -274,6 +302,7 @@ PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed)
     // there, which bounds it by the finite number of arrangements.
     std::set<Partition> seen;
     PackingMemo memo;
+    memo.work = work;
     seen.insert(partition_of(working));
     // One scan over the pairs, from the first pair; true when it made a move.
     const auto move_one = [&]() {

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "engine/box_use_counts.hpp"
+#include "engine/engine_work.hpp"
+#include "engine/list_facts.hpp"
 #include "model/sorted_collection.hpp"
 #include "model/packed_box.hpp"
 
@@ -37,9 +39,15 @@ public:
     // is no room for them, and the box must not be kept.
     bool make_room(std::size_t placements);
 
-    // Whether an active box type of the list has a quantity limit; the pass
-    // uses one list throughout.
+    // Whether an active box type of the list has a quantity limit, and the
+    // facts of each type of its sorted view; the pass uses one list
+    // throughout.
     bool limited_supply(const BoxList& boxes);
+    const std::vector<BoxFacts>& box_facts(const BoxList& boxes);
+
+
+    // Where the pass counts its single-box packings, if anywhere.
+    EngineWork* work = nullptr;
 
 private:
     using Key = std::vector<const Item*>;
@@ -55,11 +63,15 @@ private:
     std::size_t key_items_ = 0;
     std::size_t held_placements_ = 0;
     std::optional<bool> limited_supply_;
+    std::vector<BoxFacts> box_facts_;
+
     std::unordered_map<Key, Outcomes, KeyHash> outcomes_;
 };
 
-// The rebalanced boxes; the given list's boxes are not changed.
-PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed);
+// The rebalanced boxes; the given list's boxes are not changed. With `work`,
+// counts the single-box packings of the pass into it.
+PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed,
+                              EngineWork* work = nullptr);
 
 // Tries one move between the boxes at i and j; true when the list changed.
 bool try_move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::size_t i,
