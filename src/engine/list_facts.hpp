@@ -43,10 +43,11 @@ public:
     // Whether a box of this size and weight budget (negative: no limit)
     // certainly cannot hold every item of the list, whatever the packing
     // does: an item larger than the box, measure by measure in sorted order,
-    // fits no orientation; with exact arithmetic (exact_packing) the
+    // fits no orientation; with exact arithmetic (exact_fraction_bits) the
     // placements are disjoint and lie in the box, so the items cannot have
     // more volume than the box; under a weight limit a negative or NaN weight
-    // never passes, nor does one above the budget.
+    // never passes, nor does one above the budget, nor can the weights add
+    // up to more than the budget (see the definition).
     bool cannot_be_held(const BoxFacts& box) const;
 
 private:
@@ -58,6 +59,7 @@ private:
     double volume_below_ = 0.0;  // of the sum, kept with it
     double lightest_ = 0.0;
     double heaviest_ = 0.0;
+    double weight_sum_ = 0.0;  // added up in floating point
 };
 
 }  // namespace stowvex

@@ -244,7 +244,7 @@ void Packing::fill_free_spaces(double width, double length, double depth, double
                                 unplaced_.smallest(2)};
     spaces.reset(width, length, depth, level.blocks, exact_, smallest);
 
-    if (watch && hopeless(spaces, budget, used_weight)) {
+    if (watch && hopeless(spaces, budget, used_weight, true)) {
         gave_up_ = true;
         return;
     }
@@ -275,11 +275,11 @@ void Packing::fill_free_spaces(double width, double length, double depth, double
         const double still_smallest[3] = {unplaced_.smallest(0), unplaced_.smallest(1),
                                           unplaced_.smallest(2)};
         spaces.fill(level.blocks, still_smallest);
-        // Asked after the 1st, 2nd, 4th, 8th ... success only: each asking
-        // walks all spaces, and most packings that give up do so early.
+        // Volumes are weighed after the 1st, 2nd, 4th, 8th ... success only:
+        // that walks all entries, and most packings that give up do so early.
         ++successes;
         const bool power_of_two = (successes & (successes - 1)) == 0;
-        if (watch && power_of_two && hopeless(spaces, budget, used_weight)) {
+        if (watch && hopeless(spaces, budget, used_weight, power_of_two)) {
             gave_up_ = true;
             return;
         }
@@ -315,7 +315,9 @@ bool Packing::too_heavy(double budget, double used_weight) {
 // So some entry stays out when one is larger, measure by measure in sorted
 // order, than every such space, or when the unplaced entries have more volume
 // than these spaces.
-bool Packing::hopeless(const FreeSpaceQueue& spaces, double budget, double used_weight) {
+// The volumes are weighed only when asked for, as that walks every entry.
+bool Packing::hopeless(const FreeSpaceQueue& spaces, double budget, double used_weight,
+                       bool weigh_volumes) {
     if (too_heavy(budget, used_weight)) return true;
     if (!exact_ || unplaced_.empty()) return false;
     double largest[3] = {0.0, 0.0, 0.0};
@@ -328,14 +330,19 @@ bool Packing::hopeless(const FreeSpaceQueue& spaces, double budget, double used_
         open_volume += volume_above(s.width, s.length, s.depth);
         ++open;
     });
+    for (int rank = 0; rank < 3; ++rank) {
+        const std::vector<std::uint32_t>& by_size = items_.by_size(rank);
+        std::size_t& first = largest_[rank];
+        while (first < by_size.size() && placed_[entries_[by_size[first]].identity] != 0) ++first;
+        if (first < by_size.size() && entries_[by_size[first]].ascending[rank] > largest[rank]) {
+            return true;
+        }
+    }
+    if (!weigh_volumes) return false;
     double unplaced_volume = 0.0;
     std::size_t unplaced = 0;
     for (const PackingEntry& e : entries_) {
         if (placed_[e.identity] != 0) continue;
-        if (e.ascending[0] > largest[0] || e.ascending[1] > largest[1] ||
-            e.ascending[2] > largest[2]) {
-            return true;
-        }
         unplaced_volume += volume_below(e.dims[0], e.dims[1], e.dims[2]);
         ++unplaced;
     }

@@ -67,7 +67,8 @@ private:
     // Early ends of a whole packing, see their definitions.
     void size_up(const BoxFacts& box);
     bool too_heavy(double budget, double used_weight);
-    bool hopeless(const FreeSpaceQueue& spaces, double budget, double used_weight);
+    bool hopeless(const FreeSpaceQueue& spaces, double budget, double used_weight,
+                  bool weigh_volumes);
 
     const PackingItems& items_;
     const std::vector<PackingEntry>& entries_;
@@ -78,6 +79,7 @@ private:
     bool gave_up_ = false;
     bool exact_ = false;  // every position and extent is computed exactly
     std::size_t heaviest_ = 0;  // the first unplaced entry of items_.by_weight()
+    std::size_t largest_[3] = {0, 0, 0};  // the first unplaced of items_.by_size(rank)
 
     // What each nesting depth works with, kept from one volume to the next.
     struct Level {

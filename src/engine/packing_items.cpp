@@ -156,6 +156,20 @@ const std::vector<std::uint32_t>& PackingItems::by_weight() const {
     return by_weight_;
 }
 
+const std::vector<std::uint32_t>& PackingItems::by_size(int rank) const {
+    if (!by_size_made_[rank]) {
+        std::vector<std::uint32_t>& order = by_size_[rank];
+        for (std::size_t k = 0; k < entries_.size(); ++k) {
+            if (entries_[k].placeable) order.push_back(static_cast<std::uint32_t>(k));
+        }
+        std::stable_sort(order.begin(), order.end(), [this, rank](std::uint32_t a, std::uint32_t b) {
+            return entries_[a].ascending[rank] > entries_[b].ascending[rank];
+        });
+        by_size_made_[rank] = true;
+    }
+    return by_size_[rank];
+}
+
 const std::vector<std::uint32_t>& PackingItems::holders(std::uint32_t identity) const {
     static const std::vector<std::uint32_t> none;
     return identity < holders_.size() ? holders_[identity] : none;

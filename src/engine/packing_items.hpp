@@ -86,9 +86,11 @@ public:
     bool some_never_placed() const { return some_never_placed_; }
     // Facts of the items of all entries.
     const ListFacts& facts() const { return facts_; }
-    // The entries from the heaviest to the lightest, NaN weights last; made
-    // when first asked for.
+    // The entries from the heaviest to the lightest, NaN weights last, and
+    // the placeable ones from the largest to the smallest sorted measure of a
+    // rank; made when first asked for.
     const std::vector<std::uint32_t>& by_weight() const;
+    const std::vector<std::uint32_t>& by_size(int rank) const;
     const EntryIndex& index() const { return index_; }
 
 private:
@@ -99,6 +101,8 @@ private:
     ListFacts facts_;
     mutable std::vector<std::uint32_t> by_weight_;
     mutable bool by_weight_made_ = false;
+    mutable std::vector<std::uint32_t> by_size_[3];
+    mutable bool by_size_made_[3] = {false, false, false};
     EntryIndex index_;
 };
 
