@@ -30,7 +30,7 @@ double space_budget(double budget, double used_weight) {
     return budget < 0.0 ? budget : std::max(0.0, budget - used_weight);
 }
 
-// Where place_at_cursor puts an item: the row of the orientation table and
+// Where spot_at_cursor puts an item: the row of the orientation table and
 // the position, or layout -1 for nowhere.
 struct Spot {
     int layout = -1;
