@@ -1,4 +1,5 @@
-# make demo: install what is missing, build, pack the example request.
+# make demo: install what is missing, build, pack the example request and draw it
+# into build/demo.html.
 # make test: install what is missing, build, run the C++ and Python tests.
 SHELL := /bin/bash
 PYTHON ?= python3
@@ -9,10 +10,14 @@ JSON_INCLUDE = $$($(VPY) -c 'import importlib.util as u, os; print(os.path.join(
 # Development builds of the module go to their own folder; pip's own builds use build/<wheel tag>.
 DEV_BUILD := build/dev/{wheel_tag}
 
-.PHONY: demo test test-cpp test-python test-sanitize module cpp deps venv clean
+.PHONY: demo test test-cpp test-python test-sanitize module cpp deps browser venv clean
 
 demo: module
 	$(VPY) examples/demo.py examples/request.json
+	@mkdir -p build
+	$(VENV)/bin/stowvex pack examples/request.json -o build/demo-result.json
+	$(VENV)/bin/stowvex render build/demo-result.json -o build/demo.html --title "stowvex demo"
+	@echo "open $(CURDIR)/build/demo.html in a browser to see the packed boxes"
 
 test: test-cpp test-python
 
@@ -25,7 +30,7 @@ $(VENV)/.installed: pyproject.toml
 	test -x $(VPY) || $(PYTHON) -m venv $(VENV)
 	$(VPY) -m pip install -q --disable-pip-version-check \
 	    "pybind11>=3,<4" "scikit-build-core>=0.11" "nlohmann-json==3.11.3" cmake ninja \
-	    pytest hypothesis
+	    pytest hypothesis tqdm jsonschema plotly matplotlib "dask[distributed]" selenium mypy types-tqdm
 	@touch $@
 
 module: venv
@@ -40,7 +45,11 @@ cpp: deps venv
 test-cpp: cpp
 	cd build/cpp && PATH=$(CURDIR)/$(VENV)/bin:$$PATH ctest --output-on-failure -j 2
 
-test-python: module
+# Debian's chromium and its driver, for the test that opens a drawn result.
+browser:
+	scripts/browser.sh
+
+test-python: module browser
 	$(VPY) -m pytest
 
 # make test-sanitize: the C++ tests built with AddressSanitizer and

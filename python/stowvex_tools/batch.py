@@ -1,0 +1,129 @@
+"""A batch file of orders packed into a JSON Lines file of results, resumable."""
+
+from __future__ import annotations
+
+import json
+import os
+import time
+from collections.abc import Iterator
+from dataclasses import dataclass, field
+from itertools import islice
+from typing import Any, Optional
+
+from .many import ordered_map, progress_bar
+from .orders import (InputError, OrderTask, count_orders, is_csv, load_catalogue,
+                     open_orders)
+from .packing import PackSettings, optimiser, order_id_of, pack_order
+from .summary import BatchSummary, OrderFigures
+
+# Output lines are flushed to the file at least this often (seconds), so an
+# interrupted run loses little work.
+FLUSH_SECONDS = 0.5
+
+
+@dataclass
+class DoneOrders:
+    """The complete lines an earlier run left in an output file."""
+
+    ids: list[Any] = field(default_factory=list)
+    summary: BatchSummary = field(default_factory=BatchSummary)
+    size: int = 0  # bytes of the complete lines; anything after them is cut off
+
+
+def read_done(path: str) -> DoneOrders:
+    """The orders an output file already holds. A last line without its line break was
+    cut short by an interruption and is dropped (it is packed again)."""
+    done = DoneOrders()
+    try:
+        handle = open(path, "rb")
+    except FileNotFoundError:
+        return done
+    except OSError as error:
+        raise InputError(f"{path}: cannot read: {error.strerror or error}") from None
+    with handle:
+        for number, line in enumerate(handle, start=1):
+            if not line.endswith(b"\n"):
+                break
+            try:
+                record = json.loads(line)
+                if not isinstance(record, dict) or "id" not in record:
+                    raise ValueError("no id")
+                if "result" in record:
+                    done.summary.add(OrderFigures.of(record["result"]))
+                elif "error" in record:
+                    done.summary.add(None)
+                else:
+                    raise ValueError("neither result nor error")
+            except (ValueError, TypeError, AttributeError):
+                raise InputError(f"{path}: line {number} is not an output line of a batch; "
+                                 "give another output file") from None
+            done.ids.append(record["id"])
+            done.size += len(line)
+    done.summary.resumed = done.summary.orders
+    return done
+
+
+def _skip_done(tasks: Iterator[OrderTask], done: DoneOrders, input_path: str,
+               output_path: str) -> Iterator[OrderTask]:
+    """The tasks after those already done, once their ids agree with the output's."""
+    for number, (task, done_id) in enumerate(zip(islice(tasks, len(done.ids)), done.ids),
+                                             start=1):
+        if order_id_of(task) != done_id:
+            raise InputError(f"{output_path}: order {number} is {done_id!r}, but in "
+                             f"{input_path} it is {order_id_of(task)!r}; the output belongs "
+                             "to another input: give another output file")
+    return tasks
+
+
+@dataclass(frozen=True)
+class BatchOptions:
+    boxes: Optional[str] = None  # box catalogue file for orders without boxes
+    workers: Optional[int] = None
+    optimise: bool = False
+    time_limit: float = 1.0
+    progress: bool = True
+    input_format: Optional[str] = None  # "jsonl" or "csv"; None: from the file name
+
+
+def run_batch(input_path: str, output_path: str, options: BatchOptions = BatchOptions()
+              ) -> BatchSummary:
+    """Packs every order of `input_path` (JSON Lines requests, or CSV order lines with a
+    box catalogue) into `output_path`, one line per order in input order:
+    {"id": ..., "result": {...}} or {"id": ..., "error": "..."}. An existing output is
+    continued: its complete lines are kept and their orders skipped. Returns the summary
+    of all orders in the output. KeyboardInterrupt leaves every written line in place."""
+    if options.optimise:
+        optimiser()
+    boxes_json = None
+    if options.boxes is not None:
+        boxes_json = json.dumps(load_catalogue(options.boxes), ensure_ascii=False,
+                                separators=(",", ":"))
+    elif is_csv(input_path, options.input_format):
+        raise InputError("a CSV of order lines needs a box catalogue: --boxes CATALOGUE.json")
+    settings = PackSettings(options.optimise, options.time_limit, boxes_json)
+    done = read_done(output_path)
+    tasks = _skip_done(open_orders(input_path, options.input_format), done, input_path,
+                       output_path)
+    total = count_orders(input_path, options.input_format) if options.progress else None
+    summary = done.summary
+    start = time.perf_counter()
+    with open(output_path, "ab") as out:
+        out.truncate(done.size)
+        last_flush = start
+        results = ordered_map(pack_order, tasks, settings, workers=options.workers)
+        try:
+            with progress_bar(total, options.progress, initial=len(done.ids)) as bar:
+                for line, figures in results:
+                    out.write(line.encode("utf-8"))
+                    summary.add(figures)
+                    bar.update()
+                    now = time.perf_counter()
+                    if now - last_flush >= FLUSH_SECONDS:
+                        out.flush()
+                        last_flush = now
+        finally:
+            out.flush()
+            os.fsync(out.fileno())
+            summary.seconds = time.perf_counter() - start
+            results.close()
+    return summary

@@ -1,0 +1,134 @@
+"""Packing one order: the engine or the optimiser, and the output line of a batch."""
+
+from __future__ import annotations
+
+import json
+from collections.abc import Mapping
+from dataclasses import dataclass
+from typing import Any, Callable, Union
+
+import stowvex
+
+from .orders import OrderTask, csv_items, strict_loads
+from .summary import OrderFigures
+
+Request = Union[str, bytes, Mapping[str, Any]]
+
+
+class OptimiserMissing(RuntimeError):
+    """Raised when packing with the optimiser is asked for but it is not installed."""
+
+
+def optimiser() -> Callable[..., str]:
+    """`stowvex_tools.optimise_json`, or a clear error when this installation lacks it."""
+    import stowvex_tools
+
+    function = getattr(stowvex_tools, "optimise_json", None)
+    if function is None:
+        raise OptimiserMissing("the optimiser is not part of this installation "
+                               "(stowvex_tools.optimise_json is missing)")
+    return function  # type: ignore[no-any-return]
+
+
+@dataclass(frozen=True)
+class PackSettings:
+    """How every order of a run is packed."""
+
+    optimise: bool = False
+    time_limit: float = 1.0
+    boxes_json: str | None = None  # the catalogue's box list as JSON text, for orders without boxes
+
+    def solve(self, request_json: str | bytes) -> str:
+        if not self.optimise:
+            return stowvex.solve(request_json)  # type: ignore[no-any-return]
+        if isinstance(request_json, bytes):
+            request_json = request_json.decode("utf-8")
+        return optimiser()(request_json, time_limit=self.time_limit)
+
+
+def request_text(request: Request) -> str | bytes:
+    """A request as the JSON text the engine reads: text is passed on unchanged."""
+    if isinstance(request, (str, bytes)):
+        return request
+    if not isinstance(request, Mapping):
+        raise TypeError(f"a request is a dict or JSON text, not {type(request).__name__}")
+    return json.dumps(request, ensure_ascii=False, allow_nan=False)
+
+
+def pack_request(request: Request, *, optimise: bool = False, time_limit: float = 1.0) -> str:
+    """Packs one request (a dict or JSON text shaped like {"items": [...], "boxes": [...]})
+    and returns the result JSON text of `stowvex.solve`, or of the optimiser with
+    `optimise=True`. Bad input raises what the engine raises (`ValueError`, `RuntimeError`)."""
+    return PackSettings(optimise, time_limit).solve(request_text(request))
+
+
+def _json_text(value: Any) -> str:
+    return json.dumps(value, ensure_ascii=False, separators=(",", ":"))
+
+
+def result_line(order_id: Any, result_json: str) -> str:
+    return '{"id":' + _json_text(order_id) + ',"result":' + result_json + "}\n"
+
+
+def error_line(order_id: Any, message: str) -> str:
+    return '{"id":' + _json_text(order_id) + ',"error":' + _json_text(message) + "}\n"
+
+
+def _order_request(task: OrderTask, settings: PackSettings) -> tuple[Any, str | bytes]:
+    """The id and the engine's request text of one batch order; raises ValueError with a
+    message for the output line when the order cannot be read."""
+    kind, line = task[0], task[1]
+    if kind == "csv":
+        items_json = _json_text(csv_items(task[3]))
+        return task[2], '{"items":' + items_json + ',"boxes":' + (settings.boxes_json or "[]") + "}"
+    if kind == "bad":
+        raise ValueError(task[3])
+    text = task[2]
+    try:
+        order = strict_loads(text)
+    except ValueError as error:
+        raise ValueError(f"line {line}: not valid JSON: {error}") from None
+    if not isinstance(order, dict):
+        raise ValueError(f"line {line}: an order is a JSON object, not {type(order).__name__}")
+    order_id = order.get("id")
+    if "boxes" in order:
+        return order_id, text  # the engine reads the line itself and ignores "id"
+    if settings.boxes_json is None:
+        raise _OrderFailed(order_id, f'line {line}: the order has no "boxes" and no box '
+                           "catalogue was given (--boxes)")
+    return order_id, '{"items":' + _json_text(order.get("items")) + ',"boxes":' + \
+        settings.boxes_json + "}"
+
+
+class _OrderFailed(ValueError):
+    def __init__(self, order_id: Any, message: str) -> None:
+        super().__init__(message)
+        self.order_id = order_id
+
+
+def order_id_of(task: OrderTask) -> Any:
+    """The id of a batch order as its output line gives it (None when unreadable)."""
+    if task[0] != "json":
+        return task[2]
+    try:
+        order = strict_loads(task[2])
+    except ValueError:
+        return None
+    return order.get("id") if isinstance(order, dict) else None
+
+
+def pack_order(task: OrderTask, settings: PackSettings) -> tuple[str, OrderFigures | None]:
+    """Packs one batch order into its output line and its figures (None when it failed).
+    Nothing an order holds makes this raise, except a missing optimiser."""
+    order_id = task[2] if task[0] != "json" else None
+    try:
+        order_id, request = _order_request(task, settings)
+        result = settings.solve(request)
+    except OptimiserMissing:
+        raise
+    except _OrderFailed as error:
+        return error_line(error.order_id, str(error)), None
+    except (ValueError, RuntimeError, TypeError, OverflowError, RecursionError,
+            MemoryError) as error:
+        return error_line(order_id, str(error) or type(error).__name__), None
+    return result_line(order_id, result), OrderFigures.of(json.loads(result))
