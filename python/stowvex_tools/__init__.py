@@ -3,6 +3,7 @@
 from importlib.metadata import PackageNotFoundError, version
 
 from .batch import BatchOptions, run_batch
+from .checker import VIOLATION_KINDS, Violation, ViolationKind, validate, validate_request
 from .extras import MissingExtra
 from .many import OrderError, pack_many
 from .packing import pack_request
@@ -17,11 +18,14 @@ except PackageNotFoundError:  # imported from a source tree that was never insta
     __version__ = "0+unknown"
 
 __all__ = [
+    "VIOLATION_KINDS",
     "BatchOptions",
     "BatchSummary",
     "Finding",
     "MissingExtra",
     "OrderError",
+    "Violation",
+    "ViolationKind",
     "__version__",
     "check_request",
     "pack_many",
@@ -31,4 +35,6 @@ __all__ = [
     "result_dict",
     "run_batch",
     "summarise",
+    "validate",
+    "validate_request",
 ]
