@@ -230,24 +230,19 @@ def _check(args: argparse.Namespace) -> int:
 
 
 def _validate(args: argparse.Namespace) -> int:
-    import stowvex_tools
-
+    from .checker import validate_request
     from .orders import load_json_file
     from .summary import result_dict
 
-    validate = getattr(stowvex_tools, "validate", None)
-    if validate is None:
-        raise CommandError("the result checker is not part of this installation "
-                           "(stowvex_tools.validate is missing)")
     request = load_json_file(args.request)
-    if not isinstance(request, dict):
-        raise CommandError(f"{_name(args.request)}: a request is a JSON object", 2)
     try:
         result = result_dict(load_json_file(args.result))
     except (TypeError, ValueError) as error:
         raise CommandError(f"{_name(args.result)}: {error}", 2) from None
-    violations = validate(result, request.get("items") or [], request.get("boxes") or [],
-                          min_support=args.min_support)
+    try:
+        violations = validate_request(result, request, min_support=args.min_support)
+    except (TypeError, ValueError) as error:
+        raise CommandError(f"{_name(args.request)}: {error}", 2) from None
     for violation in violations:
         print(f"{_name(args.result)}: {violation}")
     if not violations:

@@ -87,17 +87,21 @@ def _order_request(task: OrderTask, settings: PackSettings) -> tuple[Any, str | 
     try:
         order = strict_loads(text)
     except ValueError as error:
-        raise ValueError(f"line {line}: not valid JSON: {error}") from None
+        raise ValueError(f"{_at(line)}not valid JSON: {error}") from None
     if not isinstance(order, dict):
-        raise ValueError(f"line {line}: an order is a JSON object, not {type(order).__name__}")
+        raise ValueError(f"{_at(line)}an order is a JSON object, not {type(order).__name__}")
     order_id = order.get("id")
     if "boxes" in order:
         return order_id, text  # the engine reads the line itself and ignores "id"
     if settings.boxes_json is None:
-        raise _OrderFailed(order_id, f'line {line}: the order has no "boxes" and no box '
-                           "catalogue was given (--boxes)")
+        raise _OrderFailed(order_id, f'{_at(line)}the order has no "boxes" and no box '
+                           "catalogue was given")
     return order_id, '{"items":' + _json_text(order.get("items")) + ',"boxes":' + \
         settings.boxes_json + "}"
+
+
+def _at(line: int) -> str:
+    return f"line {line}: " if line > 0 else ""
 
 
 class _OrderFailed(ValueError):

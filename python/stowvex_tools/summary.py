@@ -80,6 +80,28 @@ class BatchSummary:
         self.used_volume += figures.used_volume
         self.inner_volume += figures.inner_volume
 
+    def add_result(self, result: ResultLike | Any) -> None:
+        """Counts one result, or one batch output line (failed when it holds an error)."""
+        if isinstance(result, (str, bytes, bytearray)):
+            result = json.loads(result)
+        if isinstance(result, Mapping) and "error" in result and "boxes" not in result:
+            self.add(None)
+        else:
+            self.add(OrderFigures.of(result_dict(result)))
+
+    def merge(self, other: BatchSummary) -> None:
+        """Adds the orders of another summary (the times add up too)."""
+        self.orders += other.orders
+        self.failures += other.failures
+        self.placed += other.placed
+        self.unplaced += other.unplaced
+        self.orders_with_unplaced += other.orders_with_unplaced
+        self.boxes.update(other.boxes)
+        self.used_volume += other.used_volume
+        self.inner_volume += other.inner_volume
+        self.seconds += other.seconds
+        self.resumed += other.resumed
+
     @property
     def box_count(self) -> int:
         return sum(self.boxes.values())
@@ -112,10 +134,5 @@ def summarise(results: Iterable[ResultLike | Any]) -> BatchSummary:
     line holding an error counts as a failed order."""
     summary = BatchSummary()
     for result in results:
-        if isinstance(result, (str, bytes, bytearray)):
-            result = json.loads(result)
-        if isinstance(result, Mapping) and "error" in result and "boxes" not in result:
-            summary.add(None)
-        else:
-            summary.add(OrderFigures.of(result_dict(result)))
+        summary.add_result(result)
     return summary
