@@ -13,8 +13,6 @@ from functools import lru_cache
 from importlib import resources
 from typing import Any, Optional
 
-import jsonschema
-
 # The rotation words the engine reads, in lower case ("bestfit" and "best_fit" mean
 # any orientation, which is also what every other word gets).
 NEVER, KEEP_FLAT, BEST_FIT = "Never", "KeepFlat", "BestFit"
@@ -64,6 +62,8 @@ def _where(request: Any, path: list[Any]) -> tuple[str, list[Any]]:
 
 
 def _schema_findings(request: Any) -> Iterator[Finding]:
+    import jsonschema
+
     schema = request_schema()
     validator = jsonschema.Draft202012Validator(schema)
     for error in sorted(validator.iter_errors(request), key=lambda e: list(map(str, e.path))):
