@@ -31,7 +31,7 @@ def _short(request: Any) -> str:
 
 
 def _pack_lines(lines: Any, settings: PackSettings) -> list[str]:
-    return [pack_order(("json", 0, line, None), settings)[0].rstrip("\n")
+    return [pack_order(("json", 0, line.rstrip("\r\n"), None), settings)[0].rstrip("\n")
             for line in lines if line.strip()]
 
 

@@ -73,7 +73,7 @@ def jsonl_orders(lines: Iterable[str]) -> Iterator[OrderTask]:
     """One task per non-blank line of a JSON Lines file."""
     for number, line in enumerate(lines, start=1):
         if line.strip():
-            yield ("json", number, line, None)
+            yield ("json", number, line.rstrip("\r\n"), None)
 
 
 def _is_header(cells: list[str]) -> bool:

@@ -61,12 +61,19 @@ def _where(request: Any, path: list[Any]) -> tuple[str, list[Any]]:
     return "request", path
 
 
+def _request_order(error: Any) -> tuple[int, list[str]]:
+    """Findings about the request as a whole first, then the items, then the boxes."""
+    path = list(error.absolute_path)
+    part = {"items": 1, "boxes": 2}.get(path[0], 0) if path else 0
+    return part, [f"{p:>12}" if isinstance(p, int) else str(p) for p in path]
+
+
 def _schema_findings(request: Any) -> Iterator[Finding]:
     import jsonschema
 
     schema = request_schema()
     validator = jsonschema.Draft202012Validator(schema)
-    for error in sorted(validator.iter_errors(request), key=lambda e: list(map(str, e.path))):
+    for error in sorted(validator.iter_errors(request), key=_request_order):
         where, rest = _where(request, list(error.absolute_path))
         field = ".".join(map(str, rest)) or None
         if error.validator == "additionalProperties" and isinstance(error.instance, dict):
