@@ -94,13 +94,12 @@ def run_batch(input_path: str, output_path: str, options: BatchOptions = BatchOp
     of all orders in the output. KeyboardInterrupt leaves every written line in place."""
     if options.optimise:
         optimiser()
-    boxes_json = None
+    boxes = None
     if options.boxes is not None:
-        boxes_json = json.dumps(load_catalogue(options.boxes), ensure_ascii=False,
-                                separators=(",", ":"))
+        boxes = load_catalogue(options.boxes)
     elif is_csv(input_path, options.input_format):
         raise InputError("a CSV of order lines needs a box catalogue: --boxes CATALOGUE.json")
-    settings = PackSettings(options.optimise, options.time_limit, boxes_json)
+    settings = PackSettings(options.optimise, options.time_limit, boxes)
     done = read_done(output_path)
     tasks = _skip_done(open_orders(input_path, options.input_format), done, input_path,
                        output_path)

@@ -55,9 +55,8 @@ def pack_lines(lines: Any, *, boxes: Optional[str] = None, optimise: bool = Fals
     them with ``.to_textfiles(...)``; add them up with `summarise_bag`."""
     if optimise:
         optimiser()
-    boxes_json = None if boxes is None else json.dumps(load_catalogue(boxes),
-                                                       ensure_ascii=False, separators=(",", ":"))
-    return lines.map_partitions(_pack_lines, PackSettings(optimise, time_limit, boxes_json))
+    catalogue = None if boxes is None else load_catalogue(boxes)
+    return lines.map_partitions(_pack_lines, PackSettings(optimise, time_limit, catalogue))
 
 
 def _partition_summary(results: Any) -> list[BatchSummary]:

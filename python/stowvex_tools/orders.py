@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import csv
 import json
+import math
 import sys
 from collections.abc import Iterable, Iterator
 from pathlib import Path
@@ -32,9 +33,17 @@ def _refuse_constant(name: str) -> Any:
     raise ValueError(f"{name} is not a JSON number")
 
 
+def _finite(text: str) -> float:
+    value = float(text)
+    if value in (math.inf, -math.inf):
+        raise ValueError(f"number {text} is out of range")
+    return value
+
+
 def strict_loads(text: str | bytes) -> Any:
-    """Parses JSON the way the engine does: NaN and Infinity are not numbers."""
-    return json.loads(text, parse_constant=_refuse_constant)
+    """Parses JSON the way the engine does: NaN and Infinity are not numbers, and no
+    number may overflow a double."""
+    return json.loads(text, parse_constant=_refuse_constant, parse_float=_finite)
 
 
 def read_source(source: str) -> bytes:

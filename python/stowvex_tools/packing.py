@@ -36,7 +36,7 @@ class PackSettings:
 
     optimise: bool = False
     time_limit: float = 1.0
-    boxes_json: str | None = None  # the catalogue's box list as JSON text, for orders without boxes
+    boxes: list[Any] | None = None  # the catalogue's box objects, for orders without boxes
 
     def solve(self, request_json: str | bytes) -> str:
         if not self.optimise:
@@ -74,30 +74,27 @@ def error_line(order_id: Any, message: str) -> str:
     return '{"id":' + _json_text(order_id) + ',"error":' + _json_text(message) + "}\n"
 
 
-def _order_request(task: OrderTask, settings: PackSettings) -> tuple[Any, str | bytes]:
-    """The id and the engine's request text of one batch order; raises ValueError with a
-    message for the output line when the order cannot be read."""
+def _order_request(task: OrderTask, settings: PackSettings) -> tuple[Any, Any, Any]:
+    """The id, the items and the box types of one batch order, as parsed JSON values;
+    raises ValueError with the message of its output line when the order is unreadable."""
     kind, line = task[0], task[1]
     if kind == "csv":
-        items_json = _json_text(csv_items(task[3]))
-        return task[2], '{"items":' + items_json + ',"boxes":' + (settings.boxes_json or "[]") + "}"
+        return task[2], csv_items(task[3]), settings.boxes or []
     if kind == "bad":
         raise ValueError(task[3])
-    text = task[2]
     try:
-        order = strict_loads(text)
+        order = strict_loads(task[2])
     except ValueError as error:
         raise ValueError(f"{_at(line)}not valid JSON: {error}") from None
     if not isinstance(order, dict):
         raise ValueError(f"{_at(line)}an order is a JSON object, not {type(order).__name__}")
     order_id = order.get("id")
     if "boxes" in order:
-        return order_id, text  # the engine reads the line itself and ignores "id"
-    if settings.boxes_json is None:
+        return order_id, order.get("items"), order["boxes"]
+    if settings.boxes is None:
         raise _OrderFailed(order_id, f'{_at(line)}the order has no "boxes" and no box '
                            "catalogue was given")
-    return order_id, '{"items":' + _json_text(order.get("items")) + ',"boxes":' + \
-        settings.boxes_json + "}"
+    return order_id, order.get("items"), settings.boxes
 
 
 def _at(line: int) -> str:
@@ -121,13 +118,28 @@ def order_id_of(task: OrderTask) -> Any:
     return order.get("id") if isinstance(order, dict) else None
 
 
+def _packed(items: Any, boxes: Any, settings: PackSettings) -> tuple[str, OrderFigures]:
+    """The result JSON text of an order and its figures. The engine reads the parsed
+    values as `solve` reads their text (pack_dicts; same result, byte for byte), and
+    the figures come from the result objects instead of a second parse of the text."""
+    if settings.optimise:
+        text = settings.solve(json.dumps({"items": items, "boxes": boxes}, ensure_ascii=False))
+        return text, OrderFigures.of(json.loads(text))
+    result = stowvex.pack_dicts(items, boxes)
+    boxes_packed = result.boxes
+    figures = OrderFigures(tuple(b.box.reference for b in boxes_packed), result.total_placed,
+                           result.total_unplaced, sum(b.used_volume for b in boxes_packed),
+                           sum(b.inner_volume for b in boxes_packed))
+    return result.to_json(-1), figures
+
+
 def pack_order(task: OrderTask, settings: PackSettings) -> tuple[str, OrderFigures | None]:
     """Packs one batch order into its output line and its figures (None when it failed).
     Nothing an order holds makes this raise, except a missing optimiser."""
     order_id = task[2] if task[0] != "json" else None
     try:
-        order_id, request = _order_request(task, settings)
-        result = settings.solve(request)
+        order_id, items, boxes = _order_request(task, settings)
+        text, figures = _packed(items, boxes, settings)
     except OptimiserMissing:
         raise
     except _OrderFailed as error:
@@ -135,4 +147,4 @@ def pack_order(task: OrderTask, settings: PackSettings) -> tuple[str, OrderFigur
     except (ValueError, RuntimeError, TypeError, OverflowError, RecursionError,
             MemoryError) as error:
         return error_line(order_id, str(error) or type(error).__name__), None
-    return result_line(order_id, result), OrderFigures.of(json.loads(result))
+    return result_line(order_id, text), figures

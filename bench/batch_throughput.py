@@ -1,0 +1,125 @@
+"""Batch throughput: many parcel orders through `stowvex batch` with 1 and 2 worker
+processes, and through Dask (a LocalCluster of 2 single-threaded worker processes).
+
+The orders are the real parcel orders (orders/parcel_orders.txt, see parcel_orders.py),
+repeated with distinct ids up to --orders (default 100,000), written as a JSON Lines file
+of {"id": ..., "items": [...]} with the five carton types as the box catalogue (--boxes).
+Each run is the whole command, wall time from start to end: reading, packing, writing the
+results (`stowvex batch`), or reading, packing and writing text files (Dask; the cluster's
+start is timed apart). The outputs must be identical line for line.
+"""
+
+import argparse
+import json
+import os
+import shutil
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+import benchlib
+import parcel_orders
+
+
+def write_orders(path, orders, count, density):
+    """`count` orders cycling through the real ones, ids copy-number (1-1 ... 200-252)."""
+    with open(path, "w", encoding="utf-8") as out:
+        for n in range(count):
+            copy, index = divmod(n, len(orders))
+            items = []
+            for k, (w, l, h) in enumerate(orders[index], start=1):
+                items.append({"ItemCode": f"P{k:03d}", "Width": w, "Length": l, "Depth": h,
+                              "Weight": round(w * l * h * 1e-9 * density, 3)})
+            out.write(json.dumps({"id": f"{copy + 1}-{index + 1}", "items": items}) + "\n")
+
+
+def run_batch(stowvex_command, source, catalogue, output, workers):
+    if output.exists():
+        output.unlink()
+    start = time.perf_counter()
+    subprocess.run([stowvex_command, "batch", str(source), "--boxes", str(catalogue), "-o",
+                    str(output), "--workers", str(workers), "--no-progress"], check=True,
+                   stdout=subprocess.DEVNULL)
+    return time.perf_counter() - start
+
+
+def run_dask(source, catalogue, folder, workers):
+    import dask.bag as db
+    from distributed import Client, LocalCluster
+
+    from stowvex_tools.dask import pack_lines
+
+    if folder.exists():
+        shutil.rmtree(folder)
+    start = time.perf_counter()
+    with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
+                      dashboard_address=None) as cluster, Client(cluster):
+        started = time.perf_counter()
+        lines = db.read_text(str(source), blocksize=4_000_000)
+        pack_lines(lines, boxes=str(catalogue)).to_textfiles(str(folder / "*.jsonl"),
+                                                             last_endline=True)
+        done = time.perf_counter()
+    return done - started, started - start
+
+
+def dask_lines(folder):
+    parts = sorted(folder.glob("*.jsonl"), key=lambda p: int(p.stem))
+    return b"".join(p.read_bytes() for p in parts)
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--data", help="data directory (default: ../shared/data beside the "
+                        "project root)")
+    parser.add_argument("--orders", type=int, default=100_000,
+                        help="orders to pack (default: %(default)s)")
+    parser.add_argument("--workers", default="1,2",
+                        help="worker counts of stowvex batch (default: %(default)s)")
+    parser.add_argument("--no-dask", action="store_true", help="skip the Dask run")
+    parser.add_argument("--work", default=str(benchlib.PROJECT_ROOT / "build" / "bench"),
+                        help="folder for the order and result files (default: build/bench)")
+    args = parser.parse_args(argv)
+
+    data = benchlib.data_dir(args.data)
+    orders = parcel_orders.read_orders(data / "orders" / "parcel_orders.txt")
+    work = Path(args.work)
+    work.mkdir(parents=True, exist_ok=True)
+    source = work / f"orders-{args.orders}.jsonl"
+    catalogue = work / "cartons.json"
+    catalogue.write_text(json.dumps(parcel_orders.carton_dicts()))
+    write_orders(source, orders, args.orders, parcel_orders.DEFAULT_DENSITY)
+    command = shutil.which("stowvex", path=str(Path(sys.executable).parent))
+    if command is None:
+        sys.exit("the stowvex command is not installed beside this interpreter (make module)")
+
+    print(f"stowvex batch throughput: {args.orders:,} orders "
+          f"({sum(map(len, orders)) / len(orders):.1f} parcels each on average), "
+          f"{len(parcel_orders.CARTONS)} carton types")
+    print(f"machine: {benchlib.machine_line()}; load average before: "
+          f"{' '.join(f'{x:.2f}' for x in os.getloadavg())}")
+    rows, reference, base = [], None, None
+    for workers in (int(w) for w in args.workers.split(",")):
+        output = work / f"results-{workers}.jsonl"
+        seconds = run_batch(command, source, catalogue, output, workers)
+        content = output.read_bytes()
+        same = reference is None or content == reference
+        reference = reference or content
+        base = base or seconds
+        rows.append([f"stowvex batch --workers {workers}", f"{seconds:.1f} s",
+                     f"{args.orders / seconds:,.0f}", f"{base / seconds:.2f}x",
+                     "" if same else "DIFFERENT"])
+    if not args.no_dask:
+        folder = work / "dask-results"
+        seconds, startup = run_dask(source, catalogue, folder, 2)
+        same = dask_lines(folder) == reference
+        rows.append([f"Dask, 2 workers (+{startup:.1f} s start)", f"{seconds:.1f} s",
+                     f"{args.orders / seconds:,.0f}", f"{base / seconds:.2f}x",
+                     "" if same else "DIFFERENT"])
+    print(benchlib.table(["run", "time", "orders/s", "speed-up", "output"], rows))
+    print(f"load average after: {' '.join(f'{x:.2f}' for x in os.getloadavg())}")
+    return 1 if any(row[-1] for row in rows) else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
