@@ -220,13 +220,17 @@ def _check(args: argparse.Namespace) -> int:
     from .orders import load_json_file
     from .request_check import check_request
 
-    findings = check_request(load_json_file(args.request))
-    name = _name(args.request)
-    for finding in findings:
-        print(f"{name}: {finding}")
-    if not findings:
-        print(f"{name}: no findings")
-    return 1 if findings else 0
+    return _report(_name(args.request), check_request(load_json_file(args.request)),
+                   "no findings")
+
+
+def _report(name: str, problems: Sequence[object], none: str) -> int:
+    """Prints each problem on its own line; exit status 1 when there are any."""
+    for problem in problems:
+        print(f"{name}: {problem}")
+    if not problems:
+        print(f"{name}: {none}")
+    return 1 if problems else 0
 
 
 def _validate(args: argparse.Namespace) -> int:
@@ -243,11 +247,7 @@ def _validate(args: argparse.Namespace) -> int:
         violations = validate_request(result, request, min_support=args.min_support)
     except (TypeError, ValueError) as error:
         raise CommandError(f"{_name(args.request)}: {error}", 2) from None
-    for violation in violations:
-        print(f"{_name(args.result)}: {violation}")
-    if not violations:
-        print(f"{_name(args.result)}: no violations")
-    return 1 if violations else 0
+    return _report(_name(args.result), violations, "no violations")
 
 
 def _render(args: argparse.Namespace) -> int:
