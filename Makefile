@@ -107,9 +107,14 @@ test-pythons:
 # project root.
 BENCH_DATA ?= ../shared/data
 
-.PHONY: bench
+.PHONY: bench bench-batch
 bench: module
 	$(VPY) bench/container_loading.py --data $(BENCH_DATA)
 	$(VPY) bench/parcel_orders.py --data $(BENCH_DATA)
 	$(VPY) bench/scaling.py
 	$(VPY) bench/balanced_orders.py
+
+# make bench-batch: 100,000 parcel orders through stowvex batch with 1 and 2 workers
+# and through Dask with 2 workers (bench/README.md). Run it on an idle machine.
+bench-batch: module
+	$(VPY) bench/batch_throughput.py --data $(BENCH_DATA)

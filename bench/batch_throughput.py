@@ -12,6 +12,7 @@ start is timed apart). The outputs must be identical line for line.
 import argparse
 import json
 import os
+import resource
 import shutil
 import subprocess
 import sys
@@ -34,14 +35,21 @@ def write_orders(path, orders, count, density):
             out.write(json.dumps({"id": f"{copy + 1}-{index + 1}", "items": items}) + "\n")
 
 
+def children_cpu():
+    """CPU seconds (user + system) of the finished child processes so far."""
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
+
+
 def run_batch(stowvex_command, source, catalogue, output, workers):
+    """Wall and CPU seconds of one `stowvex batch` run."""
     if output.exists():
         output.unlink()
-    start = time.perf_counter()
+    cpu, start = children_cpu(), time.perf_counter()
     subprocess.run([stowvex_command, "batch", str(source), "--boxes", str(catalogue), "-o",
                     str(output), "--workers", str(workers), "--no-progress"], check=True,
                    stdout=subprocess.DEVNULL)
-    return time.perf_counter() - start
+    return time.perf_counter() - start, children_cpu() - cpu
 
 
 def run_dask(source, catalogue, folder, workers):
@@ -52,7 +60,7 @@ def run_dask(source, catalogue, folder, workers):
 
     if folder.exists():
         shutil.rmtree(folder)
-    start = time.perf_counter()
+    cpu, start = children_cpu(), time.perf_counter()
     with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
                       dashboard_address=None) as cluster, Client(cluster):
         started = time.perf_counter()
@@ -60,7 +68,7 @@ def run_dask(source, catalogue, folder, workers):
         pack_lines(lines, boxes=str(catalogue)).to_textfiles(str(folder / "*.jsonl"),
                                                              last_endline=True)
         done = time.perf_counter()
-    return done - started, started - start
+    return done - started, started - start, children_cpu() - cpu
 
 
 def dask_lines(folder):
@@ -99,26 +107,29 @@ def main(argv=None):
     print(f"machine: {benchlib.machine_line()}; load average before: "
           f"{' '.join(f'{x:.2f}' for x in os.getloadavg())}")
     rows, reference, base = [], None, None
+
+    def row(name, seconds, cpu, same):
+        rows.append([name, f"{seconds:.1f} s", f"{args.orders / seconds:,.0f}",
+                     f"{base / seconds:.2f}x", f"{cpu:.1f} s", f"{cpu / args.orders * 1e6:.0f} us",
+                     "same" if same else "DIFFERENT"])
+
     for workers in (int(w) for w in args.workers.split(",")):
         output = work / f"results-{workers}.jsonl"
-        seconds = run_batch(command, source, catalogue, output, workers)
+        seconds, cpu = run_batch(command, source, catalogue, output, workers)
         content = output.read_bytes()
         same = reference is None or content == reference
         reference = reference or content
         base = base or seconds
-        rows.append([f"stowvex batch --workers {workers}", f"{seconds:.1f} s",
-                     f"{args.orders / seconds:,.0f}", f"{base / seconds:.2f}x",
-                     "" if same else "DIFFERENT"])
+        row(f"stowvex batch --workers {workers}", seconds, cpu, same)
     if not args.no_dask:
         folder = work / "dask-results"
-        seconds, startup = run_dask(source, catalogue, folder, 2)
-        same = dask_lines(folder) == reference
-        rows.append([f"Dask, 2 workers (+{startup:.1f} s start)", f"{seconds:.1f} s",
-                     f"{args.orders / seconds:,.0f}", f"{base / seconds:.2f}x",
-                     "" if same else "DIFFERENT"])
-    print(benchlib.table(["run", "time", "orders/s", "speed-up", "output"], rows))
+        seconds, startup, cpu = run_dask(source, catalogue, folder, 2)
+        row(f"Dask, 2 workers (+{startup:.1f} s start)", seconds, cpu,
+            dask_lines(folder) == reference)
+    print(benchlib.table(["run", "time", "orders/s", "speed-up", "CPU", "CPU/order", "output"],
+                         rows))
     print(f"load average after: {' '.join(f'{x:.2f}' for x in os.getloadavg())}")
-    return 1 if any(row[-1] for row in rows) else 0
+    return 1 if any(r[-1] != "same" for r in rows) else 0
 
 
 if __name__ == "__main__":

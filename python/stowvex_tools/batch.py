@@ -4,22 +4,19 @@ from __future__ import annotations
 
 import json
 import os
+import shutil
+import tempfile
 import time
 from collections.abc import Iterator
-from dataclasses import dataclass, field
+from dataclasses import dataclass, field, replace
 from itertools import islice
-from typing import Any, Optional
+from typing import Any, BinaryIO, Optional
 
-from .many import ordered_map, progress_bar
+from .many import chunks, default_workers, ordered_map, progress_bar
 from .orders import (InputError, OrderTask, count_orders, is_csv, load_catalogue,
                      open_orders)
-from .packing import PackSettings, optimiser, order_id_of, pack_order
+from .packing import PackSettings, optimiser, order_id_of, pack_orders
 from .summary import BatchSummary, OrderFigures
-
-# Output lines are flushed to the file at least this often (seconds), so an
-# interrupted run loses little work.
-FLUSH_SECONDS = 0.5
-
 
 @dataclass
 class DoneOrders:
@@ -100,29 +97,58 @@ def run_batch(input_path: str, output_path: str, options: BatchOptions = BatchOp
     elif is_csv(input_path, options.input_format):
         raise InputError("a CSV of order lines needs a box catalogue: --boxes CATALOGUE.json")
     settings = PackSettings(options.optimise, options.time_limit, boxes)
+    try:
+        open(input_path, "rb").close()  # before the output is touched
+    except OSError as error:
+        raise InputError(f"{input_path}: cannot read: {error.strerror or error}") from None
     done = read_done(output_path)
     tasks = _skip_done(open_orders(input_path, options.input_format), done, input_path,
                        output_path)
     total = count_orders(input_path, options.input_format) if options.progress else None
     summary = done.summary
     start = time.perf_counter()
-    with open(output_path, "ab") as out:
+    # Unbuffered: every block of lines goes to the file as it comes, and spooled blocks
+    # join it in the kernel. Not in append mode, which the kernel's copy refuses.
+    with open(output_path, "r+b" if os.path.exists(output_path) else "wb", buffering=0) as out:
         out.truncate(done.size)
-        last_flush = start
-        results = ordered_map(pack_order, tasks, settings, workers=options.workers)
+        out.seek(done.size)
+        workers = default_workers() if options.workers is None else options.workers
+        if workers > 1:
+            settings = replace(settings, spool=tempfile.mkdtemp(prefix="stowvex-batch-"))
+        results = ordered_map(pack_orders, chunks(tasks), settings, workers=workers,
+                              largest_chunk=1)
         try:
             with progress_bar(total, options.progress, initial=len(done.ids)) as bar:
-                for line, figures in results:
-                    out.write(line.encode("utf-8"))
-                    summary.add(figures)
-                    bar.update()
-                    now = time.perf_counter()
-                    if now - last_flush >= FLUSH_SECONDS:
-                        out.flush()
-                        last_flush = now
+                for lines, part in results:
+                    if isinstance(lines, bytes):
+                        _write(out, lines)
+                    else:
+                        _append_file(out, lines)
+                    summary.merge(part)
+                    bar.update(part.orders)
         finally:
-            out.flush()
             os.fsync(out.fileno())
             summary.seconds = time.perf_counter() - start
             results.close()
+            if settings.spool is not None:
+                shutil.rmtree(settings.spool, ignore_errors=True)
     return summary
+
+
+def _write(out: BinaryIO, data: bytes) -> None:
+    view = memoryview(data)
+    while view:
+        view = view[out.write(view) or 0:]
+
+
+def _append_file(out: BinaryIO, path: str) -> None:
+    """Moves a spooled file's bytes to the end of `out` (kernel to kernel) and deletes it."""
+    with open(path, "rb") as source:
+        size = os.fstat(source.fileno()).st_size
+        copied = 0
+        while copied < size:
+            sent = os.sendfile(out.fileno(), source.fileno(), copied, size - copied)
+            if sent == 0:
+                raise OSError(f"{path}: could not copy the packed orders")
+            copied += sent
+    os.unlink(path)

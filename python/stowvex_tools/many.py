@@ -68,19 +68,22 @@ def _run_chunk(chunk: list[Any]) -> list[Any]:
     return [function(task, settings) for task in chunk]
 
 
-def _chunks(tasks: Iterable[T]) -> Iterator[list[T]]:
+def chunks(tasks: Iterable[T], largest: int = MAX_CHUNK) -> Iterator[list[T]]:
+    """The tasks in lists of 1, 2, 4, ... up to `largest` tasks."""
     iterator = iter(tasks)
     size = 1
     while chunk := list(islice(iterator, size)):
         yield chunk
-        size = min(size * 2, MAX_CHUNK)
+        size = min(size * 2, largest)
 
 
 def ordered_map(function: Callable[[T, Any], R], tasks: Iterable[T], settings: Any, *,
-                workers: Optional[int] = None) -> Generator[R, None, None]:
+                workers: Optional[int] = None, largest_chunk: int = MAX_CHUNK
+                ) -> Generator[R, None, None]:
     """function(task, settings) for every task, in task order, on `workers` processes
     (default: every core); with one worker in this process. `function` and `settings`
-    must be picklable (a module-level function; settings travel once per worker)."""
+    must be picklable (a module-level function; settings travel once per worker).
+    Tasks travel in chunks of up to `largest_chunk`."""
     workers = default_workers() if workers is None else workers
     if workers < 1:
         raise ValueError(f"workers must be at least 1, not {workers}")
@@ -95,7 +98,7 @@ def ordered_map(function: Callable[[T, Any], R], tasks: Iterable[T], settings: A
     pending: deque[AsyncResult[list[R]]] = deque()
     finished = False
     try:
-        for chunk in _chunks(tasks):
+        for chunk in chunks(tasks, largest_chunk):
             pending.append(pool.apply_async(_run_chunk, (chunk,)))
             if len(pending) >= workers * CHUNKS_PER_WORKER:
                 yield from pending.popleft().get()

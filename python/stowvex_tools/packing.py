@@ -3,6 +3,8 @@
 from __future__ import annotations
 
 import json
+import os
+import tempfile
 from collections.abc import Mapping
 from dataclasses import dataclass
 from typing import Any, Callable, Union
@@ -10,7 +12,7 @@ from typing import Any, Callable, Union
 import stowvex
 
 from .orders import OrderTask, csv_items, strict_loads
-from .summary import OrderFigures
+from .summary import BatchSummary, OrderFigures
 
 Request = Union[str, bytes, Mapping[str, Any]]
 
@@ -37,6 +39,7 @@ class PackSettings:
     optimise: bool = False
     time_limit: float = 1.0
     boxes: list[Any] | None = None  # the catalogue's box objects, for orders without boxes
+    spool: str | None = None  # folder for the output lines of worker processes
 
     def solve(self, request_json: str | bytes) -> str:
         if not self.optimise:
@@ -148,3 +151,24 @@ def pack_order(task: OrderTask, settings: PackSettings) -> tuple[str, OrderFigur
             MemoryError) as error:
         return error_line(order_id, str(error) or type(error).__name__), None
     return result_line(order_id, text), figures
+
+
+def pack_orders(tasks: list[OrderTask], settings: PackSettings
+                ) -> tuple[bytes | str, BatchSummary]:
+    """Packs a run of batch orders into their output lines (UTF-8) and their summary.
+    With a spool folder the lines go to a new file there and its path comes back
+    instead: the process that writes the output then copies them file to file in the
+    kernel, rather than receiving every result through a pipe."""
+    summary = BatchSummary()
+    lines = []
+    for task in tasks:
+        line, figures = pack_order(task, settings)
+        lines.append(line)
+        summary.add(figures)
+    data = "".join(lines).encode("utf-8")
+    if settings.spool is None:
+        return data, summary
+    handle, path = tempfile.mkstemp(dir=settings.spool, suffix=".jsonl")
+    with os.fdopen(handle, "wb") as spooled:
+        spooled.write(data)
+    return path, summary

@@ -112,6 +112,7 @@ class TestBatchFiles:
                    tmp_path / "r.jsonl")
         assert proc.returncode == 2 and "Traceback" not in proc.stderr
         assert fragment in proc.stderr
+        assert not (tmp_path / "r.jsonl").exists()
 
 
 class TestResume:
