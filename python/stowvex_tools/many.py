@@ -93,7 +93,8 @@ def ordered_map(function: Callable[[T, Any], R], tasks: Iterable[T], settings: A
         return
     # A fresh interpreter per worker (forkserver): forking a process that runs threads,
     # such as a progress bar's, is unsafe.
-    context = multiprocessing.get_context("forkserver")
+    methods = multiprocessing.get_all_start_methods()
+    context = multiprocessing.get_context("forkserver" if "forkserver" in methods else "spawn")
     pool = context.Pool(workers, initializer=_install, initargs=(function, settings))
     pending: deque[AsyncResult[list[R]]] = deque()
     finished = False
