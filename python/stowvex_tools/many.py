@@ -7,7 +7,7 @@ import os
 import signal
 import sys
 from collections import deque
-from collections.abc import Callable, Generator, Iterable, Iterator
+from collections.abc import Callable, Generator, Iterable, Iterator, Sized
 from multiprocessing.pool import AsyncResult
 from itertools import islice
 from typing import Any, Optional, TypeVar
@@ -141,7 +141,7 @@ def pack_many(requests: Iterable[Request], *, workers: Optional[int] = None,
     if optimise:
         optimiser()
     settings = PackSettings(optimise=optimise, time_limit=time_limit)
-    total = len(requests) if hasattr(requests, "__len__") else None  # type: ignore[arg-type]
+    total = len(requests) if isinstance(requests, Sized) else None
     results = ordered_map(_pack_one, requests, settings, workers=workers)
     try:
         with progress_bar(total, progress) as bar:

@@ -7,7 +7,7 @@ import os
 import tempfile
 from collections.abc import Mapping
 from dataclasses import dataclass
-from typing import Any, Callable, Union
+from typing import Any, Callable, Union, cast
 
 import stowvex
 
@@ -29,7 +29,7 @@ def optimiser() -> Callable[..., str]:
     if function is None:
         raise OptimiserMissing("the optimiser is not part of this installation "
                                "(stowvex_tools.optimise_json is missing)")
-    return function  # type: ignore[no-any-return]
+    return cast("Callable[..., str]", function)
 
 
 @dataclass(frozen=True)
@@ -43,7 +43,7 @@ class PackSettings:
 
     def solve(self, request_json: str | bytes) -> str:
         if not self.optimise:
-            return stowvex.solve(request_json)  # type: ignore[no-any-return]
+            return str(stowvex.solve(request_json))
         if isinstance(request_json, bytes):
             request_json = request_json.decode("utf-8")
         return optimiser()(request_json, time_limit=self.time_limit)

@@ -118,9 +118,11 @@ def _number(value: Any) -> Optional[float]:
 
 def _sizes(element: dict[str, Any]) -> Optional[tuple[float, float, float]]:
     """Width, length and depth when all three are finite and positive."""
-    sizes = tuple(_number(element.get(key)) for key in ("Width", "Length", "Depth"))
-    if all(s is not None and math.isfinite(s) and s > 0 for s in sizes):
-        return sizes  # type: ignore[return-value]
+    width, length, depth = (_number(element.get(key)) for key in ("Width", "Length", "Depth"))
+    if width is None or length is None or depth is None:
+        return None
+    if all(math.isfinite(s) and s > 0 for s in (width, length, depth)):
+        return width, length, depth
     return None
 
 
