@@ -1,5 +1,6 @@
 # make demo: install what is missing, build, pack the example request.
-# make test: install what is missing, build, run the C++ and Python tests.
+# make test: install what is missing, build, run the C++ and Python tests and
+# the type checks.
 SHELL := /bin/bash
 PYTHON ?= python3
 VENV := .venv
@@ -9,23 +10,22 @@ JSON_INCLUDE = $$($(VPY) -c 'import importlib.util as u, os; print(os.path.join(
 # Development builds of the module go to their own folder; pip's own builds use build/<wheel tag>.
 DEV_BUILD := build/dev/{wheel_tag}
 
-.PHONY: demo test test-cpp test-python test-sanitize module cpp deps venv clean
+.PHONY: demo test test-cpp test-python test-types test-sanitize module cpp deps venv clean
 
 demo: module
 	$(VPY) examples/demo.py examples/request.json
 
-test: test-cpp test-python
+test: test-cpp test-python test-types
 
 deps:
 	scripts/deps.sh
 
 venv: $(VENV)/.installed
 
-$(VENV)/.installed: pyproject.toml
+# The packages of the virtual environment are listed in requirements-dev.txt.
+$(VENV)/.installed: pyproject.toml requirements-dev.txt
 	test -x $(VPY) || $(PYTHON) -m venv $(VENV)
-	$(VPY) -m pip install -q --disable-pip-version-check \
-	    "pybind11>=3,<4" "scikit-build-core>=0.11" "nlohmann-json==3.11.3" cmake ninja \
-	    pytest hypothesis
+	$(VPY) -m pip install -q --disable-pip-version-check -r requirements-dev.txt
 	@touch $@
 
 module: venv
@@ -42,6 +42,12 @@ test-cpp: cpp
 
 test-python: module
 	$(VPY) -m pytest
+
+# make test-types: the module's stub (src/python/stowvex.pyi) against the built
+# module, then mypy --strict over the files pyproject.toml names.
+test-types: module
+	$(VPY) -m mypy.stubtest stowvex --allowlist src/python/stubtest-allowlist.txt
+	$(VPY) -m mypy
 
 # make test-sanitize: the C++ tests built with AddressSanitizer and
 # UndefinedBehaviorSanitizer in their own build directory; any finding fails.
