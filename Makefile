@@ -49,6 +49,38 @@ test-types: module
 	$(VPY) -m mypy.stubtest stowvex --allowlist src/python/stubtest-allowlist.txt
 	$(VPY) -m mypy
 
+# make docs: the documentation site in build/docs/html (Sphinx, theme furo),
+# every warning an error. docs/requirements.txt lists the packages it adds to
+# the virtual environment.
+.PHONY: docs
+docs: module $(VENV)/.docs-installed
+	$(VPY) -m sphinx -W --keep-going -q -b html -d build/docs/doctrees docs build/docs/html
+
+$(VENV)/.docs-installed: docs/requirements.txt $(VENV)/.installed
+	$(VPY) -m pip install -q --disable-pip-version-check -r docs/requirements.txt
+	@touch $@
+
+# make wheel: an sdist, and a wheel built from that sdist by pip's isolated
+# build (its build requirements come from PyPI), both in build/dist; auditwheel
+# repairs the wheel into a manylinux wheel in build/dist/wheelhouse, which is
+# installed alone into a fresh virtual environment, build/wheel-venv. The
+# installation tests then run the README example and the type checks against
+# it outside the source tree.
+DIST := build/dist
+WHEEL_VENV := build/wheel-venv
+
+.PHONY: wheel
+wheel: venv
+	rm -rf $(DIST) $(WHEEL_VENV)
+	$(VPY) -m build --outdir $(DIST) .
+	PATH=$(CURDIR)/$(VENV)/bin:$$PATH auditwheel repair --wheel-dir $(DIST)/wheelhouse $(DIST)/*.whl
+	$(VPY) -m venv $(WHEEL_VENV)
+	$(WHEEL_VENV)/bin/python -m pip install -q --disable-pip-version-check --no-index \
+	    $(DIST)/wheelhouse/*.whl
+	STOWVEX_SDIST=$$(ls $(DIST)/*.tar.gz) STOWVEX_WHEEL=$$(ls $(DIST)/wheelhouse/*.whl) \
+	    STOWVEX_WHEEL_PYTHON=$(CURDIR)/$(WHEEL_VENV)/bin/python \
+	    $(VPY) -m pytest tests/python/test_installed_package.py tests/python/test_types.py
+
 # make test-sanitize: the C++ tests built with AddressSanitizer and
 # UndefinedBehaviorSanitizer in their own build directory; any finding fails.
 SANITIZE_OPTIONS = ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:strict_string_checks=1:check_initialization_order=1:abort_on_error=0 \

@@ -7,7 +7,10 @@ solve(json) -> json is the simplest entry point; pack_dicts(items, boxes) and pa
 # Type information for the extension module stowvex, kept by hand. The
 # docstrings are the module's own, word for word. The names that start with an
 # underscore exist only for type checkers: they describe the dicts that the
-# to_dict methods return.
+# to_dict methods return. The documentation build runs this file as Python to
+# read it, hence the postponed annotations and the values of Rotation's members.
+
+from __future__ import annotations
 
 from collections.abc import Sequence
 from typing import ClassVar, SupportsFloat, SupportsIndex, TypedDict
@@ -32,9 +35,9 @@ class Rotation:
       BEST_FIT : May be placed in any of the 6 axis orderings.
     """
 
-    NEVER: ClassVar[Rotation]
-    KEEP_FLAT: ClassVar[Rotation]
-    BEST_FIT: ClassVar[Rotation]
+    NEVER: ClassVar[Rotation] = ...
+    KEEP_FLAT: ClassVar[Rotation] = ...
+    BEST_FIT: ClassVar[Rotation] = ...
     __members__: ClassVar[dict[str, Rotation]]
     def __init__(self, value: SupportsIndex) -> None: ...
     def __eq__(self, other: object) -> bool: ...
