@@ -1,6 +1,6 @@
 # Sphinx configuration of the stowvex documentation (built by `make docs`).
-import sys
 import importlib.metadata
+import sys
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).parent / "_ext"))
@@ -17,12 +17,13 @@ extensions = [
     "stowvex_docs",
 ]
 source_suffix = {".md": "markdown"}
-exclude_patterns = ["_build", "README.md", "requirements.txt"]
+exclude_patterns = ["_build"]
 myst_enable_extensions = ["colon_fence", "deflist"]
 myst_heading_anchors = 3
 
-# autodoc reads the extension module stowvex from its stub, stowvex.pyi, which
-# carries the types and the module's docstrings.
+# autodoc (Sphinx 9 and later) reads the extension module stowvex from its
+# stub, stowvex.pyi, installed beside it, which carries the types and the
+# module's docstrings.
 autodoc_member_order = "bysource"
 autodoc_preserve_defaults = True
 autodoc_default_options = {"members": True, "undoc-members": True, "special-members": "__len__"}
