@@ -10,11 +10,12 @@ Each parcel weighs 1 kg per 6000 cm3 (the usual courier volumetric divisor).
 
 import csv
 import sys
+from typing import TextIO
 
 KG_PER_MM3 = 1 / 6e6
 
 
-def main(path, out=sys.stdout, copies=1):
+def main(path: str, out: TextIO = sys.stdout, copies: int = 1) -> None:
     writer = csv.writer(out, lineterminator="\n")
     writer.writerow(["order_id", "item_code", "width", "length", "depth", "weight", "quantity"])
     with open(path, encoding="utf-8") as lines:

@@ -74,6 +74,10 @@ def _skip_done(tasks: Iterator[OrderTask], done: DoneOrders, input_path: str,
 
 @dataclass(frozen=True)
 class BatchOptions:
+    """How `run_batch` packs: the box catalogue file for orders without boxes, the
+    worker processes (default: every core), the optimiser and its time per order, the
+    progress bar, and the input format ("jsonl" or "csv"; default: from the name)."""
+
     boxes: Optional[str] = None  # box catalogue file for orders without boxes
     workers: Optional[int] = None
     optimise: bool = False

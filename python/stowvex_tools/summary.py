@@ -130,7 +130,7 @@ class BatchSummary:
 
 
 def summarise(results: Iterable[ResultLike | Any]) -> BatchSummary:
-    """Adds up results (JSON texts, dicts, `PackResult`s or batch output lines); a batch
+    """Adds up results (JSON texts, dicts, `PackResult` objects or batch output lines); a batch
     line holding an error counts as a failed order."""
     summary = BatchSummary()
     for result in results:
