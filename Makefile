@@ -84,7 +84,7 @@ wheel: venv
 	$(VPY) -m build --outdir $(DIST) .
 	PATH=$(CURDIR)/$(VENV)/bin:$$PATH auditwheel repair --wheel-dir $(DIST)/wheelhouse $(DIST)/*.whl
 	$(VPY) -m venv $(WHEEL_VENV)
-	$(WHEEL_VENV)/bin/python -m pip install -q --disable-pip-version-check --no-index \
+	$(WHEEL_VENV)/bin/python -m pip install -q --disable-pip-version-check \
 	    $(DIST)/wheelhouse/*.whl
 	STOWVEX_SDIST=$$(ls $(DIST)/*.tar.gz) STOWVEX_WHEEL=$$(ls $(DIST)/wheelhouse/*.whl) \
 	    STOWVEX_WHEEL_PYTHON=$(CURDIR)/$(WHEEL_VENV)/bin/python \
