@@ -163,7 +163,7 @@ TARGET = {
     "slow/balancing_100_items_2_boxes": "<= 1 s", "slow/balancing_1000_items_6_types": "<= 1 s",
     "slow/groups_limits_2000_items": "<= 1 s", "slow/one_box_9000_items": "<= 1 s",
 }
-ONE_BOX_SIZES = (100, 1000, 3000, 8000, 9000, 10000)
+ONE_BOX_SIZES = (100, 1000, 3000, 8000, 9000, 10000, 20000)
 SIX_TYPE_SIZES = (100, 300, 1000, 3000)
 SLOW = ("balancing_100_items_2_boxes", "balancing_1000_items_6_types",
         "groups_limits_2000_items", "one_box_9000_items")

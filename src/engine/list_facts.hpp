@@ -28,8 +28,6 @@ public:
     void add(const ListFacts& other);
 
     std::size_t count() const { return count_; }
-    // Some item has a negative or NaN measure: it fits nowhere.
-    bool some_unplaceable() const { return unplaceable_; }
     // Per rank of the sorted measures, the largest.
     double largest(int rank) const { return largest_[rank]; }
     // Binary digits after the point that the finite measures need.

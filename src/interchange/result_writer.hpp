@@ -27,7 +27,4 @@ nlohmann::json to_json(const PackResponse& response);
 // throws the library's type_error 316.
 std::string to_json_text(const PackResponse& response, int indent);
 
-// Any JSON value as text, the same way.
-std::string json_text(const nlohmann::json& value, int indent);
-
 }  // namespace stowvex
