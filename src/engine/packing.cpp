@@ -327,8 +327,10 @@ bool Packing::hopeless(const FreeSpaceQueue& spaces, double budget, double used_
         double sorted[3];
         sort_ascending(s.width, s.length, s.depth, sorted);
         for (int rank = 0; rank < 3; ++rank) largest[rank] = std::max(largest[rank], sorted[rank]);
-        open_volume += volume_above(s.width, s.length, s.depth);
-        ++open;
+        if (weigh_volumes) {  // the bound is pure: leaving it out changes no other figure
+            open_volume += volume_above(s.width, s.length, s.depth);
+            ++open;
+        }
     });
     for (int rank = 0; rank < 3; ++rank) {
         const std::vector<std::uint32_t>& by_size = items_.by_size(rank);
