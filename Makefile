@@ -1,5 +1,6 @@
 # make demo: install what is missing, build, pack the example request.
-# make test: install what is missing, build, run the C++ and Python tests.
+# make test: install what is missing, build, run the C++ and Python tests and
+# the type checks.
 SHELL := /bin/bash
 PYTHON ?= python3
 VENV := .venv
@@ -9,23 +10,22 @@ JSON_INCLUDE = $$($(VPY) -c 'import importlib.util as u, os; print(os.path.join(
 # Development builds of the module go to their own folder; pip's own builds use build/<wheel tag>.
 DEV_BUILD := build/dev/{wheel_tag}
 
-.PHONY: demo test test-cpp test-python test-sanitize module cpp deps venv clean
+.PHONY: demo test test-cpp test-python test-types test-sanitize module cpp deps venv clean
 
 demo: module
 	$(VPY) examples/demo.py examples/request.json
 
-test: test-cpp test-python
+test: test-cpp test-python test-types
 
 deps:
 	scripts/deps.sh
 
 venv: $(VENV)/.installed
 
-$(VENV)/.installed: pyproject.toml
+# The packages of the virtual environment are listed in requirements-dev.txt.
+$(VENV)/.installed: pyproject.toml requirements-dev.txt
 	test -x $(VPY) || $(PYTHON) -m venv $(VENV)
-	$(VPY) -m pip install -q --disable-pip-version-check \
-	    "pybind11>=3,<4" "scikit-build-core>=0.11" "nlohmann-json==3.11.3" cmake ninja \
-	    pytest hypothesis
+	$(VPY) -m pip install -q --disable-pip-version-check -r requirements-dev.txt
 	@touch $@
 
 module: venv
@@ -42,6 +42,44 @@ test-cpp: cpp
 
 test-python: module
 	$(VPY) -m pytest
+
+# make test-types: the module's stub (src/python/stowvex.pyi) against the built
+# module, then mypy --strict over the files pyproject.toml names.
+test-types: module
+	$(VPY) -m mypy.stubtest stowvex --allowlist src/python/stubtest-allowlist.txt
+	$(VPY) -m mypy
+
+# make docs: the documentation site in build/docs/html (Sphinx, theme furo),
+# every warning an error. docs/requirements.txt lists the packages it adds to
+# the virtual environment.
+.PHONY: docs
+docs: module $(VENV)/.docs-installed
+	$(VPY) -m sphinx -W --keep-going -q -b html -d build/docs/doctrees docs build/docs/html
+
+$(VENV)/.docs-installed: docs/requirements.txt $(VENV)/.installed
+	$(VPY) -m pip install -q --disable-pip-version-check -r docs/requirements.txt
+	@touch $@
+
+# make wheel: an sdist, and a wheel built from that sdist by pip's isolated
+# build (its build requirements come from PyPI), both in build/dist; auditwheel
+# repairs the wheel into a manylinux wheel in build/dist/wheelhouse, which is
+# installed alone into a fresh virtual environment, build/wheel-venv. The
+# installation tests then run the README example and the type checks against
+# it outside the source tree.
+DIST := build/dist
+WHEEL_VENV := build/wheel-venv
+
+.PHONY: wheel
+wheel: venv
+	rm -rf $(DIST) $(WHEEL_VENV)
+	$(VPY) -m build --outdir $(DIST) .
+	PATH=$(CURDIR)/$(VENV)/bin:$$PATH auditwheel repair --wheel-dir $(DIST)/wheelhouse $(DIST)/*.whl
+	$(VPY) -m venv $(WHEEL_VENV)
+	$(WHEEL_VENV)/bin/python -m pip install -q --disable-pip-version-check --no-index \
+	    $(DIST)/wheelhouse/*.whl
+	STOWVEX_SDIST=$$(ls $(DIST)/*.tar.gz) STOWVEX_WHEEL=$$(ls $(DIST)/wheelhouse/*.whl) \
+	    STOWVEX_WHEEL_PYTHON=$(CURDIR)/$(WHEEL_VENV)/bin/python \
+	    $(VPY) -m pytest tests/python/test_installed_package.py tests/python/test_types.py
 
 # make test-sanitize: the C++ tests built with AddressSanitizer and
 # UndefinedBehaviorSanitizer in their own build directory; any finding fails.
@@ -92,7 +130,7 @@ clang:
 # make test-sanitize-python: the extension module itself built with clang's
 # AddressSanitizer and UndefinedBehaviorSanitizer, and libFuzzer's coverage
 # instrumentation, into a virtual environment of its own
-# (build/sanitize-python/venv, with atheris from PyPI); then the Python tests
+# (build/sanitize-python/venv: requirements-dev.txt and atheris); then the Python tests
 # and SANITIZE_FUZZ_SECONDS of the Python fuzz harness under it, with the
 # sanitizer runtime that atheris ships preloaded into the interpreter. Any
 # finding fails. make fuzz-python runs the harness for FUZZ_SECONDS; its
@@ -114,9 +152,7 @@ PYFUZZ = $(SAN_RUN) $(SAN_PY) tests/fuzz/python_fuzzer.py -timeout=60 -rss_limit
 .PHONY: test-sanitize-python fuzz-python sanitized-module
 sanitized-module: clang
 	test -x $(SAN_PY) || $(PYTHON) -m venv $(SAN_DIR)/venv
-	$(SAN_PY) -m pip install -q --disable-pip-version-check \
-	    "pybind11>=3,<4" "scikit-build-core>=0.11" "nlohmann-json==3.11.3" cmake ninja \
-	    pytest hypothesis atheris
+	$(SAN_PY) -m pip install -q --disable-pip-version-check -r requirements-dev.txt atheris
 	CC=clang CXX=clang++ $(SAN_PY) -m pip install -q --disable-pip-version-check \
 	    --no-build-isolation --no-deps -Cbuild-dir=$(SAN_DIR)/build -Ccmake.build-type=Debug \
 	    -Ccmake.define.CMAKE_CXX_FLAGS="$(SAN_CXXFLAGS)" .

@@ -2,9 +2,12 @@
 
 from importlib.metadata import PackageNotFoundError, version
 
+from .checker import VIOLATION_KINDS, Violation, ViolationKind, validate, validate_request
+
 try:
     __version__: str = version("stowvex")
 except PackageNotFoundError:  # imported from a source tree that was never installed
     __version__ = "0+unknown"
 
-__all__ = ["__version__"]
+__all__ = ["VIOLATION_KINDS", "Violation", "ViolationKind", "__version__", "validate",
+           "validate_request"]
