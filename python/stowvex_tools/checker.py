@@ -548,9 +548,11 @@ def _check_weight(box: _PackedBox, out: list[Violation]) -> None:
         return
     budget = box.max_weight - box.empty_weight
     budget = budget if budget >= 0.0 else 0.0
+    # Only positive weights count: a negative weight is no room for other items.
     carried = 0.0
     for p in box.placements:
-        carried += p.item.weight
+        if not p.item.weight <= 0.0:
+            carried += p.item.weight
     slack = RELATIVE_TOLERANCE * max(abs(carried), abs(budget))
     if carried - budget > slack or math.isnan(carried):
         out.append(Violation(
@@ -780,7 +782,8 @@ def validate(result: ResultInput, items: ItemsInput, boxes: BoxesInput, *,
       orientation label says, or a label its rotation freedom does not allow
       (Never: "WLD"; KeepFlat: "WLD", "LWD"; BestFit: all six);
     - ``weight_limit``: a box with a weight limit whose items weigh more than its max
-      weight less its empty weight (0 when the empty box alone reaches the limit);
+      weight less its empty weight (0 when the empty box alone reaches the limit),
+      counting only positive weights, since a negative weight makes no room for others;
     - ``quantity_limit``: more boxes of a reference than its ``MaximumBoxes`` (0 or
       below: none at all); box types sharing a reference share one count;
     - ``inactive_box``: a box of an inactive box type;

@@ -3,11 +3,13 @@
 Each input picks one call: solve on raw or generated request text, pack_dicts
 on generated values, pack on Item and Box objects made from adversarial
 arguments, a constructor alone, or the members of a result. Every call must
-give a result or one of the documented errors; every result must keep the
-promises a result makes (every item placed once or unplaced, inside its box,
-apart from the others, turned only as allowed, weight and quantity limits,
-box groups whole), solve and pack_dicts must agree on the same request, and
-to_dict, to_json and every indent must hold the same value.
+give a result or one of the documented errors; every result must pass
+stowvex_tools.validate against the request it answers (every item placed once
+or unplaced, inside its box, apart from the others, turned only as allowed,
+weight and quantity limits, box groups whole, true figures), pack must hand
+back the caller's own objects, solve and pack_dicts must give the same text
+for one request, and to_dict, to_json and every indent must hold the same
+value.
 
 Run under the sanitized module: make test-sanitize-python (a minute) or
 make fuzz-python FUZZ_SECONDS=N. Arguments are libFuzzer's.
@@ -23,6 +25,7 @@ import atheris
 # Coverage comes from the module's own instrumented build, not from Python.
 import stowvex
 from stowvex import Box, Item, Rotation
+from stowvex_tools import validate
 
 ITEM_KEYS = ["ItemCode", "ItemReference", "Width", "Length", "Depth", "Weight",
              "AllowedRotation", "BoxGroup"]
@@ -177,64 +180,9 @@ class Values:
         return self.number() if self.chance(0.3) else self.int(0, 12)
 
 
-# Checks of results.
-
-def finite(*values):
-    return all(isinstance(v, (int, float)) and math.isfinite(v) for v in values)
-
-
-def slack(*values):
-    """Room for rounding in coordinates: a tiny fraction of the largest finite one."""
-    return max([abs(v) for v in values if finite(v)] + [0.0]) * 2.0**-40
-
-
-def allowed(label, rotation):
-    if rotation == Rotation.NEVER:
-        return label == "WLD"
-    if rotation == Rotation.KEEP_FLAT:
-        return label in ("WLD", "LWD")
-    return sorted(label) == ["D", "L", "W"]
-
-
-def check_box(packed):
-    box = packed.box
-    placements = packed.items
-    assert len(placements) == len(packed) > 0, "an empty box"
-    # Held in a list: the wrapper of an item made only for one read may be freed, and its
-    # id reused, before the next read.
-    held = [p.item for p in placements]
-    assert len({id(item) for item in held}) == len(placements), "one item twice in a box"
-    room = (box.width, box.length, box.depth)
-    for p in placements:
-        item = p.item
-        measures = {"W": item.width, "L": item.length, "D": item.depth}
-        placed = (p.width, p.length, p.depth)
-        assert allowed(p.orientation, item.allowed_rotation), "a turn the item does not allow"
-        assert all(measures[c] == v or (math.isnan(v) and math.isnan(measures[c]))
-                   for c, v in zip(p.orientation, placed)), "placed extents are no turn of the item"
-        at = (p.x, p.y, p.z)
-        s = slack(*room, *at, *(a + e for a, e in zip(at, placed)))
-        assert all(a >= -s and a + e <= r + s for a, e, r in zip(at, placed, room)), \
-            "a placement outside its box"
-    for i, a in enumerate(placements):
-        for b in placements[i + 1:]:
-            s = slack(*room, a.x, a.y, a.z, b.x, b.y, b.z)
-            overlap = [min(p1 + e1, p2 + e2) - max(p1, p2) for p1, e1, p2, e2 in (
-                (a.x, a.width, b.x, b.width), (a.y, a.length, b.y, b.length),
-                (a.z, a.depth, b.z, b.depth))]
-            assert not all(o > s for o in overlap), "placements overlap"
-    if box.has_weight_limit:
-        # A negative weight is no room for others: only the positive ones count.
-        weights = [p.item.weight for p in placements]
-        assert not any(math.isnan(w) for w in weights), "a NaN weight under a limit"
-        positive = sum(w for w in weights if w > 0)
-        budget = box.max_weight - box.empty_weight
-        budget = 0.0 if math.isnan(budget) or budget < 0 else budget
-        rounding = 2 * len(weights) * sys.float_info.epsilon * positive
-        if not math.isfinite(positive):
-            rounding = 0.0
-        assert positive <= budget + rounding, "a box over its weight limit"
-
+# Checks of results. The rules of a valid packing (accounting, geometry,
+# orientations, limits, box groups, figures) are stowvex_tools.validate's;
+# what it cannot see from outside is checked here.
 
 def plain(value):
     """A to_dict value as its JSON text reads back: non-finite numbers are null."""
@@ -247,39 +195,36 @@ def plain(value):
     return value
 
 
-def check_result(result, values, item_count, items=(), box_types=()):
-    """Checks a result; `items` and `box_types` are the objects given to pack, if any."""
-    boxes = result.boxes
-    unplaced = result.unplaced_items
-    assert result.total_placed == sum(len(b) for b in boxes)
-    assert result.total_unplaced == len(unplaced)
-    assert result.total_placed + result.total_unplaced == item_count, "items lost or added"
-    assert result.success == (not unplaced), "success flag is wrong"
-    if items:
-        seen = Counter(id(p.item) for b in boxes for p in b.items)
-        seen.update(id(i) for i in unplaced)
-        assert seen == Counter(id(i) for i in items), "an item lost or placed twice"
-    active = {id(b) for b in box_types if b.active}
-    uses = Counter()
-    groups = {}
-    for index, packed in enumerate(boxes):
-        if box_types:
-            assert id(packed.box) in active, "a box of no active type of the request"
-        check_box(packed)
-        uses[id(packed.box)] += 1
-        for p in packed.items:
-            if p.item.box_group is not None:
-                groups.setdefault(p.item.box_group, set()).add(index)
-    for box in box_types:
-        if box.max_quantity is not None:
-            assert uses[id(box)] <= max(0, box.max_quantity), "a limited type used too often"
-    for group, holders in groups.items():
-        assert len(holders) == 1, "a box group split between boxes"
-        assert all(i.box_group != group for i in unplaced), "a box group partly unplaced"
+def check_valid(result, items, boxes):
+    violations = validate(result, items, boxes)
+    assert not violations, "\n".join(str(v) for v in violations)
+
+
+def check_result(result, values, items, boxes):
+    """A result of pack_dicts or pack, given the item and box values it was made from."""
+    check_valid(result, items, boxes)
+    placed = [p for b in result.boxes for p in b.items]
+    if items and isinstance(items[0], Item):
+        # pack shares the caller's objects: each entry comes back once, as itself.
+        seen = Counter(id(p.item) for p in placed)
+        seen.update(id(i) for i in result.unplaced_items)
+        assert seen == Counter(id(i) for i in items), "an item object lost or placed twice"
+        for b in result.boxes:
+            assert any(b.box is box for box in boxes), "a box type that is no object given"
+    for b in result.boxes:
+        # Held in a list: the wrapper of an item made for one read may be freed, and its
+        # id reused, before the next read.
+        held = [p.item for p in b.items]
+        assert len({id(i) for i in held}) == len(held), "one item twice in a box"
 
     compact = result.to_json(-1)
     data = json.loads(compact)
     assert data == plain(result.to_dict()), "to_dict and to_json disagree"
+    for index, packed in enumerate(result.boxes):
+        written = {k: v for k, v in data["boxes"][index].items() if k != "box_index"}
+        assert plain(packed.to_dict()) == written, "a box's to_dict disagrees with the result"
+        repr(packed)
+    repr(result)
     indent = values.pick([0, 1, 2, 4, 512, 513, 1024, 1025, 4000, values.int(-3, 3000)])
     text = result.to_json(indent)
     assert json.loads(text) == data, "indented and compact texts disagree"
@@ -288,11 +233,6 @@ def check_result(result, values, item_count, items=(), box_types=()):
         widened = "\n".join(" " * (indent * (len(line) - len(line.lstrip(" "))))
                             + line.lstrip(" ") for line in narrow.split("\n"))
         assert text == widened, "an indent that is not the library's layout"
-    for index, packed in enumerate(boxes):
-        written = {k: v for k, v in data["boxes"][index].items() if k != "box_index"}
-        assert plain(packed.to_dict()) == written, "a box's to_dict disagrees with the result"
-        repr(packed)
-    repr(result)
     if values.chance(0.02):
         call(result.to_json, 2**31 - 1)  # ValueError unless the text stays small
 
@@ -337,6 +277,8 @@ def fuzz_solve(values):
     if answer is None:
         return
     assert direct.to_json(-1) == answer, "solve and pack_dicts disagree on one request"
+    if isinstance(request.get("items"), list) and isinstance(request.get("boxes"), list):
+        check_valid(answer, request["items"], request["boxes"])
 
 
 def fuzz_pack_dicts(values):
@@ -346,7 +288,7 @@ def fuzz_pack_dicts(values):
     items, boxes = values.request()
     result = call(stowvex.pack_dicts, items, boxes)
     if result is not None:
-        check_result(result, values, len(items))
+        check_result(result, values, items, boxes)
 
 
 def fuzz_pack(values):
@@ -362,7 +304,7 @@ def fuzz_pack(values):
     shape = values.pick([list, tuple, list, list, iter])
     result = call(stowvex.pack, shape(items), shape(boxes))
     if result is not None:
-        check_result(result, values, len(items), items, boxes)
+        check_result(result, values, items, boxes)
 
 
 def fuzz_constructors(values):

@@ -112,6 +112,16 @@ def test_one_fault_against_the_items_and_boxes_given(kind, items, boxes):
     assert kinds(result, items=items, boxes=boxes) == [kind]
 
 
+def test_a_negative_weight_makes_no_room_under_a_limit():
+    heavy, negative = item("H", 4, 4, 2, 40), item("N", 4, 4, 2, -30)
+    result = {"boxes": [packed("B", [place(heavy, 0, 0, 0), place(negative, 0, 0, 2)])],
+              "unplaced_items": []}
+    assert kinds(result, items=[heavy, negative]) == ["weight_limit"]
+    light = item("L", 4, 4, 2, 29)
+    result["boxes"][0]["items"][0] = place(light, 0, 0, 0)
+    assert kinds(result, items=[light, negative]) == []
+
+
 def test_support_counts_only_tops_at_the_base_height():
     def stack(*placements):
         return {"boxes": [packed("B", list(placements))], "unplaced_items": []}
