@@ -1,4 +1,5 @@
-# make demo: install what is missing, build, pack the example request.
+# make demo: install what is missing, build, pack the example request and draw it
+# into build/demo.html.
 # make test: install what is missing, build, run the C++ and Python tests and
 # the type checks.
 SHELL := /bin/bash
@@ -10,10 +11,14 @@ JSON_INCLUDE = $$($(VPY) -c 'import importlib.util as u, os; print(os.path.join(
 # Development builds of the module go to their own folder; pip's own builds use build/<wheel tag>.
 DEV_BUILD := build/dev/{wheel_tag}
 
-.PHONY: demo test test-cpp test-python test-types test-sanitize module cpp deps venv clean
+.PHONY: demo test test-cpp test-python test-types test-sanitize module cpp deps browser venv clean
 
 demo: module
 	$(VPY) examples/demo.py examples/request.json
+	@mkdir -p build
+	$(VENV)/bin/stowvex pack examples/request.json -o build/demo-result.json
+	$(VENV)/bin/stowvex render build/demo-result.json -o build/demo.html --title "stowvex demo"
+	@echo "open $(CURDIR)/build/demo.html in a browser to see the packed boxes"
 
 test: test-cpp test-python test-types
 
@@ -40,7 +45,11 @@ cpp: deps venv
 test-cpp: cpp
 	cd build/cpp && PATH=$(CURDIR)/$(VENV)/bin:$$PATH ctest --output-on-failure -j 2
 
-test-python: module
+# Debian's chromium and its driver, for the test that opens a drawn result.
+browser:
+	scripts/browser.sh
+
+test-python: module browser
 	$(VPY) -m pytest
 
 # make test-types: the module's stub (src/python/stowvex.pyi) against the built
@@ -75,7 +84,7 @@ wheel: venv
 	$(VPY) -m build --outdir $(DIST) .
 	PATH=$(CURDIR)/$(VENV)/bin:$$PATH auditwheel repair --wheel-dir $(DIST)/wheelhouse $(DIST)/*.whl
 	$(VPY) -m venv $(WHEEL_VENV)
-	$(WHEEL_VENV)/bin/python -m pip install -q --disable-pip-version-check --no-index \
+	$(WHEEL_VENV)/bin/python -m pip install -q --disable-pip-version-check \
 	    $(DIST)/wheelhouse/*.whl
 	STOWVEX_SDIST=$$(ls $(DIST)/*.tar.gz) STOWVEX_WHEEL=$$(ls $(DIST)/wheelhouse/*.whl) \
 	    STOWVEX_WHEEL_PYTHON=$(CURDIR)/$(WHEEL_VENV)/bin/python \
@@ -179,9 +188,14 @@ test-pythons:
 # project root.
 BENCH_DATA ?= ../shared/data
 
-.PHONY: bench
+.PHONY: bench bench-batch
 bench: module
 	$(VPY) bench/container_loading.py --data $(BENCH_DATA)
 	$(VPY) bench/parcel_orders.py --data $(BENCH_DATA)
 	$(VPY) bench/scaling.py
 	$(VPY) bench/balanced_orders.py
+
+# make bench-batch: 100,000 parcel orders through stowvex batch with 1 and 2 workers
+# and through Dask with 2 workers (bench/README.md). Run it on an idle machine.
+bench-batch: module
+	$(VPY) bench/batch_throughput.py --data $(BENCH_DATA)
