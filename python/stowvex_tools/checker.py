@@ -394,8 +394,8 @@ def _result_dict(result: ResultInput) -> tuple[Mapping[str, Any], list[list[int]
 
 def _read_placement(raw: Any, box: int, index: int, rotation: int | None) -> _Placement:
     where = f"placement {index} of box {box}"
-    group = _member(raw, "ItemCode", where) and raw.get("box_group")
     code = _text(_member(raw, "ItemCode", where), f"result {where} 'ItemCode'")
+    group = raw.get("box_group")
     reference = raw.get("ItemReference", code)
     original = tuple(_measure(raw, f"original_{k}", where) for k in ("width", "length", "depth"))
     entry = _RequestedItem(code, _text(reference, f"result {where} 'ItemReference'"),

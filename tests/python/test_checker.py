@@ -112,6 +112,13 @@ def test_one_fault_against_the_items_and_boxes_given(kind, items, boxes):
     assert kinds(result, items=items, boxes=boxes) == [kind]
 
 
+def test_an_empty_item_code_keeps_its_box_group():
+    # The group of a placement was read as none when its item code was empty.
+    items = [stowvex.Item("", "", 1, 1, 1, 0, "G"), stowvex.Item("A", "", 1, 1, 1, 0, "G")]
+    boxes = [stowvex.Box("B", 2, 2, 2)]
+    assert validate(stowvex.pack(items, boxes), items, boxes) == []
+
+
 def test_a_negative_weight_makes_no_room_under_a_limit():
     heavy, negative = item("H", 4, 4, 2, 40), item("N", 4, 4, 2, -30)
     result = {"boxes": [packed("B", [place(heavy, 0, 0, 0), place(negative, 0, 0, 2)])],
