@@ -679,6 +679,18 @@ def _same(reported: Any, computed: float | None) -> bool:
     return float(reported) == computed or (math.isnan(reported) and math.isnan(computed))
 
 
+def _same_value(a: Any, b: Any) -> bool:
+    """Equal values, where NaN equals NaN (a to_dict value holds NaN for a NaN
+    weight, and == never finds two NaNs equal)."""
+    if isinstance(a, float) and isinstance(b, float) and math.isnan(a) and math.isnan(b):
+        return True
+    if isinstance(a, Mapping) and isinstance(b, Mapping):
+        return a.keys() == b.keys() and all(_same_value(a[k], b[k]) for k in a)
+    if isinstance(a, list) and isinstance(b, list):
+        return len(a) == len(b) and all(_same_value(x, y) for x, y in zip(a, b))
+    return bool(a == b)
+
+
 def _running_max(values: Iterable[float]) -> float:
     largest = 0.0
     for value in values:
@@ -752,7 +764,7 @@ def _check_figures(data: Mapping[str, Any], boxes: list[_PackedBox],
     if listed is not None:
         flat = [dict(box.raw["items"][p.index], box_index=box.index, box_reference=box.reference)
                 for box in boxes for p in box.placements]
-        if listed != flat:
+        if not _same_value(listed, flat):
             wrong("placements", f"{len(listed)} entries",
                   "the placements of the boxes, box by box")
 

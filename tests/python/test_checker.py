@@ -2,6 +2,7 @@
 
 import copy
 import json
+import math
 
 import pytest
 from hypothesis import HealthCheck, given, settings
@@ -117,6 +118,16 @@ def test_an_empty_item_code_keeps_its_box_group():
     items = [stowvex.Item("", "", 1, 1, 1, 0, "G"), stowvex.Item("A", "", 1, 1, 1, 0, "G")]
     boxes = [stowvex.Box("B", 2, 2, 2)]
     assert validate(stowvex.pack(items, boxes), items, boxes) == []
+
+
+@pytest.mark.parametrize("form", ["object", "dict", "text"])
+def test_a_nan_weight_in_the_flat_placements_is_no_fault(form):
+    # The flat placement list was compared with ==, and two NaN weights are never equal.
+    items = [stowvex.Item("A", "", 1, 1, 1, math.nan), stowvex.Item("B", "", 1, 1, 1, 1)]
+    boxes = [stowvex.Box("B", 2, 2, 2)]
+    result = stowvex.pack(items, boxes)
+    given = {"object": result, "dict": result.to_dict(), "text": result.to_json()}[form]
+    assert validate(given, items, boxes) == []
 
 
 def test_a_negative_weight_makes_no_room_under_a_limit():
