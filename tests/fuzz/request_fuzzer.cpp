@@ -39,12 +39,19 @@ void check(const ItemList& items, const BoxList& boxes, int indent, bool twice) 
     const std::string broken = fuzzing::broken_invariant(items, boxes, response);
     if (!broken.empty()) fail(broken);
 
-    const std::string compact = response.to_json_text(-1);
-    const std::string indented = response.to_json_text(indent);
+    const std::string compact = to_json_text(response, -1);
+    const std::string indented = to_json_text(response, indent);
     if (nlohmann::json::parse(compact) != nlohmann::json::parse(indented)) {
         fail("compact and indented result texts differ");
     }
-    if (twice && pack_items(items, boxes).to_json_text(-1) != compact) {
+    // The text is written directly; it must be what the JSON library writes
+    // for the same value (whose own writer is sound up to an indent of 1024).
+    const nlohmann::json value = to_json(response);
+    if (compact != value.dump()) fail("the compact text is not the library's");
+    if (indent <= 1024 && indented != value.dump(indent)) {
+        fail("the indented text is not the library's");
+    }
+    if (twice && to_json_text(pack_items(items, boxes), -1) != compact) {
         fail("the same request packed twice gave two results");
     }
 }

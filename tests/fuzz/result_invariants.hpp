@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/sorted_collection.hpp"
+#include "model/sorted_collection.hpp"
 #include "model/pack_response.hpp"
 
 namespace stowvex::fuzzing {
