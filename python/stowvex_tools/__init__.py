@@ -2,6 +2,7 @@
 
 from importlib.metadata import PackageNotFoundError, version
 
+from .checker import VIOLATION_KINDS, Violation, ViolationKind, validate, validate_request
 from .optimiser import optimise, optimise_dicts, optimise_json
 
 try:
@@ -9,4 +10,5 @@ try:
 except PackageNotFoundError:  # imported from a source tree that was never installed
     __version__ = "0+unknown"
 
-__all__ = ["__version__", "optimise", "optimise_dicts", "optimise_json"]
+__all__ = ["VIOLATION_KINDS", "Violation", "ViolationKind", "__version__", "optimise",
+           "optimise_dicts", "optimise_json", "validate", "validate_request"]

@@ -26,9 +26,12 @@ bool has_negative_extent(double width, double length, double depth) {
 
 // A negative budget means no limit. Under a limit, a weight that cannot be
 // compared (NaN) never passes, so it cannot switch the limit off for the
-// items after it.
+// items after it. Nor does a negative weight: it would lend the box room for
+// the items tested after it, room that is gone again when the item is dropped
+// with a split box group, or that swallows their weights whole when it is
+// huge (-1e19 + 17 is -1e19), and the box would hold more than its limit.
 bool over_budget(double used_weight, double weight, double budget) {
-    return !(budget < 0.0) && !(used_weight + weight <= budget);
+    return !(budget < 0.0) && !(weight >= 0.0 && used_weight + weight <= budget);
 }
 
 // Three measures in ascending order; none may be NaN.

@@ -89,6 +89,27 @@ std::int32_t quantity_of(const json& member) {
     }
 }
 
+// The parser takes a NUL byte outside a string for the end of the text, so
+// whatever follows it would be ignored. No JSON text holds a raw NUL: inside
+// a string the parser refuses it by itself, and anywhere else it is refused
+// here, with the error the parser gives for any other stray byte.
+[[noreturn]] void refuse_stray_nul(const std::string& text, std::size_t nul) {
+    nlohmann::detail::position_t position;
+    for (std::size_t i = 0; i <= nul; ++i) {
+        ++position.chars_read_total;
+        ++position.chars_read_current_line;
+        if (text[i] == '\n') {
+            ++position.lines_read;
+            position.chars_read_current_line = 0;
+        }
+    }
+    throw json::parse_error::create(
+        101, position,
+        "syntax error while parsing value - invalid literal; last read: '<U+0000>'; "
+        "expected end of input",
+        nullptr);
+}
+
 }  // namespace
 
 ItemPtr item_from_json(const json& value) {
@@ -150,8 +171,12 @@ PackRequest request_from_json(const json& value) {
 }
 
 PackRequest parse_request(const std::string& text) {
-    return request_from_json(json::parse(text, nullptr, /*allow_exceptions=*/true,
-                                         /*ignore_comments=*/false));
+    const json value = json::parse(text, nullptr, /*allow_exceptions=*/true,
+                                   /*ignore_comments=*/false);
+    if (const std::size_t nul = text.find('\0'); nul != std::string::npos) {
+        refuse_stray_nul(text, nul);
+    }
+    return request_from_json(value);
 }
 
 }  // namespace stowvex

@@ -3,7 +3,10 @@
 // are stored as unsigned integers and measures as doubles, so 10 reads 10.0.
 #include "interchange/result_writer.hpp"
 
+#include <algorithm>
 #include <cstdint>
+#include <stdexcept>
+#include <string>
 
 #include "engine/sorted_collection.hpp"
 
@@ -15,9 +18,53 @@ using nlohmann::json;
 
 json count(std::size_t n) { return json(static_cast<std::uint64_t>(n)); }
 
+// The library's serializer keeps its indentation in a 512-blank buffer that
+// it doubles at most once per nesting level, so an indent above 1024 reads
+// past the buffer's end. Up to kLibraryIndent blanks per level the library
+// writes the text itself; beyond that the text is written with one blank per
+// level and every line's indentation widened afterwards. No string in the
+// text holds a raw line break and no token starts with a blank, so the
+// leading blanks of a line are exactly its indentation.
+constexpr int kLibraryIndent = 512;
+
+// The widened text is refused past this size: a text of gigabytes made of
+// blanks is a mistake, and building it could exhaust the memory.
+constexpr std::size_t kLargestWidenedText = std::size_t{1} << 30;
+
+std::string widened_text(const json& value, std::size_t indent) {
+    const std::string narrow = value.dump(1, ' ', false, json::error_handler_t::strict);
+    std::size_t levels = 0;  // leading blanks of every line, added up
+    bool line_start = true;
+    for (const char c : narrow) {
+        if (line_start && c == ' ') {
+            ++levels;
+        } else {
+            line_start = c == '\n';
+        }
+    }
+    const std::size_t room = kLargestWidenedText - std::min(narrow.size(), kLargestWidenedText);
+    if (levels != 0 && (indent - 1) > room / levels) {
+        throw std::length_error("indent " + std::to_string(indent) +
+                                " would make the JSON text longer than 1 GiB");
+    }
+    std::string text;
+    text.reserve(narrow.size() + levels * (indent - 1));
+    line_start = true;
+    for (const char c : narrow) {
+        if (line_start && c == ' ') {
+            text.append(indent, ' ');
+        } else {
+            text.push_back(c);
+            line_start = c == '\n';
+        }
+    }
+    return text;
+}
+
 }  // namespace
 
 std::string result_text(const json& value, int indent) {
+    if (indent > kLibraryIndent) return widened_text(value, static_cast<std::size_t>(indent));
     return value.dump(indent >= 0 ? indent : -1, ' ', false, json::error_handler_t::strict);
 }
 

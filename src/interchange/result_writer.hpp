@@ -15,7 +15,8 @@ namespace stowvex {
 
 // JSON text of a result value: compact for a negative indent, otherwise one
 // member per line indented by `indent` blanks per level. Non-ASCII is written
-// raw; invalid UTF-8 throws the library's type_error 316.
+// raw; invalid UTF-8 throws the library's type_error 316. An indent so large
+// that the text would pass 1 GiB throws std::length_error.
 std::string result_text(const nlohmann::json& value, int indent);
 
 }  // namespace stowvex

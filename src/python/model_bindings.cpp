@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include <pybind11/stl.h>
 
@@ -11,6 +12,74 @@
 
 namespace stowvex::python {
 
+// A float parameter of a constructor. It takes what the binding library's
+// float conversion takes (int, float, anything with __float__ or __index__)
+// except True and False, which would pass as 1.0 and 0.0: a flag in the slot
+// of a measure is a mistake, as it is for the JSON reader.
+struct Measure {
+    double value = 0.0;
+};
+
+}  // namespace stowvex::python
+
+namespace pybind11::detail {
+
+template <>
+struct type_caster<stowvex::python::Measure> {
+    PYBIND11_TYPE_CASTER(stowvex::python::Measure, make_caster<double>::name);
+
+    bool load(handle source, bool convert) {
+        if (!source || PyBool_Check(source.ptr())) return false;
+        make_caster<double> number;
+        if (!number.load(source, convert)) return false;
+        value.value = cast_op<double>(number);
+        return true;
+    }
+
+    static handle cast(const stowvex::python::Measure& measure, return_value_policy, handle) {
+        return PyFloat_FromDouble(measure.value);
+    }
+};
+
+}  // namespace pybind11::detail
+
+namespace stowvex::python {
+
+namespace {
+
+// A text parameter arrives as the bytes of a str encoded as UTF-8, or as the
+// bytes of a bytes or bytearray object taken as they are. Bytes that are not
+// UTF-8 would make an object whose texts cannot be read back, so they are
+// refused here.
+std::string utf8_text(std::string text, const char* parameter) {
+    PyObject* decoded =
+        PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict");
+    if (decoded == nullptr) {
+        PyErr_Clear();
+        throw py::value_error(std::string(parameter) + " is not valid UTF-8");
+    }
+    Py_DECREF(decoded);
+    return text;
+}
+
+ItemPtr make_checked_item(std::string item_code, std::string item_reference, Measure width,
+                          Measure length, Measure depth, Measure weight, std::string box_group,
+                          Rotation allowed_rotation) {
+    return make_item(utf8_text(std::move(item_code), "item_code"),
+                     utf8_text(std::move(item_reference), "item_reference"), width.value,
+                     length.value, depth.value, weight.value,
+                     utf8_text(std::move(box_group), "box_group"), allowed_rotation);
+}
+
+BoxPtr make_checked_box(std::string reference, Measure width, Measure length, Measure depth,
+                        Measure max_weight, Measure empty_weight, bool active,
+                        std::optional<std::int32_t> max_quantity) {
+    return make_box(utf8_text(std::move(reference), "reference"), width.value, length.value,
+                    depth.value, max_weight.value, empty_weight.value, active, max_quantity);
+}
+
+}  // namespace
+
 void bind_model(py::module_& m) {
     py::enum_<Rotation>(m, "Rotation", "How free an item is to be reoriented while packing.")
         .value("NEVER", Rotation::NEVER, "Must be packed exactly as given (Width/Length/Depth).")
@@ -18,7 +87,7 @@ void bind_model(py::module_& m) {
         .value("BEST_FIT", Rotation::BEST_FIT, "May be placed in any of the 6 axis orderings.");
 
     py::class_<Item, ItemPtr>(m, "Item", "A single item to be packed.")
-        .def(py::init(&make_item), py::arg("item_code"), py::arg("item_reference"),
+        .def(py::init(&make_checked_item), py::arg("item_code"), py::arg("item_reference"),
              py::arg("width"), py::arg("length"), py::arg("depth"), py::arg("weight"),
              py::arg("box_group") = std::string(), py::arg("allowed_rotation") = Rotation::BEST_FIT)
         .def_property_readonly("item_code", &Item::item_code)
@@ -43,9 +112,12 @@ void bind_model(py::module_& m) {
              [](const Item& item) { return "<stowvex.Item '" + item.item_code() + "'>"; });
 
     py::class_<Box, BoxPtr>(m, "Box", "A box type available to pack items into.")
-        .def(py::init(&make_box), py::arg("reference"), py::arg("width"), py::arg("length"),
-             py::arg("depth"), py::arg("max_weight") = -1.0, py::arg("empty_weight") = 0.0,
-             py::arg("active") = true, py::arg("max_quantity") = py::none())
+        // The flag takes True and False only, not None, 0 or 1, which the
+        // library's conversion would turn into a flag.
+        .def(py::init(&make_checked_box), py::arg("reference"), py::arg("width"),
+             py::arg("length"), py::arg("depth"), py::arg("max_weight") = -1.0,
+             py::arg("empty_weight") = 0.0, py::arg("active").noconvert() = true,
+             py::arg("max_quantity") = py::none())
         .def_property_readonly("reference", &Box::reference)
         .def_property_readonly("width", &Box::width)
         .def_property_readonly("length", &Box::length)

@@ -119,6 +119,23 @@ TEST(PackerDriver, GroupThatNeverFitsTogetherStaysOutWhileOthersPack) {
     EXPECT_EQ(unplaced, expected);
 }
 
+// A group item of negative weight once lent its box room for a heavy item;
+// the group was then dropped as split and the heavy item stayed, 50 kg in a
+// box that may hold 2.
+TEST(PackerDriver, DroppedGroupLeavesNoBoxOverItsWeightLimit) {
+    BoxPtr box = make_box("B", 10, 10, 10, 2, 0, true, std::nullopt);
+    ItemPtr g1 = make_item("G1", "", 5, 5, 5, -100, "G", Rotation::BEST_FIT);
+    ItemPtr g2 = make_item("G2", "", 20, 20, 20, 0, "G", Rotation::BEST_FIT);
+    ItemPtr heavy = make_item("H", "", 1, 1, 1, 50, "", Rotation::BEST_FIT);
+    ItemPtr light = make_item("L", "", 1, 1, 1, 2, "", Rotation::BEST_FIT);
+    PackResponse response = pack_items(items_of({g1, g2, heavy, light}), boxes_of({box}));
+    ASSERT_EQ(response.box_count(), 1u);
+    const PackedBox& packed = response.boxes().sorted_view()[0];
+    ASSERT_EQ(packed.item_count(), 1u);
+    EXPECT_EQ(packed.items()[0].item(), light);
+    EXPECT_EQ(response.total_unplaced(), 3u);
+}
+
 TEST(PackerDriver, TrialHoldingOnlyPartOfAGroupCountsAsEmpty) {
     BoxPtr single = make_box("ONE", 6, 6, 6, -1, 0, true, std::nullopt);
     BoxPtr pair = make_box("TWO", 12, 6, 6, -1, 0, true, std::nullopt);

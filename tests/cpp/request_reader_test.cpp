@@ -294,5 +294,26 @@ TEST(RequestReader, FailuresAndStrictParsing) {
     }
 }
 
+// The parser stops at a NUL byte outside a string as if the text ended there;
+// the text after it must not be ignored.
+TEST(RequestReader, NulByteAnywhereIsAParseError) {
+    using namespace std::string_literals;
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {R"({"items": [{"ItemCode": "A"}]})"s + "\0"s + R"(, "boxes": [{"Reference": "B"}]})"s,
+         "[json.exception.parse_error.101] parse error at line 1, column 31: syntax error while "
+         "parsing value - invalid literal; last read: '<U+0000>'; expected end of input"},
+        {"{}\n \0"s,
+         "[json.exception.parse_error.101] parse error at line 2, column 2: syntax error while "
+         "parsing value - invalid literal; last read: '<U+0000>'; expected end of input"},
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(failure_of([&] { parse_request(text); }), expected);
+    }
+    // Inside a value or a string the parser refuses the byte by itself.
+    for (const std::string& text : {"{\"items\": \0[]}"s, "{\"items\0\": []}"s, "12\0"s}) {
+        EXPECT_THROW(parse_request(text), json::parse_error);
+    }
+}
+
 }  // namespace
 }  // namespace stowvex

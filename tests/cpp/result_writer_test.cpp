@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -259,6 +260,35 @@ TEST(ResponseText, InvalidUtf8Throws) {
         EXPECT_EQ(e.id, 316);
         EXPECT_EQ(std::string(e.what()).rfind("[json.exception.type_error.316] ", 0), 0u) << e.what();
     }
+}
+
+// Indents of any size: the library writes small ones itself, larger ones are
+// widened from a narrow text, and both must agree with a plain rendering.
+TEST(ResponseText, AnyIndentGivesTheSameTextAsTheLibrarysLayout) {
+    const json value = json::parse(R"({"a": [1, {"b": " x\n y "}], "c": {}, "d": []})");
+    const auto blanks = [](std::size_t n) { return std::string(n, ' '); };
+    for (const std::size_t n : {0u, 1u, 2u, 512u, 513u, 1024u, 1025u, 4000u, 100000u}) {
+        const std::string expected = "{\n" + blanks(n) + "\"a\": [\n" + blanks(2 * n) + "1,\n" +
+                                     blanks(2 * n) + "{\n" + blanks(3 * n) +
+                                     "\"b\": \" x\\n y \"\n" + blanks(2 * n) + "}\n" +
+                                     blanks(n) + "],\n" + blanks(n) + "\"c\": {},\n" + blanks(n) +
+                                     "\"d\": []\n}";
+        EXPECT_EQ(result_text(value, static_cast<int>(n)), expected) << "indent " << n;
+    }
+    // Where the library's own indentation is safe, the two ways agree on a
+    // whole response.
+    PackedBoxList boxes = packed_boxes();
+    boxes.add(row_box("B", 3));
+    const json response = PackResponse(true, std::move(boxes), items()).to_json();
+    for (const int n : {513, 777, 1024}) {
+        EXPECT_EQ(result_text(response, n), response.dump(n)) << "indent " << n;
+    }
+}
+
+TEST(ResponseText, IndentTooLargeForAnyTextIsRefused) {
+    const json value = json::parse(R"({"a": {"b": {"c": 1}}})");
+    EXPECT_THROW(result_text(value, std::numeric_limits<int>::max()), std::length_error);
+    EXPECT_EQ(result_text(json::parse("[]"), std::numeric_limits<int>::max()), "[]");
 }
 
 }  // namespace

@@ -125,12 +125,26 @@ TEST(PackBox, WeightBudgets) {
     EXPECT_EQ(pack({never("A", 6, 10, 10, 6), never("C", 4, 5, 5, 3), never("D", 4, 5, 5, 1.25)},
                    10),
               "A@0,0,0 C@6,0,0 ");
-    // A negative weight gives budget back: (6, 8, 0) is too small a budget
-    // for P until N has gone into (6, 0, 5).
+    // A negative weight never passes under a limit, so it cannot give budget
+    // back: P stays out although N would have "made room" for it.
     EXPECT_EQ(pack({never("A", 6, 10, 10, 10), never("C", 4, 8, 5, 0), never("P", 4, 2, 10, 5),
                     never("N", 4, 8, 5, -5)},
                    10),
-              "A@0,0,0 C@6,0,0 N@6,0,5 P@6,8,0 ");
+              "A@0,0,0 C@6,0,0 ");
+    // Without a limit it is placed like any other item; -0 is no negative weight.
+    EXPECT_EQ(layout(SingleBoxPacker(box()).pack_box(list_of({never("N", 1, 1, 1, -5)}))),
+              "N@0,0,0 ");
+    EXPECT_EQ(layout(SingleBoxPacker(box(0)).pack_box(list_of({never("Z", 1, 1, 1, -0.0)}))),
+              "Z@0,0,0 ");
+}
+
+// A huge negative weight would swallow the weights added after it: -1e19 + 17
+// is -1e19, so 17 kg would pass an 11 kg limit.
+TEST(PackBox, NegativeWeightCannotHideWeightUnderALimit) {
+    const std::vector<ItemPtr> items = {never("N", 3, 3, 3, -1e19), never("A", 2, 2, 2, 10),
+                                        never("C", 1, 1, 1, 7), never("P", 1, 1, 0.5, 1e19)};
+    EXPECT_EQ(layout(SingleBoxPacker(box(11)).pack_box(list_of(items))), "A@0,0,0 ");
+    EXPECT_EQ(SingleBoxPacker(box()).pack_box(list_of(items)).item_count(), 4u);
 }
 
 TEST(PackBox, WeightLimitHoldsThroughRoundingAndNaN) {

@@ -89,7 +89,8 @@ class TestSolve:
             stowvex.solve(json.dumps(request_value))
         assert str(caught.value) == message
 
-    @pytest.mark.parametrize("text", ["", "{", "{} {}", '{"items": [] // no\n}', "nope"])
+    @pytest.mark.parametrize("text", ["", "{", "{} {}", '{"items": [] // no\n}', "nope",
+                                      '{"items": []}\x00, "boxes": []}', b'{}\x00', "[\x00]"])
     def test_malformed_text(self, text):
         with pytest.raises(RuntimeError, match=r"^\[json\.exception\.parse_error\.101\]"):
             stowvex.solve(text)

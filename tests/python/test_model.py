@@ -86,10 +86,30 @@ class TestItem:
         (1, "", 1, 2, 3, 4),
         ("A", "", 1, 2, 3),
         ("A", "", 1, 2, 3, 4, None),
+        ("A", "", True, 2, 3, 4),  # a flag is no measure, as in the JSON reader
+        ("A", "", 1, 2, 3, False),
+        ("\ud800", "", 1, 2, 3, 4),  # a str that has no UTF-8 form
     ])
     def test_wrong_argument_types(self, args):
         with pytest.raises(TypeError):
             Item(*args)
+
+    def test_texts_as_bytes_must_be_utf8(self):
+        item = Item(b"A", bytearray("r\u00e4".encode()), 1, 2, 3, 4, b"G")
+        assert (item.item_code, item.item_reference, item.box_group) == ("A", "r\u00e4", "G")
+        for args, name in (((b"\xff", ""), "item_code"),
+                           (("A", bytearray(b"\xc3")), "item_reference")):
+            with pytest.raises(ValueError, match=f"^{name} is not valid UTF-8$"):
+                Item(*args, 1, 2, 3, 4)
+        with pytest.raises(ValueError, match="^box_group is not valid UTF-8$"):
+            Item("A", "", 1, 2, 3, 4, b"\xed\xa0\x80")  # an encoded surrogate
+
+    def test_other_numbers_still_convert(self):
+        from decimal import Decimal
+        from fractions import Fraction
+        item = Item("A", "", Fraction(1, 2), Decimal("2.5"), 3, -0.0)
+        assert (item.width, item.length, item.depth) == (0.5, 2.5, 3.0)
+        assert math.copysign(1, item.weight) == -1
 
     def test_properties_are_read_only(self):
         item = Item("A", "", 1, 2, 3, 4)
@@ -139,11 +159,24 @@ class TestBox:
         {"max_quantity": "2"},
         {"width": "10"},
         {"max_weight": None},
+        {"max_weight": True},  # Box("B", 1, 1, 1, True) would be a 1 kg limit
+        {"active": None},  # would be False: an inactive box type
+        {"active": 0},
+        {"active": 1},
+        {"active": "yes"},
     ])
     def test_wrong_argument_types(self, kwargs):
         args = {"reference": "B", "width": 1, "length": 1, "depth": 1, **kwargs}
         with pytest.raises(TypeError):
             Box(**args)
+
+    def test_flags_and_texts(self):
+        assert Box("B", 1, 1, 1, active=False).active is False
+        assert Box(b"B", 1, 1, 1).reference == "B"
+        # As "MaximumBoxes": true in a request, True counts one box.
+        assert Box("B", 1, 1, 1, max_quantity=True).max_quantity == 1
+        with pytest.raises(ValueError, match="^reference is not valid UTF-8$"):
+            Box(b"\x80", 1, 1, 1)
 
     def test_properties_are_read_only(self):
         box = Box("B", 1, 1, 1)

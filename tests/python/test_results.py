@@ -89,6 +89,18 @@ def test_json_indents(result):
         from_dicts.to_json(2.0)
 
 
+def test_json_any_indent_matches_a_plain_rendering():
+    # Large indents once read past the serializer's indentation buffer: stray heap
+    # bytes in the text, decoding errors or a crash.
+    items = [Item("Kiste ä", "", 1, 2, 4, 0.5, box_group="G"), Item("B", "", 1, 1, 1, 2)]
+    result = stowvex.pack(items, [Box("BOX", 4, 4, 4, 20.0, 1.0)])
+    data = json.loads(result.to_json(-1))
+    for indent in (0, 2, 512, 513, 1024, 1025, 10000, 100000):
+        assert result.to_json(indent) == json.dumps(data, indent=indent, ensure_ascii=False)
+    with pytest.raises(ValueError, match="indent 2147483647"):
+        result.to_json(2**31 - 1)
+
+
 def test_result_objects_are_read_only_and_not_constructible(result):
     for cls in (stowvex.PackedItem, stowvex.PackedBox, stowvex.PackResult):
         with pytest.raises(TypeError):

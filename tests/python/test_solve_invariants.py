@@ -18,7 +18,7 @@ def requests(draw):
     items = []
     for i in range(n_items):
         item = {"ItemCode": f"I{i:02d}", "Width": draw(sizes), "Length": draw(sizes),
-                "Depth": draw(sizes), "Weight": draw(st.sampled_from([0, 0.5, 1, 2.25, 6])),
+                "Depth": draw(sizes), "Weight": draw(st.sampled_from([0, 0.5, 1, 2.25, 6, -2.5, -1e19, 1e19])),
                 "AllowedRotation": draw(st.sampled_from(ROTATIONS))}
         group = draw(st.sampled_from(["", "", "", "KIT", "PAIR"]))
         if group:
@@ -98,7 +98,12 @@ def test_solve_keeps_every_promise(request):
             for b in range(a + 1, len(packed["items"])):
                 assert not overlaps(packed["items"][a], packed["items"][b])
         if "MaxWeight" in box_type:
-            assert packed["item_weight"] <= max(0, box_type["MaxWeight"] - box_type["BoxWeight"])
+            # A negative weight may not make room for others under a limit.
+            weights = [p["weight"] for p in packed["items"]]
+            assert sum(w for w in weights if w > 0) <= max(
+                0, box_type["MaxWeight"] - box_type["BoxWeight"])
+            assert packed["item_weight"] == sum(weights) and min(weights, default=0) >= 0
+            assert packed["remaining_weight"] == max(0, box_type["MaxWeight"] - packed["weight"])
 
     for ref, count in used.items():
         if "MaximumBoxes" in box_types[ref]:
@@ -112,3 +117,25 @@ def test_solve_keeps_every_promise(request):
     unplaced_items = [items[c] for c in result["unplaced_item_codes"]]
     keys = [item_sort_key(i) for i in unplaced_items]
     assert keys == sorted(keys)
+
+
+def test_negative_weights_never_defeat_a_weight_limit():
+    def cube(code, side, weight, group=None):
+        item = {"ItemCode": code, "Width": side, "Length": side, "Depth": side, "Weight": weight}
+        return dict(item, BoxGroup=group) if group else item
+
+    # A group item lending room to a heavy item, then dropped with its split group.
+    split = {"items": [cube("G1", 5, -100, "G"), cube("G2", 20, 0, "G"), cube("H", 1, 50)],
+             "boxes": [{"Reference": "B", "Width": 10, "Length": 10, "Depth": 10, "MaxWeight": 2}]}
+    # A weight so negative that the weights tested after it vanish in the sum.
+    absorbed = {"items": [cube("N", 3, -1e19), cube("A", 2, 10), cube("C", 1, 7),
+                          cube("P", 0.5, 1e19)],
+                "boxes": [{"Reference": "B", "Width": 10, "Length": 10, "Depth": 10,
+                           "MaxWeight": 11}]}
+    for request, limit in ((split, 2), (absorbed, 11)):
+        result = json.loads(stowvex.solve(json.dumps(request)))
+        for packed in result["boxes"]:
+            weights = [p["weight"] for p in packed["items"]]
+            assert min(weights) >= 0 and sum(weights) == packed["item_weight"] <= limit
+            assert packed["remaining_weight"] == limit - packed["item_weight"]
+    assert result["unplaced_item_codes"] == ["N", "P"]
