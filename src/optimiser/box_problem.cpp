@@ -2,6 +2,7 @@
 #include "optimiser/box_problem.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 namespace stowvex::optimiser {
@@ -16,7 +17,7 @@ WeightLimit WeightLimit::of(const Box& box) {
 }
 
 BoxProblem::BoxProblem(const KindTable& kinds_, std::vector<int> offered_, const Box& box,
-                       double min_support_, const CatalogueSettings& settings)
+                       double min_support_, const CatalogueSettings& settings, double value_power)
     : kinds(kinds_),
       offered(std::move(offered_)),
       size{box.width(), box.length(), box.depth()},
@@ -25,8 +26,9 @@ BoxProblem::BoxProblem(const KindTable& kinds_, std::vector<int> offered_, const
       catalogue(kinds_, offered, size, settings) {
     value.reserve(kinds.kinds.size());
     for (std::size_t k = 0; k < kinds.kinds.size(); ++k) {
-        value.push_back(kinds.kinds[k].volume);
-        offered_value += kinds.kinds[k].volume * offered[k];
+        const double volume = kinds.kinds[k].volume;
+        value.push_back(value_power == 1.0 ? volume : std::pow(volume, value_power));
+        offered_value += value.back() * offered[k];
         if (offered[k] <= 0) continue;
         for (const Orientation& o : kinds.kinds[k].orientations) {
             sizes.push_back({o.size, static_cast<int>(k)});

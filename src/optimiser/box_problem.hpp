@@ -38,15 +38,18 @@ struct KindSize {
 };
 
 struct BoxProblem {
+    // Items are valued by their volume raised to `value_power`: 1 fills the
+    // box fullest; above 1 favours large items, which leave the small ones
+    // to fill the gaps of later boxes.
     BoxProblem(const KindTable& kinds, std::vector<int> offered, const Box& box,
-               double min_support, const CatalogueSettings& settings);
+               double min_support, const CatalogueSettings& settings, double value_power = 1.0);
 
     const KindTable& kinds;
     std::vector<int> offered;
     Vec3 size;
     WeightLimit weight;
     double min_support;
-    std::vector<double> value;  // of one item of each kind: its volume
+    std::vector<double> value;  // of one item of each kind
     double offered_value = 0.0;
     // The extents of every orientation of every kind offered, smallest volume first.
     std::vector<KindSize> sizes;

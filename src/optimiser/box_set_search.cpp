@@ -93,10 +93,11 @@ QuantityLedger BoxSetSearch::ledger_of(const BoxSet& set) const {
 }
 
 FilledBox BoxSetSearch::fill(std::size_t type, const std::vector<int>& offered,
-                             WorkBudget& budget) const {
+                             WorkBudget& budget, bool favour_large) const {
     CatalogueSettings catalogue;
     catalogue.seed = settings_.seed;
-    const BoxProblem problem(kinds_, offered, *types_[type].box, settings_.min_support, catalogue);
+    const BoxProblem problem(kinds_, offered, *types_[type].box, settings_.min_support, catalogue,
+                             favour_large ? settings_.large_item_power : 1.0);
     budget.spend(problem.catalogue.work());
     const BoxLoading best = search_box(problem, budget, pool_);
     return filled_box_of(best, type, settings_.min_support);
@@ -146,7 +147,7 @@ BoxSet BoxSetSearch::construct(WorkBudget& budget) const {
         for (std::size_t i = 0; i < usable.size() && !finishes; ++i) {
             const std::size_t t = usable[i];
             WorkBudget part = step.share(1.0 / static_cast<double>(usable.size() - i));
-            FilledBox box = fill(t, left, part);
+            FilledBox box = fill(t, left, part, boxes_left > 1.0);
             if (box.items.empty()) continue;
             finishes = box.items.size() == wanted;
             // The cheapest type that takes everything left; else the box
@@ -220,7 +221,7 @@ bool BoxSetSearch::empty_into_fuller(BoxSet& set, WorkBudget& budget) const {
             // The fuller box refilled from both, as full as it gets; what
             // does not go in must fit one box no dearer than the emptier.
             WorkBudget part = budget.share(0.25);
-            FilledBox refilled = fill(fuller.type, both, part);
+            FilledBox refilled = fill(fuller.type, both, part, true);
             const std::vector<int> rest = minus(both, refilled.counts(kinds));
             if (!(volume_of(rest) < emptier.item_volume)) continue;
             if (total(rest) == 0) {

@@ -23,6 +23,9 @@ namespace stowvex::optimiser {
 struct BoxSetSettings {
     double min_support = 0.0;
     std::uint64_t seed = 0;
+    // The power of an item's volume that values it in a box that leaves
+    // items for other boxes.
+    double large_item_power = 1.3;
 };
 
 class BoxSetSearch {
@@ -37,7 +40,10 @@ public:
     bool unbeatable(const BoxSet& set) const;
 
 private:
-    FilledBox fill(std::size_t type, const std::vector<int>& offered, WorkBudget& budget) const;
+    // The fullest box of a type from the items offered; with `favour_large`
+    // large items count for more than their volume.
+    FilledBox fill(std::size_t type, const std::vector<int>& offered, WorkBudget& budget,
+                   bool favour_large = false) const;
     BoxSet construct(WorkBudget& budget) const;
     // One round of each kind of move; true when the set changed.
     bool merge_pairs(BoxSet& set, WorkBudget& budget) const;

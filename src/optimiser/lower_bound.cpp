@@ -55,6 +55,13 @@ std::vector<int> placeable_counts(const KindTable& kinds, const std::vector<int>
             if (kind_fits(kinds.kinds[k], types[t])) result[k] = counts[k];
         }
     }
+    // A box group goes into a box whole or not at all.
+    for (const std::vector<int>& group : kinds.group_kinds) {
+        bool whole = true;
+        for (const int k : group) whole = whole && result[k] == counts[k];
+        if (whole) continue;
+        for (const int k : group) result[k] = 0;
+    }
     return result;
 }
 

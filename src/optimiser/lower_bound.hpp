@@ -13,7 +13,8 @@ namespace stowvex::optimiser {
 // Whether one item of a kind fits a type, by its extents and weight.
 bool kind_fits(const ItemKind& kind, const BoxType& type);
 
-// The counts of the kinds that fit some type (0 for the others).
+// The counts of the kinds that fit some type (0 for the others, and for
+// every kind of a box group with a kind that fits none).
 std::vector<int> placeable_counts(const KindTable& kinds, const std::vector<int>& counts,
                                   const BoxTypes& types);
 

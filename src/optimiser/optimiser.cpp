@@ -2,6 +2,7 @@
 // search, and the response.
 #include "optimiser/optimiser.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <optional>
@@ -184,6 +185,11 @@ PackResponse response_of(const BoxSet& set, const KindTable& kinds, const BoxTyp
 PackResponse optimise_items(const ItemList& item_list, const BoxList& box_list,
                             const OptimiserOptions& options) {
     check_options(options);
+    // The time limit covers the whole call; a little of it is kept back for
+    // building the response.
+    std::optional<double> search_time = options.time_limit;
+    if (search_time) *search_time -= std::min(*search_time * 0.02, 0.01);
+    WorkBudget budget(search_time, options.effort);
     const std::vector<ItemPtr>& items = item_list.elements();
     const std::vector<BoxPtr>& boxes = box_list.elements();
     check_inputs(items, boxes);
@@ -199,7 +205,6 @@ PackResponse optimise_items(const ItemList& item_list, const BoxList& box_list,
     if (engine_valid) start = box_set_of(engine, kinds, types, items);
 
     WorkerPool pool(options.threads);
-    WorkBudget budget(options.time_limit, options.effort);
     BoxSetSearch search(kinds, types, objective, {options.min_support, options.seed}, pool);
     if (start && search.unbeatable(*start)) return engine;
     const BoxSet best = search.run(budget, start ? &*start : nullptr);
