@@ -139,7 +139,13 @@ BoxSet BoxSetSearch::construct(WorkBudget& budget) const {
             largest = std::max(largest, types_[t].volume);
         }
         if (usable.empty()) break;
-        const double boxes_left = largest > 0.0 ? std::ceil(volume_of(left) / largest) : 1.0;
+        // The budget is shared among the boxes still to come, as many as the
+        // volume left asks for and the quantity limits allow.
+        double boxes_left = largest > 0.0 ? std::ceil(volume_of(left) / largest) : 1.0;
+        const std::size_t openable = ledger.room_among(usable);
+        if (openable != QuantityLedger::kUnlimited) {
+            boxes_left = std::min(boxes_left, static_cast<double>(openable));
+        }
         WorkBudget step = budget.share(1.0 / std::max(1.0, boxes_left));
         const std::size_t wanted = total(left);
         FilledBox best;
@@ -149,10 +155,14 @@ BoxSet BoxSetSearch::construct(WorkBudget& budget) const {
             WorkBudget part = step.share(1.0 / static_cast<double>(usable.size() - i));
             FilledBox box = fill(t, left, part, boxes_left > 1.0);
             if (box.items.empty()) continue;
+            // The cheapest type that takes everything left (no dearer type
+            // does better); else the box that takes the most volume. Under
+            // costs, the most volume per cost, even against a box that takes
+            // everything left.
             finishes = box.items.size() == wanted;
-            // The cheapest type that takes everything left; else the box
-            // that takes the most volume (per cost, when costs are given).
-            if (finishes || best.items.empty() || takes_more(box, best)) best = std::move(box);
+            const bool wins = best.items.empty() || takes_more(box, best) ||
+                              (finishes && !objective_.by_cost());
+            if (wins) best = std::move(box);
         }
         if (best.items.empty()) break;
         left = minus(left, best.counts(left.size()));
@@ -244,9 +254,12 @@ bool BoxSetSearch::empty_into_fuller(BoxSet& set, WorkBudget& budget) const {
 }
 
 BoxSet BoxSetSearch::run(WorkBudget& budget, const BoxSet* start) {
+    // Building gets half the budget, all of it when a single box is all
+    // there can be.
+    const std::size_t openable = QuantityLedger(types_).room_among(by_cost_);
     BoxSet set;
     {
-        WorkBudget building = budget.share(box_bound_ <= 1 ? 1.0 : 0.5);
+        WorkBudget building = budget.share(box_bound_ <= 1 || openable <= 1 ? 1.0 : 0.5);
         set = construct(building);
     }
     if (start && objective_.better(start->score(types_), set.score(types_))) set = *start;

@@ -49,8 +49,9 @@ private:
     bool merge_pairs(BoxSet& set, WorkBudget& budget) const;
     bool move_to_cheaper(BoxSet& set, WorkBudget& budget) const;
     bool empty_into_fuller(BoxSet& set, WorkBudget& budget) const;
-    // The cheapest type after `above` (in cost order) whose box takes all of
-    // `offered`, with that box; `ledger` tells which types may be added.
+    // Into `out`, a box of the cheapest type costing less than
+    // `cheaper_than` that `ledger` allows and that takes all of `offered`;
+    // false when there is none.
     bool fill_completely(const std::vector<int>& offered, const QuantityLedger& ledger,
                          FilledBox& out, WorkBudget& budget, double cheaper_than) const;
     QuantityLedger ledger_of(const BoxSet& set) const;

@@ -1,6 +1,7 @@
 // Box types and their quantity limits.
 #include "optimiser/box_types.hpp"
 
+#include <algorithm>
 #include <map>
 
 namespace stowvex::optimiser {
@@ -37,6 +38,29 @@ bool QuantityLedger::can_add(std::size_t type) const {
         if ((t == type || by_type_[t] > 0) && after > types[t].limit) return false;
     }
     return true;
+}
+
+std::size_t QuantityLedger::room(std::size_t type) const {
+    const BoxTypes& types = *types_;
+    const int reference = types[type].reference;
+    std::size_t room = kUnlimited;
+    for (std::size_t t = 0; t < types.size(); ++t) {
+        if (types[t].reference != reference || types[t].limit < 0) continue;
+        if (t != type && by_type_[t] == 0) continue;
+        const int left = types[t].limit - by_reference_[reference];
+        room = std::min(room, static_cast<std::size_t>(left > 0 ? left : 0));
+    }
+    return room;
+}
+
+std::size_t QuantityLedger::room_among(const std::vector<std::size_t>& types) const {
+    std::size_t total = 0;
+    for (const std::size_t t : types) {
+        const std::size_t more = room(t);
+        if (more == kUnlimited) return kUnlimited;
+        total += more;
+    }
+    return total;
 }
 
 void QuantityLedger::add(std::size_t type) {

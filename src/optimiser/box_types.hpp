@@ -41,6 +41,11 @@ public:
     explicit QuantityLedger(const BoxTypes& types);
 
     bool can_add(std::size_t type) const;
+    // How many more boxes of `type` may be added; kUnlimited without a limit.
+    std::size_t room(std::size_t type) const;
+    // How many more boxes of any of `types` may be added, at most.
+    std::size_t room_among(const std::vector<std::size_t>& types) const;
+    static constexpr std::size_t kUnlimited = static_cast<std::size_t>(-1);
     void add(std::size_t type);
     void remove(std::size_t type);
     // Whether `type` may replace a box of type `old`.
