@@ -94,13 +94,21 @@ test-pythons:
 	MAKE="$(MAKE)" scripts/pythons.sh
 
 # make bench: build, then the quick container-loading, parcel-order, scaling and
-# balanced-order benchmarks (bench/README.md). BENCH_DATA is the data directory, relative to the
-# project root.
+# balanced-order benchmarks, and the optimiser beside the engine on the first two
+# instances of BR1-BR7 and on every parcel order (bench/README.md). BENCH_DATA is the
+# data directory, relative to the project root.
+# make bench-quality: the optimiser on all 700 instances of BR1-BR7, spread over the
+# cores (some 15 minutes on 2 cores).
 BENCH_DATA ?= ../shared/data
 
-.PHONY: bench
+.PHONY: bench bench-quality
 bench: module
 	$(VPY) bench/container_loading.py --data $(BENCH_DATA)
 	$(VPY) bench/parcel_orders.py --data $(BENCH_DATA)
 	$(VPY) bench/scaling.py
 	$(VPY) bench/balanced_orders.py
+	$(VPY) bench/optimiser_quality.py --data $(BENCH_DATA) --instances 2 --runs "greedy,0.1 s,1 s"
+	$(VPY) bench/optimiser_orders.py --data $(BENCH_DATA)
+
+bench-quality: module
+	$(VPY) bench/optimiser_quality.py --data $(BENCH_DATA)

@@ -129,10 +129,9 @@ bool BeamSearch::run(std::size_t width, std::size_t branching) {
 BoxLoading search_box(const BoxProblem& problem, WorkBudget& budget, WorkerPool& pool,
                       const BoxSearchSettings& settings) {
     BoxLoading best(problem);
-    const WorkBudget unlimited(std::nullopt, std::nullopt);
-    best.complete(unlimited);
+    const bool finished = best.complete(budget);
     budget.spend(best.work());
-    if (best.everything_placed()) return best;
+    if (!finished || best.everything_placed()) return best;
     BeamSearch search(problem, budget, pool, best);
     for (std::size_t width = 1; width <= settings.max_width && !budget.exhausted(); width *= 2) {
         const bool saw_everything = search.run(width, std::max(width, settings.min_branching));

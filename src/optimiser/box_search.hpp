@@ -21,7 +21,8 @@ struct BoxSearchSettings {
 };
 
 // The fullest loading found (by value); the greedy loading when the budget
-// allows nothing more. The result is the same for any number of threads.
+// allows nothing more, unfinished when time runs out even for that. The
+// result is the same for any number of threads.
 BoxLoading search_box(const BoxProblem& problem, WorkBudget& budget, WorkerPool& pool,
                       const BoxSearchSettings& settings = {});
 

@@ -130,7 +130,9 @@ BoxSet BoxSetSearch::construct(WorkBudget& budget) const {
     BoxSet set;
     QuantityLedger ledger(types_);
     std::vector<int> left = placeable_;
-    while (total(left) > 0) {
+    // Out of time, the set stays unfinished: it then loses to any result
+    // that places more.
+    while (total(left) > 0 && !budget.out_of_time()) {
         std::vector<std::size_t> usable;
         double largest = 0.0;
         for (const std::size_t t : by_cost_) {

@@ -20,7 +20,9 @@ std::vector<int> placeable_counts(const KindTable& kinds, const std::vector<int>
 
 // At least this many boxes hold the items: the larger of the volume bound
 // (over the largest type) and the number of items no two of which fit one
-// box together.
+// box together, plus what the items that share a box with none of those
+// need. (The second part is left out above kMaxDeepKinds kinds.)
+constexpr std::size_t kMaxDeepKinds = 400;
 std::size_t box_count_bound(const KindTable& kinds, const std::vector<int>& counts,
                             const BoxTypes& types);
 

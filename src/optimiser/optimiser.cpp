@@ -188,7 +188,7 @@ PackResponse optimise_items(const ItemList& item_list, const BoxList& box_list,
     // The time limit covers the whole call; a little of it is kept back for
     // building the response.
     std::optional<double> search_time = options.time_limit;
-    if (search_time) *search_time -= std::min(*search_time * 0.02, 0.01);
+    if (search_time) *search_time -= std::min(*search_time * 0.03, 0.025);
     WorkBudget budget(search_time, options.effort);
     const std::vector<ItemPtr>& items = item_list.elements();
     const std::vector<BoxPtr>& boxes = box_list.elements();
