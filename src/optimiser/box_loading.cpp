@@ -47,7 +47,8 @@ std::size_t BoxLoading::nearest_corner_space(std::array<bool, 3>& far_side) cons
     // The distance of a space to the nearest box corner, as its three axis
     // distances in ascending order, compared in that order; then the larger
     // space first. Blocks may hang from the ceiling only when no support is
-    // asked for.
+    // asked for; under a support rule the load grows from the floor up: the
+    // height comes first, then the two floor distances in ascending order.
     const auto& spaces = spaces_.spaces();
     const Vec3& box = problem_->size;
     const bool ceiling = problem_->min_support <= 0.0;
@@ -65,7 +66,12 @@ std::size_t BoxLoading::nearest_corner_space(std::array<bool, 3>& far_side) cons
             far[a] = (a < 2 || ceiling) && far_gap < near_gap;
             key[a] = far[a] ? far_gap : near_gap;
         }
-        std::sort(key.begin(), key.end());
+        if (ceiling) {
+            std::sort(key.begin(), key.end());
+        } else {
+            std::sort(key.begin(), key.begin() + 2);
+            std::rotate(key.begin(), key.begin() + 2, key.end());
+        }
         const double volume = s.volume();
         if (best == spaces.size() || key < best_key || (key == best_key && volume > best_volume)) {
             best = i;
