@@ -1,5 +1,7 @@
-# make demo: install what is missing, build, pack the example request.
-# make test: install what is missing, build, run the C++ and Python tests.
+# make demo: install what is missing, build, pack the example request and draw it
+# into build/demo.html.
+# make test: install what is missing, build, run the C++ and Python tests and
+# the type checks.
 SHELL := /bin/bash
 PYTHON ?= python3
 VENV := .venv
@@ -9,23 +11,26 @@ JSON_INCLUDE = $$($(VPY) -c 'import importlib.util as u, os; print(os.path.join(
 # Development builds of the module go to their own folder; pip's own builds use build/<wheel tag>.
 DEV_BUILD := build/dev/{wheel_tag}
 
-.PHONY: demo test test-cpp test-python test-sanitize module cpp deps venv clean
+.PHONY: demo test test-cpp test-python test-types test-sanitize module cpp deps browser venv clean
 
 demo: module
 	$(VPY) examples/demo.py examples/request.json
+	@mkdir -p build
+	$(VENV)/bin/stowvex pack examples/request.json -o build/demo-result.json
+	$(VENV)/bin/stowvex render build/demo-result.json -o build/demo.html --title "stowvex demo"
+	@echo "open $(CURDIR)/build/demo.html in a browser to see the packed boxes"
 
-test: test-cpp test-python
+test: test-cpp test-python test-types
 
 deps:
 	scripts/deps.sh
 
 venv: $(VENV)/.installed
 
-$(VENV)/.installed: pyproject.toml
+# The packages of the virtual environment are listed in requirements-dev.txt.
+$(VENV)/.installed: pyproject.toml requirements-dev.txt
 	test -x $(VPY) || $(PYTHON) -m venv $(VENV)
-	$(VPY) -m pip install -q --disable-pip-version-check \
-	    "pybind11>=3,<4" "scikit-build-core>=0.11" "nlohmann-json==3.11.3" cmake ninja \
-	    pytest hypothesis
+	$(VPY) -m pip install -q --disable-pip-version-check -r requirements-dev.txt
 	@touch $@
 
 module: venv
@@ -40,8 +45,50 @@ cpp: deps venv
 test-cpp: cpp
 	cd build/cpp && PATH=$(CURDIR)/$(VENV)/bin:$$PATH ctest --output-on-failure -j 2
 
-test-python: module
+# Debian's chromium and its driver, for the test that opens a drawn result.
+browser:
+	scripts/browser.sh
+
+test-python: module browser
 	$(VPY) -m pytest
+
+# make test-types: the module's stub (src/python/stowvex.pyi) against the built
+# module, then mypy --strict over the files pyproject.toml names.
+test-types: module
+	$(VPY) -m mypy.stubtest stowvex --allowlist src/python/stubtest-allowlist.txt
+	$(VPY) -m mypy
+
+# make docs: the documentation site in build/docs/html (Sphinx, theme furo),
+# every warning an error. docs/requirements.txt lists the packages it adds to
+# the virtual environment.
+.PHONY: docs
+docs: module $(VENV)/.docs-installed
+	$(VPY) -m sphinx -W --keep-going -q -b html -d build/docs/doctrees docs build/docs/html
+
+$(VENV)/.docs-installed: docs/requirements.txt $(VENV)/.installed
+	$(VPY) -m pip install -q --disable-pip-version-check -r docs/requirements.txt
+	@touch $@
+
+# make wheel: an sdist, and a wheel built from that sdist by pip's isolated
+# build (its build requirements come from PyPI), both in build/dist; auditwheel
+# repairs the wheel into a manylinux wheel in build/dist/wheelhouse, which is
+# installed alone into a fresh virtual environment, build/wheel-venv. The
+# installation tests then run the README example and the type checks against
+# it outside the source tree.
+DIST := build/dist
+WHEEL_VENV := build/wheel-venv
+
+.PHONY: wheel
+wheel: venv
+	rm -rf $(DIST) $(WHEEL_VENV)
+	$(VPY) -m build --outdir $(DIST) .
+	PATH=$(CURDIR)/$(VENV)/bin:$$PATH auditwheel repair --wheel-dir $(DIST)/wheelhouse $(DIST)/*.whl
+	$(VPY) -m venv $(WHEEL_VENV)
+	$(WHEEL_VENV)/bin/python -m pip install -q --disable-pip-version-check \
+	    $(DIST)/wheelhouse/*.whl
+	STOWVEX_SDIST=$$(ls $(DIST)/*.tar.gz) STOWVEX_WHEEL=$$(ls $(DIST)/wheelhouse/*.whl) \
+	    STOWVEX_WHEEL_PYTHON=$(CURDIR)/$(WHEEL_VENV)/bin/python \
+	    $(VPY) -m pytest tests/python/test_installed_package.py tests/python/test_types.py
 
 # make test-sanitize: the C++ tests built with AddressSanitizer and
 # UndefinedBehaviorSanitizer in their own build directory; any finding fails.
@@ -101,7 +148,7 @@ test-pythons:
 # cores (some 15 minutes on 2 cores).
 BENCH_DATA ?= ../shared/data
 
-.PHONY: bench bench-quality
+.PHONY: bench bench-quality bench-batch
 bench: module
 	$(VPY) bench/container_loading.py --data $(BENCH_DATA)
 	$(VPY) bench/parcel_orders.py --data $(BENCH_DATA)
@@ -112,3 +159,8 @@ bench: module
 
 bench-quality: module
 	$(VPY) bench/optimiser_quality.py --data $(BENCH_DATA)
+
+# make bench-batch: 100,000 parcel orders through stowvex batch with 1 and 2 workers
+# and through Dask with 2 workers (bench/README.md). Run it on an idle machine.
+bench-batch: module
+	$(VPY) bench/batch_throughput.py --data $(BENCH_DATA)

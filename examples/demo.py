@@ -6,7 +6,7 @@ import sys
 import stowvex
 
 
-def describe(result):
+def describe(result: stowvex.PackResult) -> str:
     lines = [f"{'all items placed' if result.success else 'NOT all items placed'}: "
              f"{result.total_placed} placed in {len(result.boxes)} boxes, "
              f"{result.total_unplaced} unplaced, "
@@ -27,7 +27,7 @@ def describe(result):
     return "\n".join(lines)
 
 
-def main(path):
+def main(path: str) -> None:
     with open(path, encoding="utf-8") as f:
         request = json.load(f)
     result = stowvex.pack_dicts(request["items"], request["boxes"])

@@ -2,13 +2,43 @@
 
 from importlib.metadata import PackageNotFoundError, version
 
+from .batch import BatchOptions, run_batch
 from .checker import VIOLATION_KINDS, Violation, ViolationKind, validate, validate_request
+from .extras import MissingExtra
+from .many import OrderError, pack_many
 from .optimiser import optimise, optimise_dicts, optimise_json
+from .packing import pack_request
+from .render_html import render_html
+from .render_png import render_png
+from .request_check import Finding, check_request
+from .summary import BatchSummary, result_dict, summarise
 
 try:
     __version__: str = version("stowvex")
 except PackageNotFoundError:  # imported from a source tree that was never installed
     __version__ = "0+unknown"
 
-__all__ = ["VIOLATION_KINDS", "Violation", "ViolationKind", "__version__", "optimise",
-           "optimise_dicts", "optimise_json", "validate", "validate_request"]
+__all__ = [
+    "VIOLATION_KINDS",
+    "BatchOptions",
+    "BatchSummary",
+    "Finding",
+    "MissingExtra",
+    "OrderError",
+    "Violation",
+    "ViolationKind",
+    "__version__",
+    "check_request",
+    "optimise",
+    "optimise_dicts",
+    "optimise_json",
+    "pack_many",
+    "pack_request",
+    "render_html",
+    "render_png",
+    "result_dict",
+    "run_batch",
+    "summarise",
+    "validate",
+    "validate_request",
+]

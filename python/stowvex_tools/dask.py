@@ -1,0 +1,71 @@
+"""Packing on a Dask cluster: the same packing as `pack_many` and `stowvex batch`, spread
+over the cluster's workers. Needs Dask (pip install 'stowvex[dask]')."""
+
+from __future__ import annotations
+
+import json
+from typing import Any, Optional
+
+from .extras import require
+from .many import _pack_one
+from .orders import load_catalogue
+from .packing import PackSettings, optimiser, pack_order
+from .summary import BatchSummary, summarise
+
+require("dask.bag", "dask", "Packing on Dask")
+
+
+def _pack_requests(requests: Any, settings: PackSettings) -> list[str]:
+    results = []
+    for request in requests:
+        ok, text = _pack_one(request, settings)
+        if not ok:
+            raise ValueError(f"{text} (request {_short(request)})")
+        results.append(text)
+    return results
+
+
+def _short(request: Any) -> str:
+    text = request if isinstance(request, str) else json.dumps(request, default=repr)
+    return text if len(text) <= 80 else text[:77] + "..."
+
+
+def _pack_lines(lines: Any, settings: PackSettings) -> list[str]:
+    return [pack_order(("json", 0, line.rstrip("\r\n"), None), settings)[0].rstrip("\n")
+            for line in lines if line.strip()]
+
+
+def pack_bag(bag: Any, *, optimise: bool = False, time_limit: float = 1.0) -> Any:
+    """A Dask bag of the result JSON texts of a bag of requests, in the bag's order:
+    for each request (a dict or JSON text shaped like {"items": [...], "boxes": [...]})
+    what `stowvex.solve` returns, or the optimiser with `optimise=True`. A request the
+    engine refuses fails the computation with a `ValueError` naming it; see `pack_lines`
+    for a batch that records failures instead."""
+    if optimise:
+        optimiser()
+    return bag.map_partitions(_pack_requests, PackSettings(optimise, time_limit))
+
+
+def pack_lines(lines: Any, *, boxes: Optional[str] = None, optimise: bool = False,
+               time_limit: float = 1.0) -> Any:
+    """`stowvex batch` on Dask: a bag of JSON Lines orders, such as
+    ``dask.bag.read_text("orders-*.jsonl")``, becomes a bag of output lines
+    {"id": ..., "result": {...}} or {"id": ..., "error": "..."}, one per order in the same
+    order; `boxes` names a box catalogue file for orders without their own boxes. Write
+    them with ``.to_textfiles(...)``; add them up with `summarise_bag`."""
+    if optimise:
+        optimiser()
+    catalogue = None if boxes is None else load_catalogue(boxes)
+    return lines.map_partitions(_pack_lines, PackSettings(optimise, time_limit, catalogue))
+
+
+def _partition_summary(results: Any) -> list[BatchSummary]:
+    return [summarise(results)]
+
+
+def summarise_bag(results: Any) -> BatchSummary:
+    """The summary of a bag of results or output lines, added up on the workers."""
+    total = BatchSummary()
+    for part in results.map_partitions(_partition_summary).compute():
+        total.merge(part)
+    return total

@@ -1,0 +1,262 @@
+"""A result as one self-contained HTML page: an interactive 3D view of each box
+(plotly, embedded), a step-by-step packing sequence, and a table per box."""
+
+from __future__ import annotations
+
+import html
+import json
+from pathlib import Path
+from typing import Any, Optional
+
+from .extras import require
+from .scene import CORNERS, EDGES, TRIANGLES, BoxScene, fmt, scenes, unplaced_codes
+from .summary import result_dict
+
+EDGE_COLOUR = "#333333"
+OUTLINE_COLOUR = "#000000"
+
+
+def _mesh(scene: BoxScene) -> dict[str, Any]:
+    """The blocks of a box as one Mesh3d trace: eight corners and twelve triangles a
+    block, each block in its own colour, the item's details on hover."""
+    xs: list[float] = []
+    ys: list[float] = []
+    zs: list[float] = []
+    text: list[str] = []
+    i: list[int] = []
+    j: list[int] = []
+    k: list[int] = []
+    colours: list[str] = []
+    for number, block in enumerate(scene.blocks):
+        base = number * 8
+        for x, y, z in block.corners():
+            xs.append(x)
+            ys.append(y)
+            zs.append(z)
+        label = (f"<b>{html.escape(block.code)}</b> (step {block.step})<br>"
+                 f"{html.escape(block.reference)}<br>at {fmt(block.x)}, {fmt(block.y)}, "
+                 f"{fmt(block.z)}<br>{fmt(block.width)} x {fmt(block.length)} x "
+                 f"{fmt(block.depth)} ({block.orientation}), {fmt(block.weight)} kg")
+        text.extend([label] * 8)
+        for a, b, c in TRIANGLES:
+            i.append(base + a)
+            j.append(base + b)
+            k.append(base + c)
+        colours.extend([block.colour] * len(TRIANGLES))
+    return {"type": "mesh3d", "name": "items", "x": xs, "y": ys, "z": zs, "i": i, "j": j,
+            "k": k, "facecolor": colours, "hovertext": text, "hoverinfo": "text",
+            "flatshading": True, "opacity": 1.0, "showscale": False,
+            "lighting": {"ambient": 0.75, "diffuse": 0.5, "specular": 0.05},
+            "meta": {"blocks": len(scene.blocks)}}
+
+
+def _lines(segments: list[tuple[tuple[float, float, float], tuple[float, float, float]]],
+           name: str, colour: str, width: float) -> dict[str, Any]:
+    xs: list[Optional[float]] = []
+    ys: list[Optional[float]] = []
+    zs: list[Optional[float]] = []
+    for start, end in segments:
+        xs.extend((start[0], end[0], None))
+        ys.extend((start[1], end[1], None))
+        zs.extend((start[2], end[2], None))
+    return {"type": "scatter3d", "mode": "lines", "name": name, "x": xs, "y": ys, "z": zs,
+            "line": {"color": colour, "width": width}, "hoverinfo": "skip",
+            "showlegend": False}
+
+
+def _figure(scene: BoxScene) -> dict[str, Any]:
+    edges = [(corners[a], corners[b]) for block in scene.blocks
+             for corners in [block.corners()] for a, b in EDGES]
+    size = (scene.width, scene.length, scene.depth)
+    outline = [(_scaled(CORNERS[a], size), _scaled(CORNERS[b], size)) for a, b in EDGES]
+    axis = {"showbackground": False, "zeroline": False}
+    layout = {
+        "margin": {"l": 0, "r": 0, "t": 0, "b": 0},
+        "showlegend": False,
+        "scene": {"aspectmode": "data",
+                  "xaxis": dict(axis, title={"text": "width (x)"}),
+                  "yaxis": dict(axis, title={"text": "length (y)"}),
+                  "zaxis": dict(axis, title={"text": "depth (z, up)"}),
+                  "camera": {"eye": {"x": 1.6, "y": -1.6, "z": 1.2}}},
+    }
+    return {"data": [_mesh(scene), _lines(edges, "edges", EDGE_COLOUR, 2),
+                     _lines(outline, "box", OUTLINE_COLOUR, 5)],
+            "layout": layout,
+            "steps": [f"Step {b.step} of {len(scene.blocks)}: put {b.code} ({b.reference}) at "
+                      f"x {fmt(b.x)}, y {fmt(b.y)}, z {fmt(b.z)}, "
+                      f"{fmt(b.width)} x {fmt(b.length)} x {fmt(b.depth)} ({b.orientation})"
+                      for b in scene.blocks]}
+
+
+def _scaled(corner: tuple[int, int, int], size: tuple[float, float, float]
+            ) -> tuple[float, float, float]:
+    return (corner[0] * size[0], corner[1] * size[1], corner[2] * size[2])
+
+
+def _table(scene: BoxScene, selected: bool) -> str:
+    rows = "\n".join(
+        f'<tr data-step="{b.step}"><td>{b.step}</td>'
+        f'<td><span class="swatch" style="background:{b.colour}"></span>{html.escape(b.code)}</td>'
+        f"<td>{html.escape(b.reference)}</td><td>{fmt(b.x)}</td><td>{fmt(b.y)}</td>"
+        f"<td>{fmt(b.z)}</td><td>{fmt(b.width)} x {fmt(b.length)} x {fmt(b.depth)}</td>"
+        f"<td>{html.escape(b.orientation)}</td><td>{fmt(b.weight)}</td></tr>"
+        for b in scene.blocks)
+    hidden = "" if selected else " hidden"
+    return (f'<table class="items" id="items-{scene.index}"{hidden}>\n'
+            "<thead><tr><th>step</th><th>item code</th><th>reference</th><th>x</th><th>y</th>"
+            "<th>z</th><th>placed size (w x l x d)</th><th>orientation</th><th>weight</th>"
+            f"</tr></thead>\n<tbody>\n{rows}\n</tbody></table>")
+
+
+def _overview(boxes: list[BoxScene]) -> str:
+    rows = "\n".join(
+        f'<tr data-box="{position}"><td>{s.index + 1}</td><td>{html.escape(s.reference)}</td>'
+        f"<td>{fmt(s.width)} x {fmt(s.length)} x {fmt(s.depth)}</td><td>{len(s.blocks)}</td>"
+        f"<td>{fmt(s.weight)}</td><td>{s.fill:.1f} %</td></tr>"
+        for position, s in enumerate(boxes))
+    return ('<table class="overview"><thead><tr><th>box</th><th>type</th>'
+            "<th>inner size (w x l x d)</th><th>items</th><th>gross weight</th><th>fill</th>"
+            f"</tr></thead>\n<tbody>\n{rows}\n</tbody></table>")
+
+
+def _script_json(value: Any) -> str:
+    """JSON that is safe inside a script element, whatever texts it carries."""
+    text = json.dumps(value, ensure_ascii=False, separators=(",", ":"), allow_nan=False)
+    return (text.replace("<", "\\u003c").replace(">", "\\u003e").replace("&", "\\u0026")
+            .replace("\u2028", "\\u2028").replace("\u2029", "\\u2029"))
+
+
+def page(result: Any, title: str, plotly_js: str) -> str:
+    """The HTML page of a result, with the given plotly.js source embedded."""
+    data = result_dict(result)
+    boxes = scenes(data)
+    summary = data.get("summary") or {}
+    unplaced = unplaced_codes(data)
+    heading = (f"{summary.get('box_count', len(boxes))} boxes, {summary.get('total_placed', 0)} "
+               f"items placed, {summary.get('total_unplaced', 0)} unplaced, overall fill "
+               f"{float(summary.get('overall_volume_utilisation', 0.0)):.1f} %")
+    options = "\n".join(f'<option value="{n}">box {s.index + 1}: {html.escape(s.reference)} '
+                        f"({len(s.blocks)} items)</option>" for n, s in enumerate(boxes))
+    missing = ("<p class=\"unplaced\">Not placed: " + html.escape(", ".join(unplaced)) + "</p>"
+               if unplaced else "")
+    tables = "\n".join(_table(s, n == 0) for n, s in enumerate(boxes))
+    figures = _script_json([_figure(s) for s in boxes])
+    viewer = "" if not boxes else f"""
+<section id="viewer">
+<p><label>Box <select id="box-select">{options}</select></label></p>
+<div id="plot"></div>
+<div class="steps">
+<button id="step-back" type="button" title="one item less">&#9664;</button>
+<input id="step" type="range" min="0" max="0" value="0">
+<button id="step-on" type="button" title="one item more">&#9654;</button>
+<span id="step-text"></span>
+</div>
+{tables}
+</section>"""
+    return f"""<!DOCTYPE html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<title>{html.escape(title)}</title>
+<style>
+body {{ font-family: system-ui, sans-serif; margin: 1.5em; color: #222; }}
+h1 {{ font-size: 1.4em; margin-bottom: 0.2em; }}
+table {{ border-collapse: collapse; margin: 0.8em 0; font-size: 0.9em; }}
+th, td {{ border: 1px solid #ccc; padding: 0.2em 0.6em; text-align: left; }}
+th {{ background: #f2f2f2; }}
+table.overview tbody tr {{ cursor: pointer; }}
+tr.current {{ background: #fff3bf; font-weight: bold; }}
+tr.later {{ color: #aaa; }}
+tr.chosen {{ background: #e7f0fa; }}
+.swatch {{ display: inline-block; width: 0.9em; height: 0.9em; margin-right: 0.4em;
+           border: 1px solid #333; vertical-align: middle; }}
+#plot {{ width: 100%; height: 70vh; min-height: 420px; border: 1px solid #ddd; }}
+.steps {{ display: flex; align-items: center; gap: 0.5em; margin: 0.6em 0; }}
+#step {{ flex: 0 1 30em; }}
+.unplaced {{ color: #b00; }}
+</style>
+<script>{plotly_js}</script>
+</head>
+<body>
+<h1>{html.escape(title)}</h1>
+<p>{html.escape(heading)}</p>
+{missing}
+{_overview(boxes)}
+{viewer}
+<script>
+"use strict";
+const FIGURES = {figures};
+(function () {{
+  if (FIGURES.length === 0) return;
+  const plot = document.getElementById("plot");
+  const select = document.getElementById("box-select");
+  const slider = document.getElementById("step");
+  const caption = document.getElementById("step-text");
+  let current = 0;
+  function show(step) {{
+    const figure = FIGURES[current];
+    const mesh = figure.data[0], edges = figure.data[1];
+    const triangles = step * 12, edgePoints = step * 36;
+    Plotly.restyle(plot, {{
+      visible: [step > 0], i: [mesh.i.slice(0, triangles)], j: [mesh.j.slice(0, triangles)],
+      k: [mesh.k.slice(0, triangles)], facecolor: [mesh.facecolor.slice(0, triangles)]
+    }}, [0]);
+    Plotly.restyle(plot, {{
+      x: [edges.x.slice(0, edgePoints)], y: [edges.y.slice(0, edgePoints)],
+      z: [edges.z.slice(0, edgePoints)]
+    }}, [1]);
+    slider.value = step;
+    caption.textContent = step === 0 ? "Empty box: press \u25b6 to put in the first item"
+      : figure.steps[step - 1];
+    document.querySelectorAll("#items-" + current + " tbody tr").forEach(function (row) {{
+      const n = Number(row.dataset.step);
+      row.classList.toggle("current", n === step && step < figure.steps.length);
+      row.classList.toggle("later", n > step);
+    }});
+  }}
+  function choose(n) {{
+    current = n;
+    select.value = String(n);
+    const figure = FIGURES[n];
+    Plotly.react(plot, JSON.parse(JSON.stringify(figure.data)), figure.layout,
+                 {{displaylogo: false, responsive: true}});
+    slider.max = figure.steps.length;
+    document.querySelectorAll("table.items").forEach(function (table) {{
+      table.hidden = table.id !== "items-" + n;
+    }});
+    document.querySelectorAll("table.overview tbody tr").forEach(function (row) {{
+      row.classList.toggle("chosen", Number(row.dataset.box) === n);
+    }});
+    show(figure.steps.length);
+  }}
+  select.addEventListener("change", function () {{ choose(Number(select.value)); }});
+  slider.addEventListener("input", function () {{ show(Number(slider.value)); }});
+  document.getElementById("step-back").addEventListener("click", function () {{
+    show(Math.max(0, Number(slider.value) - 1));
+  }});
+  document.getElementById("step-on").addEventListener("click", function () {{
+    show(Math.min(FIGURES[current].steps.length, Number(slider.value) + 1));
+  }});
+  document.querySelectorAll("table.overview tbody tr").forEach(function (row) {{
+    row.addEventListener("click", function () {{ choose(Number(row.dataset.box)); }});
+  }});
+  choose(0);
+}})();
+</script>
+</body>
+</html>
+"""
+
+
+def render_html(result: Any, path: str | Path, *, title: Optional[str] = None) -> Path:
+    """Writes a result (JSON text, dict or `PackResult`) as one HTML page that works
+    offline: per box a 3D view to turn and zoom (each item a block showing its code on
+    hover, the box's outline), a slider that puts the items in one at a time, bottom up,
+    and a table of the items. Needs plotly (pip install 'stowvex[render]'). Returns the
+    path written."""
+    offline = require("plotly.offline", "render", "Drawing a result as HTML")
+    target = Path(path)
+    text = page(result, title or "stowvex packing", offline.get_plotlyjs())
+    target.parent.mkdir(parents=True, exist_ok=True)
+    target.write_text(text, encoding="utf-8")
+    return target

@@ -1,0 +1,247 @@
+"""Batches: real order files through `stowvex batch`, malformed orders, resuming after an
+interruption, and pack_many on worker processes."""
+
+import json
+import signal
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+import pytest
+
+import stowvex
+from stowvex_tools import OrderError, pack_many, result_dict, summarise
+from stowvex_tools.orders import csv_items, csv_orders
+
+ROOT = Path(__file__).resolve().parents[2]
+CARTONS = ROOT / "examples" / "cartons.json"
+ORDERS = ROOT.parent / "shared" / "data" / "orders" / "parcel_orders.txt"
+STOWVEX = str(Path(sys.executable).parent / "stowvex")
+
+
+def run(*args):
+    return subprocess.run([STOWVEX, *map(str, args)], capture_output=True, text=True,
+                          timeout=300)
+
+
+def real_orders(count, copies=1):
+    """The first `count` real parcel orders as JSON Lines orders without boxes."""
+    if not ORDERS.is_file():
+        pytest.skip(f"the parcel orders are not at {ORDERS}")
+    orders = [line.split() for line in ORDERS.read_text().splitlines() if line.split()][:count]
+    lines = []
+    for copy in range(copies):
+        for number, parcels in enumerate(orders, start=1):
+            items = [{"ItemCode": f"P{n}", "Width": float(w), "Length": float(l),
+                      "Depth": float(h), "Weight": round(float(w) * float(l) * float(h) / 6e6, 3)}
+                     for n, (w, l, h) in enumerate((p.split("x") for p in parcels), start=1)]
+            lines.append(json.dumps({"id": f"{copy}-{number}", "items": items}))
+    return lines
+
+
+def expected_line(order_id, items):
+    cartons = json.loads(CARTONS.read_text())
+    result = stowvex.solve(json.dumps({"items": items, "boxes": cartons}))
+    return json.dumps({"id": order_id, "result": json.loads(result)}, separators=(",", ":"))
+
+
+def canonical(path):
+    return [json.loads(line) for line in Path(path).read_text(encoding="utf-8").splitlines()]
+
+
+class TestBatchFiles:
+    def test_json_lines_in_input_order_with_a_malformed_line_and_a_summary(self, tmp_path):
+        lines = real_orders(40)
+        lines.insert(7, '{"id": "broken", "items": [')
+        lines.insert(12, '{"id": "no-code", "items": [{"Width": 1, "Length": 1, "Depth": 1}]}')
+        source = tmp_path / "orders.jsonl"
+        source.write_text("\n".join(lines[:20]) + "\n\n" + "\n".join(lines[20:]) + "\n")
+        out = tmp_path / "results.jsonl"
+        proc = run("batch", source, "--boxes", CARTONS, "-o", out, "--workers", "2")
+        assert proc.returncode == 0, proc.stderr
+        records = canonical(out)
+        assert len(records) == 42
+        assert records[7] == {"id": None, "error": records[7]["error"]}
+        assert records[7]["error"].startswith("line 8: not valid JSON")
+        assert records[12] == {"id": "no-code", "error": "item is missing required field 'ItemCode'"}
+        good = [json.loads(line) for n, line in enumerate(lines) if n not in (7, 12)]
+        packed = [r for n, r in enumerate(records) if n not in (7, 12)]
+        assert [r["id"] for r in packed] == [order["id"] for order in good]
+        for order, record in zip(good[:5], packed):
+            assert record == json.loads(expected_line(order["id"], order["items"]))
+        assert "orders: 42; packed 40, failed 2" in proc.stdout
+        assert "orders/s" in proc.stderr  # the progress bar
+
+    def test_csv_order_lines_give_the_same_results_as_json_lines(self, tmp_path):
+        orders = [json.loads(line) for line in real_orders(15)]
+        rows = ["order_id,item_code,width,length,depth,weight,quantity"]
+        for order in orders:
+            rows += [f"{order['id']},{i['ItemCode']},{i['Width']},{i['Length']},{i['Depth']},"
+                     f"{i['Weight']},1" for i in order["items"]]
+        (tmp_path / "orders.csv").write_text("\n".join(rows) + "\n")
+        (tmp_path / "orders.jsonl").write_text("\n".join(map(json.dumps, orders)) + "\n")
+        for name in ("orders.csv", "orders.jsonl"):
+            proc = run("batch", tmp_path / name, "--boxes", CARTONS, "-o", tmp_path / f"{name}.out",
+                       "--workers", "1", "--no-progress")
+            assert proc.returncode == 0, proc.stderr
+        assert canonical(tmp_path / "orders.csv.out") == canonical(tmp_path / "orders.jsonl.out")
+
+    def test_bad_csv_orders_are_recorded_and_the_rest_packed(self, tmp_path):
+        source = tmp_path / "lines.csv"
+        source.write_text("A,x,1,2,3,,2\nB,y,1,two,3,0,1\nA,z,1,1,1,0,1\nC,w,1,1,1,0,1,KeepFlat\n")
+        out = tmp_path / "r.jsonl"
+        assert run("batch", source, "--boxes", CARTONS, "-o", out).returncode == 0
+        records = canonical(out)
+        assert [r["id"] for r in records] == ["A", "B", "A", "C"]
+        assert records[0]["result"]["summary"]["total_placed"] == 2
+        assert records[1]["error"] == "line 2: length 'two' is not a number"
+        assert "appears again" in records[2]["error"]
+        assert records[3]["result"]["placements"][0]["orientation"] in ("WLD", "LWD")
+
+    @pytest.mark.parametrize("args, fragment", [
+        (["lines.csv"], "needs a box catalogue"),
+        (["missing.jsonl"], "cannot read"),
+        (["orders.jsonl", "--boxes", "lines.csv"], "not valid JSON"),
+        (["orders.jsonl", "--workers", "0"], "must be at least 1"),
+    ])
+    def test_unusable_inputs_stop_before_packing(self, tmp_path, args, fragment):
+        (tmp_path / "lines.csv").write_text("A,x,1,2,3,,1\n")
+        (tmp_path / "orders.jsonl").write_text('{"id": 1, "items": []}\n')
+        proc = run("batch", *(tmp_path / a if "." in a else a for a in args), "-o",
+                   tmp_path / "r.jsonl")
+        assert proc.returncode == 2 and "Traceback" not in proc.stderr
+        assert fragment in proc.stderr
+        assert not (tmp_path / "r.jsonl").exists()
+
+
+class TestResume:
+    def test_a_cut_line_is_packed_again_and_nothing_written_is_lost(self, tmp_path):
+        source = tmp_path / "orders.jsonl"
+        source.write_text("\n".join(real_orders(30)) + "\n")
+        full = tmp_path / "full.jsonl"
+        assert run("batch", source, "--boxes", CARTONS, "-o", full).returncode == 0
+        reference = full.read_bytes()
+        lines = reference.splitlines(keepends=True)
+        cut = tmp_path / "cut.jsonl"
+        cut.write_bytes(b"".join(lines[:11]) + lines[11][:57])  # a crash in line 12
+        proc = run("batch", source, "--boxes", CARTONS, "-o", cut)
+        assert proc.returncode == 0, proc.stderr
+        assert cut.read_bytes() == reference
+        assert "11 packed by an earlier run" in proc.stdout
+        again = run("batch", source, "--boxes", CARTONS, "-o", cut)  # nothing left to do
+        assert again.returncode == 0 and cut.read_bytes() == reference
+
+    def test_an_output_of_another_input_is_refused(self, tmp_path):
+        source = tmp_path / "orders.jsonl"
+        source.write_text("\n".join(real_orders(3)) + "\n")
+        out = tmp_path / "r.jsonl"
+        out.write_text('{"id":"other","error":"x"}\n')
+        proc = run("batch", source, "--boxes", CARTONS, "-o", out)
+        assert proc.returncode == 2 and "belongs to another input" in proc.stderr
+        out.write_text("not a result line\n")
+        proc = run("batch", source, "--boxes", CARTONS, "-o", out)
+        assert proc.returncode == 2 and "is not an output line" in proc.stderr
+        assert out.read_text() == "not a result line\n"
+
+    def test_ctrl_c_keeps_every_written_line_and_the_rerun_completes(self, tmp_path):
+        source = tmp_path / "orders.jsonl"
+        source.write_text("\n".join(real_orders(500, copies=3)) + "\n")
+        out = tmp_path / "r.jsonl"
+        proc = subprocess.Popen([STOWVEX, "batch", str(source), "--boxes", str(CARTONS), "-o",
+                                 str(out), "--workers", "2"], stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, text=True)
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline and (not out.exists() or out.stat().st_size < 20000):
+            time.sleep(0.05)
+        proc.send_signal(signal.SIGINT)
+        _, err = proc.communicate(timeout=60)
+        written = out.read_bytes()
+        if proc.returncode == 0:
+            pytest.skip("the batch finished before it could be interrupted")
+        assert proc.returncode == 130, err
+        assert "Traceback" not in err and "run the same command again" in err
+        done = written.count(b"\n")
+        assert 0 < done < 1500 and written.endswith(b"\n")
+        rerun = run("batch", source, "--boxes", CARTONS, "-o", out, "--workers", "2")
+        assert rerun.returncode == 0, rerun.stderr
+        assert out.read_bytes().startswith(written)
+        records = canonical(out)
+        assert [r["id"] for r in records] == [json.loads(line)["id"]
+                                              for line in source.read_text().splitlines()]
+        assert f"{done:,} packed by an earlier run" in rerun.stdout
+
+
+def request(n, width=1.0):
+    return {"items": [{"ItemCode": f"I{k}", "Width": width + k % 3, "Length": 2, "Depth": 3,
+                       "Weight": 1} for k in range(n)],
+            "boxes": [{"Reference": "B", "Width": 6, "Length": 6, "Depth": 6, "MaxWeight": 20}]}
+
+
+class TestPackMany:
+    def test_results_come_in_input_order_and_equal_solve(self):
+        requests = [request(n % 17 + 1, width=1 + n % 2) for n in range(150)]
+        texts = [json.dumps(r) for r in requests]
+        expected = [stowvex.solve(t) for t in texts]
+        assert list(pack_many(requests, workers=2, progress=False)) == expected
+        assert list(pack_many(iter(texts), workers=1, progress=False)) == expected
+
+    def test_a_refused_request_raises_with_its_index_after_the_good_ones(self):
+        requests = [request(2), request(3), {"items": [{"Width": 1}]}, request(4)]
+        results = pack_many(requests, workers=2, progress=False)
+        assert len([next(results), next(results)]) == 2
+        with pytest.raises(OrderError, match="request 2: item is missing") as caught:
+            next(results)
+        assert caught.value.index == 2
+        with pytest.raises(OrderError, match="request 0: a request is a dict or JSON text, not int"):
+            list(pack_many([42], workers=1, progress=False))
+        with pytest.raises(ValueError, match="at least 1"):
+            list(pack_many([], workers=0))
+
+    def test_optimise_needs_the_optimiser(self):
+        import stowvex_tools
+
+        if hasattr(stowvex_tools, "optimise_json"):
+            results = list(pack_many([request(5)], optimise=True, workers=1, progress=False,
+                                     time_limit=0.2))
+            assert json.loads(results[0])["summary"]["total_placed"] == 5
+        else:
+            with pytest.raises(RuntimeError, match="optimiser is not part"):
+                list(pack_many([request(5)], optimise=True))
+
+    def test_results_turn_into_dicts_and_a_summary(self):
+        results = list(pack_many([request(3), request(40)], workers=1, progress=False))
+        first = result_dict(results[0])
+        assert first["summary"]["total_placed"] == 3
+        assert result_dict({"id": 1, "result": first}) == first
+        summary = summarise(results + ['{"id": 9, "error": "bad"}'])
+        assert (summary.orders, summary.failures) == (3, 1)
+        assert summary.placed + summary.unplaced == 43
+        assert summary.box_count == sum(json.loads(r)["summary"]["box_count"] for r in results)
+        assert 0 < summary.fill <= 100
+        with pytest.raises(ValueError, match="no \"boxes\""):
+            result_dict('{"items": []}')
+
+
+class TestCsvReading:
+    def test_header_quantities_and_order_grouping(self):
+        rows = ["order_id,item_code,width,length,depth,weight,quantity,rotation",
+                "1,A,1,2,3,0.5,3,never", "1,B,1,1,1,,,", "2,C,4,4,4,1,1"]
+        tasks = list(csv_orders(rows))
+        assert [(t[0], t[2]) for t in tasks] == [("csv", "1"), ("csv", "2")]
+        items = csv_items(tasks[0][3])
+        assert [i["ItemCode"] for i in items] == ["A", "A", "A", "B"]
+        assert items[0]["AllowedRotation"] == "never" and items[3]["Weight"] == 0.0
+        assert "AllowedRotation" not in items[3]
+
+    @pytest.mark.parametrize("row, message", [
+        ("1,A,1,2", "4 columns"),
+        ("1,,1,2,3,0,1", "item_code is empty"),
+        ("1,A,1,2,nan,0,1", "not a finite number"),
+        ("1,A,1,2,3,0,0", "quantity 0 is not between 1"),
+        ("1,A,1,2,3,0,1e9", "quantity '1e9' is not a whole number"),
+        ("1,A,1,2,3,0,100001", "not between 1 and 100000"),
+    ])
+    def test_bad_rows_name_the_line_and_column(self, row, message):
+        with pytest.raises(ValueError, match=message):
+            csv_items([(5, row.split(","))])
