@@ -52,10 +52,12 @@ browser:
 test-python: module browser
 	$(VPY) -m pytest
 
-# make test-types: the module's stub (src/python/stowvex.pyi) against the built
-# module, then mypy --strict over the files pyproject.toml names.
+# make test-types: the module's stub (src/python/stowvex.pyi) and the optimiser
+# extension's stub against the built modules, then mypy --strict over the files
+# pyproject.toml names.
 test-types: module
 	$(VPY) -m mypy.stubtest stowvex --allowlist src/python/stubtest-allowlist.txt
+	$(VPY) -m mypy.stubtest stowvex_tools._optimiser
 	$(VPY) -m mypy
 
 # make docs: the documentation site in build/docs/html (Sphinx, theme furo),

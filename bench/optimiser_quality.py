@@ -14,8 +14,10 @@ runs:
   10 s          time_limit 10 s, the first 5 instances of each set only
 
 All on one thread per instance, instances spread over the cores. The fill is
-the container's volume utilisation. Every result, the engine's included, is
-checked by stowvex_tools.validate (with the run's min_support).
+the container's volume utilisation; t is the wall time of one optimise call,
+and cpu/t the share of that time the process had a core (below 1 when the
+machine is busy, and the search got less done). Every result, the engine's
+included, is checked by stowvex_tools.validate (with the run's min_support).
 """
 
 import argparse
@@ -56,14 +58,14 @@ def _solve(task):
     items, boxes, _cargo, _excluded = container_loading.build_request(_engine, problem, MAPPING)
     support = keywords.get("min_support", 0.0)
     engine = _engine.pack(items, boxes)
-    start = time.perf_counter()
+    start, cpu_start = time.perf_counter(), time.process_time()
     result = _tools.optimise(items, boxes, **keywords)
-    seconds = time.perf_counter() - start
+    seconds, cpu = time.perf_counter() - start, time.process_time() - cpu_start
     faults = len(_tools.validate(result, items, boxes, min_support=support))
     engine_faults = len(_tools.validate(engine, items, boxes, min_support=support))
     return {"run": run, "set": number, "instance": problem["index"],
             "engine": fill_of(engine), "fill": fill_of(result), "placed": result.total_placed,
-            "items": len(items), "seconds": seconds, "faults": faults,
+            "items": len(items), "seconds": seconds, "cpu": cpu, "faults": faults,
             "engine_faults": engine_faults}
 
 
@@ -114,7 +116,7 @@ def main(argv=None):
         rows.append(summary_row("all", mine))
         print(f"\n{run} ({', '.join(f'{k}={v}' for k, v in RUNS[run].items())}):")
         print(benchlib.table(["set", "inst", "engine fill%", "fill% mean", "min", "max",
-                              "placed", "t median", "t p90", "t max", "faults"], rows))
+                              "placed", "t median", "t p90", "t max", "cpu/t", "faults"], rows))
         faults = sum(r["faults"] for r in mine)
         failed = failed or faults > 0
         if run in TARGETS:
@@ -137,6 +139,7 @@ def summary_row(name, records):
             f"{benchlib.mean([r['placed'] for r in records]):.1f}",
             benchlib.duration(benchlib.quantile(times, 0.5)),
             benchlib.duration(benchlib.quantile(times, 0.9)), benchlib.duration(max(times)),
+            f"{sum(r['cpu'] for r in records) / sum(times):.2f}",
             sum(r["faults"] for r in records)]
 
 

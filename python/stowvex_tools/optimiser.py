@@ -61,45 +61,43 @@ def optimise(
     starting point: when the search finds nothing better, that very result
     is returned.
 
-    Args:
-        items: The items to pack, as for :func:`stowvex.pack`. Placements in
-            the result refer to these very objects.
-        boxes: The box types, as for :func:`stowvex.pack`.
-        time_limit: Seconds the search may take (wall clock), or None for no
-            time limit. With a time limit, how far the search gets, and so
-            the result, depends on the speed and load of the machine.
-        effort: A deterministic work budget in effort units, or None for no
-            such limit. With an effort and no time limit reached, the same
-            inputs and seed give the same result on any machine and with
-            any number of threads. One second of search is some 100 to 150
-            million units on a current x86-64 core. The search ends at
-            whichever limit comes first, and earlier when it can do no
-            better; at least one limit must be given.
-        seed: Varies the search among equally promising choices; any
-            integer from 0 to 2**64 - 1.
-        min_support: From 0 to 1: every item not standing on the box floor
-            rests on the tops of items directly beneath it with at least
-            this share of its base. 0 (the default) asks nothing; 1.0 lets
-            no item overhang or float. The engine's result is the starting
-            point only when it meets this rule.
-        box_costs: The cost of one box of each type, by box reference (a
-            mapping from str to a finite number, 0 or more). Every active
-            box type needs a cost, and every reference named must be a box
-            type's. When given, the least total cost replaces the fewest
-            boxes and the least volume in the objective.
-        threads: Threads the search may use, 1 to 256. More threads make
-            the search faster, never different: with the same effort the
-            result is the same. The interpreter lock is released during the
-            search, so Python threads can also run searches side by side.
-
-    Returns:
-        A :class:`stowvex.PackResult`.
-
-    Raises:
-        TypeError: An argument of the wrong type.
-        ValueError: An argument out of range; an item or active box type
-            with a negative or non-finite measure; ``box_costs`` that do not
-            match the box types.
+    :param items: The items to pack, as for :func:`stowvex.pack`. Placements
+        in the result refer to these very objects.
+    :param boxes: The box types, as for :func:`stowvex.pack`.
+    :param time_limit: Seconds the call may take (wall clock), or None for
+        no time limit. With a time limit, how far the search gets, and so
+        the result, depends on the speed and load of the machine.
+    :param effort: A deterministic work budget in effort units, or None for
+        no such limit. Unless the time limit ends the search first, the same
+        inputs, seed and effort give the same result on any machine and with
+        any number of threads (pass ``time_limit=None`` to be sure). A second
+        of search is some 100 to 150 million units on a current x86-64 core;
+        an effort of 1 gives the greedy construction alone. The search ends
+        at whichever limit comes first, and earlier when it can do no
+        better; at least one limit must be given.
+    :param seed: Varies the search among equally promising choices; any
+        integer from 0 to 2**64 - 1.
+    :param min_support: From 0 to 1: every item not standing on the box
+        floor rests on the tops of items directly beneath it with at least
+        this share of its base. 0 (the default) asks nothing; 1.0 lets no
+        item overhang or float. The engine's result is the starting point
+        only when it meets this rule.
+    :param box_costs: The cost of one box of each type, by box reference (a
+        mapping from str to a finite number, 0 or more). Every active box
+        type needs a cost, and every reference named must be a box type's.
+        When given, the least total cost replaces the fewest boxes and the
+        least volume in the objective.
+    :param threads: Threads the search may use, 1 to 256. More threads make
+        the search faster, never different: with the same effort the result
+        is the same. The interpreter lock is released during the search, so
+        Python threads can also run searches side by side.
+    :returns: A :class:`stowvex.PackResult`.
+    :raises TypeError: An argument of the wrong type.
+    :raises ValueError: An argument out of range; an item or active box
+        type with an infinite or NaN measure; ``box_costs`` that do not
+        match the box types. (Negative measures pass as the engine takes
+        them: an item with a negative side is never placed, nor one of
+        negative weight in a box with a weight limit.)
     """
     settings = _settings(time_limit, effort, seed, min_support, box_costs, threads)
     return _optimiser.optimise(

@@ -51,14 +51,14 @@ BlockCatalogue::BlockCatalogue(const KindTable& kinds, const std::vector<int>& c
     // most items are kept; the single item always stays.
     std::size_t turns = 0;
     for (std::size_t k = 0; k < kinds.kinds.size(); ++k) {
-        if (counts[k] > 0) turns += kinds.kinds[k].orientations.size();
+        if (counts[k] > 0 && kinds.kinds[k].placeable) turns += kinds.kinds[k].orientations.size();
     }
     const std::size_t share = turns ? std::max<std::size_t>(64, settings.max_blocks / turns) : 0;
     std::vector<Block> made;
     for (std::size_t k = 0; k < kinds.kinds.size(); ++k) {
         const int available = counts[k];
-        if (available <= 0) continue;
         const ItemKind& kind = kinds.kinds[k];
+        if (available <= 0 || !kind.placeable) continue;
         for (std::size_t o = 0; o < kind.orientations.size(); ++o) {
             const Vec3& size = kind.orientations[o].size;
             std::array<int, 3> most{};

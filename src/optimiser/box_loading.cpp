@@ -106,6 +106,7 @@ bool BoxLoading::weight_allows(const Block& block) const {
     // Summed item by item, as the packed box sums its weight.
     double weight = item_weight_;
     const double each = problem_->kinds.kinds[block.kind].weight;
+    if (!limit.admits(each)) return false;
     for (int n = 0; n < block.item_count; ++n) weight = weight + each;
     return limit.allows(weight);
 }

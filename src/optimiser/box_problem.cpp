@@ -28,7 +28,6 @@ BoxProblem::BoxProblem(const KindTable& kinds_, std::vector<int> offered_, const
     for (std::size_t k = 0; k < kinds.kinds.size(); ++k) {
         const double volume = kinds.kinds[k].volume;
         value.push_back(value_power == 1.0 ? volume : std::pow(volume, value_power));
-        offered_value += value.back() * offered[k];
         if (offered[k] <= 0) continue;
         for (const Orientation& o : kinds.kinds[k].orientations) {
             sizes.push_back({o.size, static_cast<int>(k)});

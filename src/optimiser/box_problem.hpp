@@ -26,9 +26,12 @@ struct WeightLimit {
     static WeightLimit of(const Box& box);
     bool limited() const { return budget >= 0.0 || gross_limited; }
     bool allows(double item_weight) const {
-        if (budget >= 0.0 && item_weight > budget) return false;
+        if (budget >= 0.0 && !(item_weight <= budget)) return false;
         return !gross_limited || empty_weight + item_weight <= max_weight;
     }
+    // Under a limit an item of negative weight is never placed: it would lend
+    // the box room that is gone again when the item is taken out.
+    bool admits(double weight_of_one) const { return !limited() || weight_of_one >= 0.0; }
 };
 
 // A placed extent of an item kind, for quick tests of what fits a space.
@@ -50,7 +53,6 @@ struct BoxProblem {
     WeightLimit weight;
     double min_support;
     std::vector<double> value;  // of one item of each kind
-    double offered_value = 0.0;
     // The extents of every orientation of every kind offered, smallest volume first.
     std::vector<KindSize> sizes;
     // Per axis, the lengths rows of the offered items can fill.

@@ -82,6 +82,7 @@ KindTable group_into_kinds(const std::vector<ItemPtr>& items) {
             kind.volume = item->volume();
             kind.group = group;
             kind.orientations = orientations_of(*item);
+            kind.placeable = kind.sides[0] >= 0.0 && kind.sides[1] >= 0.0 && kind.sides[2] >= 0.0;
             kind.smallest_extent = kind.orientations.front().size;
             for (const Orientation& o : kind.orientations) {
                 for (int k = 0; k < 3; ++k) {

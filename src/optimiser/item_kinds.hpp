@@ -29,6 +29,7 @@ struct ItemKind {
     int group = -1;  // index into KindTable::groups, -1 without a box group
     std::vector<Orientation> orientations;
     Vec3 smallest_extent{};  // per axis, the smallest placed extent over the orientations
+    bool placeable = true;   // false with a negative side: such an item is never placed
     std::vector<std::size_t> members;  // positions of its items in the request, ascending
 };
 

@@ -23,6 +23,9 @@ bool fits(const Vec3& size, const Vec3& room) {
 bool fit_together(const ItemKind& a, const ItemKind& b, const BoxType& type) {
     const WeightLimit limit = WeightLimit::of(*type.box);
     if (!limit.allows(0.0 + a.weight + b.weight)) return false;
+    if (!a.placeable || !b.placeable || !limit.admits(a.weight) || !limit.admits(b.weight)) {
+        return false;
+    }
     const Vec3 room = extents_of(type);
     for (const Orientation& oa : a.orientations) {
         if (!fits(oa.size, room)) continue;
@@ -39,7 +42,10 @@ bool fit_together(const ItemKind& a, const ItemKind& b, const BoxType& type) {
 }  // namespace
 
 bool kind_fits(const ItemKind& kind, const BoxType& type) {
-    if (!WeightLimit::of(*type.box).allows(0.0 + kind.weight)) return false;
+    const WeightLimit limit = WeightLimit::of(*type.box);
+    if (!kind.placeable || !limit.admits(kind.weight) || !limit.allows(0.0 + kind.weight)) {
+        return false;
+    }
     const Vec3 room = extents_of(type);
     for (const Orientation& o : kind.orientations) {
         if (fits(o.size, room)) return true;

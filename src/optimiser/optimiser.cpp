@@ -27,30 +27,31 @@ namespace {
 
 using namespace optimiser;
 
-void check_measure(double value, const char* what, const std::string& owner) {
-    if (!(std::isfinite(value) && value >= 0.0)) {
-        throw std::invalid_argument(owner + " has a negative or non-finite " + what);
+void check_finite(double value, const char* what, const std::string& owner) {
+    if (!std::isfinite(value)) {
+        throw std::invalid_argument(owner + " has a non-finite " + what);
     }
 }
 
+// Infinite and NaN measures are refused: no search can weigh them. Negative
+// ones pass as the engine takes them: an item with a negative side is never
+// placed, nor one of negative weight under a weight limit.
 void check_inputs(const std::vector<ItemPtr>& items, const std::vector<BoxPtr>& boxes) {
     for (const ItemPtr& item : items) {
         const std::string owner = "item '" + item->item_code() + "'";
-        check_measure(item->width(), "width", owner);
-        check_measure(item->length(), "length", owner);
-        check_measure(item->depth(), "depth", owner);
-        check_measure(item->weight(), "weight", owner);
+        check_finite(item->width(), "width", owner);
+        check_finite(item->length(), "length", owner);
+        check_finite(item->depth(), "depth", owner);
+        check_finite(item->weight(), "weight", owner);
     }
     for (const BoxPtr& box : boxes) {
         if (!box->active()) continue;
         const std::string owner = "box type '" + box->reference() + "'";
-        check_measure(box->width(), "width", owner);
-        check_measure(box->length(), "length", owner);
-        check_measure(box->depth(), "depth", owner);
-        check_measure(box->empty_weight(), "empty weight", owner);
-        if (!std::isfinite(box->max_weight())) {
-            throw std::invalid_argument(owner + " has a non-finite max weight");
-        }
+        check_finite(box->width(), "width", owner);
+        check_finite(box->length(), "length", owner);
+        check_finite(box->depth(), "depth", owner);
+        check_finite(box->empty_weight(), "empty weight", owner);
+        check_finite(box->max_weight(), "max weight", owner);
     }
 }
 

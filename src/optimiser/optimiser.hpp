@@ -11,8 +11,8 @@ namespace stowvex {
 
 // Items and box types in request order (their lists' elements). Throws
 // std::invalid_argument for options out of range, for an item or active box
-// type with a negative or non-finite measure, and for box costs that do not
-// match the box types.
+// type with an infinite or NaN measure, and for box costs that do not match
+// the box types.
 PackResponse optimise_items(const ItemList& items, const BoxList& boxes,
                             const optimiser::OptimiserOptions& options);
 

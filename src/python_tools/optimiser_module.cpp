@@ -5,8 +5,6 @@
 #include <pybind11/stl.h>
 
 #include <cstdint>
-#include <cstring>
-#include <exception>
 #include <map>
 #include <optional>
 #include <string>
@@ -14,6 +12,7 @@
 
 #include "interchange/request_reader.hpp"
 #include "optimiser/optimiser.hpp"
+#include "python/json_errors.hpp"
 
 namespace py = pybind11;
 
@@ -34,28 +33,13 @@ OptimiserOptions options_of(std::optional<double> time_limit, std::optional<std:
     return options;
 }
 
-// JSON errors become RuntimeError with the library's message, as they do in
-// stowvex; bytes of the message that are not UTF-8 are shown escaped.
-void translate_json_errors(std::exception_ptr error) {
-    try {
-        if (error) std::rethrow_exception(error);
-    } catch (const nlohmann::json::exception& e) {
-        const char* message = e.what();
-        PyObject* text = PyUnicode_DecodeUTF8(message, static_cast<Py_ssize_t>(std::strlen(message)),
-                                              "backslashreplace");
-        if (text == nullptr) return;
-        PyErr_SetObject(PyExc_RuntimeError, text);
-        Py_DECREF(text);
-    }
-}
-
 }  // namespace
 
 PYBIND11_MODULE(_optimiser, m) {
     m.doc() = "The search behind stowvex_tools.optimise; use that package's functions.";
     // PackResult, Item and Box are registered by stowvex.
     py::module_::import("stowvex");
-    py::register_local_exception_translator(translate_json_errors);
+    py::register_local_exception_translator(stowvex::python::translate_json_errors);
 
     m.def(
         "optimise",

@@ -25,17 +25,8 @@ namespace {
 
 using optimiser::OptimiserOptions;
 
-ItemList items_of(const std::vector<ItemPtr>& items) {
-    ItemList list(std::make_shared<DefaultItemSorter>());
-    for (const ItemPtr& item : items) list.add(item);
-    return list;
-}
-
-BoxList boxes_of(const std::vector<BoxPtr>& boxes) {
-    BoxList list(std::make_shared<DefaultBoxSorter>());
-    for (const BoxPtr& box : boxes) list.add(box);
-    return list;
-}
+using testing::boxes_of;
+using testing::items_of;
 
 OptimiserOptions by_effort(std::uint64_t effort) {
     OptimiserOptions options;
@@ -160,12 +151,12 @@ TEST(Optimiser, RefusesSettingsOutOfRange) {
 TEST(Optimiser, RefusesMeasuresAndCostsThatCannotBeSearched) {
     const auto box = make_box("B", 2, 2, 2, -1, 0, true, std::nullopt);
     const auto options = by_effort(10);
-    EXPECT_EQ(message_of({make_item("A", "", -1, 1, 1, 0, "", Rotation::NEVER)}, {box}, options),
-              "item 'A' has a negative or non-finite width");
+    EXPECT_EQ(message_of({make_item("A", "", INFINITY, 1, 1, 0, "", Rotation::NEVER)}, {box}, options),
+              "item 'A' has a non-finite width");
     EXPECT_EQ(message_of({make_item("A", "", 1, 1, 1, NAN, "", Rotation::NEVER)}, {box}, options),
-              "item 'A' has a negative or non-finite weight");
+              "item 'A' has a non-finite weight");
     EXPECT_EQ(message_of({}, {make_box("C", 1, INFINITY, 1, -1, 0, true, std::nullopt)}, options),
-              "box type 'C' has a negative or non-finite length");
+              "box type 'C' has a non-finite length");
     // An inactive type is never used, whatever its measures.
     EXPECT_EQ(message_of({}, {make_box("C", NAN, 1, 1, -1, 0, false, std::nullopt)}, options),
               "no error");
@@ -174,6 +165,22 @@ TEST(Optimiser, RefusesMeasuresAndCostsThatCannotBeSearched) {
     EXPECT_EQ(message_of({}, {box}, costs), "box_costs names 'X', which is no box type");
     costs.box_costs = std::map<std::string, double>{};
     EXPECT_EQ(message_of({}, {box}, costs), "box_costs has no cost for box type 'B'");
+}
+
+TEST(Optimiser, NegativeMeasuresPassAsTheEngineTakesThem) {
+    const std::vector<ItemPtr> items{make_item("SIDE", "", -1, 1, 1, 0, "", Rotation::NEVER),
+                                     make_item("LIGHT", "", 1, 1, 1, -2, "", Rotation::NEVER),
+                                     make_item("HEAVY", "", 1, 1, 1, 3, "", Rotation::NEVER)};
+    const auto limited = make_box("L", 3, 1, 1, 5, 0, true, std::nullopt);
+    const auto free = make_box("F", 3, 1, 1, -1, 0, true, std::nullopt);
+    // Under a weight limit neither the negative side nor the negative weight.
+    const PackResponse under_limit = optimise(items, {limited});
+    EXPECT_EQ(under_limit.total_placed(), 1u);
+    // Without one, the negative weight goes in; the negative side never does.
+    const PackResponse no_limit = optimise(items, {free});
+    EXPECT_EQ(no_limit.total_placed(), 2u);
+    ASSERT_EQ(no_limit.unplaced_items().elements().size(), 1u);
+    EXPECT_EQ(no_limit.unplaced_items().elements()[0]->item_code(), "SIDE");
 }
 
 TEST(Optimiser, ReturnsTheEnginesResultWhenNothingBeatsIt) {
