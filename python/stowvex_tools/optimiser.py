@@ -66,7 +66,9 @@ def optimise(
     :param boxes: The box types, as for :func:`stowvex.pack`.
     :param time_limit: Seconds the call may take (wall clock), or None for
         no time limit. With a time limit, how far the search gets, and so
-        the result, depends on the speed and load of the machine.
+        the result, depends on the speed and load of the machine. The
+        engine's own packing, the starting point, always runs to its end:
+        when it alone takes longer, so does the call.
     :param effort: A deterministic work budget in effort units, or None for
         no such limit. Unless the time limit ends the search first, the same
         inputs, seed and effort give the same result on any machine and with
