@@ -17,7 +17,7 @@ WeightLimit WeightLimit::of(const Box& box) {
 }
 
 BoxProblem::BoxProblem(const KindTable& kinds_, std::vector<int> offered_, const Box& box,
-                       double min_support_, const CatalogueSettings& settings, double value_power)
+                       double min_support_, const CatalogueSettings& settings, bool favour_large)
     : kinds(kinds_),
       offered(std::move(offered_)),
       size{box.width(), box.length(), box.depth()},
@@ -27,7 +27,8 @@ BoxProblem::BoxProblem(const KindTable& kinds_, std::vector<int> offered_, const
     value.reserve(kinds.kinds.size());
     for (std::size_t k = 0; k < kinds.kinds.size(); ++k) {
         const double volume = kinds.kinds[k].volume;
-        value.push_back(value_power == 1.0 ? volume : std::pow(volume, value_power));
+        // v * sqrt(v): correctly rounded everywhere, unlike a general power.
+        value.push_back(favour_large ? volume * std::sqrt(std::max(volume, 0.0)) : volume);
         if (offered[k] <= 0) continue;
         for (const Orientation& o : kinds.kinds[k].orientations) {
             sizes.push_back({o.size, static_cast<int>(k)});

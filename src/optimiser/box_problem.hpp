@@ -41,11 +41,11 @@ struct KindSize {
 };
 
 struct BoxProblem {
-    // Items are valued by their volume raised to `value_power`: 1 fills the
-    // box fullest; above 1 favours large items, which leave the small ones
-    // to fill the gaps of later boxes.
+    // Items are valued by their volume, which fills the box fullest; with
+    // `favour_large` by their volume to the power 1.5, which favours large
+    // items and leaves the small ones to fill the gaps of later boxes.
     BoxProblem(const KindTable& kinds, std::vector<int> offered, const Box& box,
-               double min_support, const CatalogueSettings& settings, double value_power = 1.0);
+               double min_support, const CatalogueSettings& settings, bool favour_large = false);
 
     const KindTable& kinds;
     std::vector<int> offered;

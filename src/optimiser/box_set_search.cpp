@@ -97,7 +97,7 @@ FilledBox BoxSetSearch::fill(std::size_t type, const std::vector<int>& offered,
     CatalogueSettings catalogue;
     catalogue.seed = settings_.seed;
     const BoxProblem problem(kinds_, offered, *types_[type].box, settings_.min_support, catalogue,
-                             favour_large ? settings_.large_item_power : 1.0);
+                             favour_large);
     budget.spend(problem.catalogue.work());
     const BoxLoading best = search_box(problem, budget, pool_);
     return filled_box_of(best, type, settings_.min_support);

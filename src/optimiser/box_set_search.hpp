@@ -23,9 +23,6 @@ namespace stowvex::optimiser {
 struct BoxSetSettings {
     double min_support = 0.0;
     std::uint64_t seed = 0;
-    // The power of an item's volume that values it in a box that leaves
-    // items for other boxes.
-    double large_item_power = 1.3;
 };
 
 class BoxSetSearch {
@@ -41,7 +38,7 @@ public:
 
 private:
     // The fullest box of a type from the items offered; with `favour_large`
-    // large items count for more than their volume.
+    // large items count for more than their volume (see BoxProblem).
     FilledBox fill(std::size_t type, const std::vector<int>& offered, WorkBudget& budget,
                    bool favour_large = false) const;
     BoxSet construct(WorkBudget& budget) const;
