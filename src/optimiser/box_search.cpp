@@ -2,7 +2,6 @@
 #include "optimiser/box_search.hpp"
 
 #include <algorithm>
-#include <numeric>
 #include <optional>
 #include <vector>
 
