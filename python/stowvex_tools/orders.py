@@ -11,7 +11,7 @@ from pathlib import Path
 from typing import Any
 
 # One order of a batch file, as it travels to a worker process: plain tuples, cheap to pickle.
-#   ("json", line, text, None)            one line of a JSON Lines file
+#   ("json", line, text, None)            one line of a JSON Lines file, as bytes
 #   ("csv", line, order_id, rows)         the CSV rows of one order, each (line, cells)
 #   ("bad", line, order_id, message)      an order already known to be unreadable
 CsvRow = tuple[int, list[str]]
@@ -78,11 +78,13 @@ def load_catalogue(source: str) -> list[Any]:
     return data
 
 
-def jsonl_orders(lines: Iterable[str]) -> Iterator[OrderTask]:
-    """One task per non-blank line of a JSON Lines file."""
+def jsonl_orders(lines: Iterable[bytes]) -> Iterator[OrderTask]:
+    """One task per non-blank line of a JSON Lines file read as bytes. The lines stay
+    bytes: the process that packs an order decodes it, so a line that is not UTF-8
+    fails as an order of its own, and reading a large file costs its reader little."""
     for number, line in enumerate(lines, start=1):
         if line.strip():
-            yield ("json", number, line.rstrip("\r\n"), None)
+            yield ("json", number, line.rstrip(b"\r\n"), None)
 
 
 def _is_header(cells: list[str]) -> bool:
@@ -131,13 +133,15 @@ def is_csv(path: str, input_format: str | None = None) -> bool:
 
 def open_orders(path: str, input_format: str | None = None) -> Iterator[OrderTask]:
     """The orders of a batch input file, in file order."""
+    csv_input = is_csv(path, input_format)
     try:
-        handle = open(path, encoding="utf-8", newline="" if is_csv(path, input_format) else None)
+        handle = (open(path, encoding="utf-8", newline="") if csv_input
+                  else open(path, "rb"))
     except OSError as error:
         raise InputError(f"{path}: cannot read: {error.strerror or error}") from None
     with handle:
         try:
-            if is_csv(path, input_format):
+            if csv_input:
                 yield from csv_orders(handle)
             else:
                 yield from jsonl_orders(handle)

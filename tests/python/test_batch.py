@@ -73,6 +73,22 @@ class TestBatchFiles:
         assert "orders: 42; packed 40, failed 2" in proc.stdout
         assert "orders/s" in proc.stderr  # the progress bar
 
+    def test_a_line_that_is_not_utf8_fails_alone_and_a_byte_order_mark_is_read(self, tmp_path):
+        lines = [line.encode() for line in real_orders(6)]
+        lines[0] = b"\xef\xbb\xbf" + lines[0]
+        lines[3] = b'{"id": "bad-\xff", "items": []}'
+        source = tmp_path / "orders.jsonl"
+        source.write_bytes(b"\r\n".join(lines) + b"\r\n")
+        out = tmp_path / "results.jsonl"
+        for workers in ("1", "2"):
+            out.unlink(missing_ok=True)
+            proc = run("batch", source, "--boxes", CARTONS, "-o", out, "--workers", workers)
+            assert proc.returncode == 0, proc.stderr
+            records = canonical(out)
+            assert [("error" in r) for r in records] == [False, False, False, True, False, False]
+            assert records[3]["error"].startswith("line 4: not valid JSON")
+            assert records[0]["id"] == json.loads(lines[0][3:])["id"]
+
     def test_csv_order_lines_give_the_same_results_as_json_lines(self, tmp_path):
         orders = [json.loads(line) for line in real_orders(15)]
         rows = ["order_id,item_code,width,length,depth,weight,quantity"]
