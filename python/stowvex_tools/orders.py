@@ -8,7 +8,7 @@ import math
 import sys
 from collections.abc import Iterable, Iterator
 from pathlib import Path
-from typing import Any
+from typing import IO, Any
 
 # One order of a batch file, as it travels to a worker process: plain tuples, cheap to pickle.
 #   ("json", line, text, None)            one line of a JSON Lines file, as bytes
@@ -135,8 +135,8 @@ def open_orders(path: str, input_format: str | None = None) -> Iterator[OrderTas
     """The orders of a batch input file, in file order."""
     csv_input = is_csv(path, input_format)
     try:
-        handle = (open(path, encoding="utf-8", newline="") if csv_input
-                  else open(path, "rb"))
+        handle: IO[Any] = (open(path, encoding="utf-8", newline="") if csv_input
+                           else open(path, "rb"))
     except OSError as error:
         raise InputError(f"{path}: cannot read: {error.strerror or error}") from None
     with handle:
