@@ -7,6 +7,7 @@ import threading
 import time
 
 import pytest
+import request_strategies
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
@@ -20,33 +21,16 @@ sizes = st.one_of(st.integers(1, 6), st.sampled_from([0.5, 1.25, 2.5, 0.1, 0.3])
 
 @st.composite
 def requests(draw):
-    """Requests as dicts, mixing box groups, weight and quantity limits,
-    inactive types, every rotation freedom and, now and then, box costs."""
-    items = []
-    for i in range(draw(st.integers(0, 16))):
-        item = {"ItemCode": f"I{i:02d}", "Width": draw(sizes), "Length": draw(sizes),
-                "Depth": draw(sizes), "Weight": draw(st.sampled_from([0, 0.5, 1, 2.25, 6, -2.5])),
-                "AllowedRotation": draw(st.sampled_from(sorted(ROTATIONS)))}
-        group = draw(st.sampled_from(["", "", "", "KIT", "PAIR"]))
-        if group:
-            item["BoxGroup"] = group
-        items.append(item)
-    boxes = []
-    for b in range(draw(st.integers(1, 3))):
-        box = {"Reference": f"B{b}", "Width": draw(st.integers(2, 10)),
-               "Length": draw(st.integers(2, 10)), "Depth": draw(st.integers(2, 10)),
-               "BoxWeight": draw(st.sampled_from([0, 0.5, 1]))}
-        if draw(st.booleans()):
-            box["MaxWeight"] = draw(st.sampled_from([4, 10, 30]))
-        if draw(st.integers(0, 3)) == 0:
-            box["MaximumBoxes"] = draw(st.integers(0, 2))
-        if draw(st.integers(0, 5)) == 0:
-            box["Active"] = False
-        boxes.append(box)
-    costs = None
+    """Requests mixing box groups, weight and quantity limits, inactive types,
+    every rotation freedom and, now and then, box costs."""
+    request = draw(request_strategies.requests(
+        sizes=sizes, weights=[0, 0.5, 1, 2.25, 6, -2.5], rotations=sorted(ROTATIONS),
+        max_items=16, max_boxes=3, max_box_side=10))
+    request["costs"] = None
     if draw(st.integers(0, 3)) == 0:
-        costs = {b["Reference"]: draw(st.sampled_from([0, 1, 2.5, 40])) for b in boxes}
-    return {"items": items, "boxes": boxes, "costs": costs}
+        request["costs"] = {b["Reference"]: draw(st.sampled_from([0, 1, 2.5, 40]))
+                            for b in request["boxes"]}
+    return request
 
 
 def objects(request):
