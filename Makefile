@@ -2,6 +2,7 @@
 # into build/demo.html.
 # make test: install what is missing, build, run the C++ and Python tests and
 # the type checks.
+# make golden: every request of the golden corpus (make test checks a part).
 SHELL := /bin/bash
 PYTHON ?= python3
 VENV := .venv
@@ -142,16 +143,29 @@ test-py315:
 test-pythons:
 	MAKE="$(MAKE)" scripts/pythons.sh
 
-# make bench: build, then the quick container-loading, parcel-order, scaling and
+# make golden: the whole golden corpus of tests/golden (every frozen request,
+# not only the quick part that make test checks).
+.PHONY: golden
+golden: module
+	STOWVEX_GOLDEN=all $(VPY) -m pytest -q tests/python/test_golden.py
+
+# make bench: build the module and the engine timer (build/bench), then the
+# performance targets, the quick container-loading, parcel-order, scaling and
 # balanced-order benchmarks, and the optimiser beside the engine on the first two
 # instances of BR1-BR7 and on every parcel order (bench/README.md). BENCH_DATA is the
 # data directory, relative to the project root.
 # make bench-quality: the optimiser on all 700 instances of BR1-BR7, spread over the
-# cores (some 15 minutes on 2 cores).
+# cores (some 17 minutes on 2 cores).
 BENCH_DATA ?= ../shared/data
 
-.PHONY: bench bench-quality bench-batch
-bench: module
+.PHONY: bench bench-tool bench-quality bench-batch
+bench-tool: venv
+	PATH=$(CURDIR)/$(VENV)/bin:$$PATH cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	    -DSTOWVEX_BENCH=ON -DPython_EXECUTABLE=$(CURDIR)/$(VPY)
+	PATH=$(CURDIR)/$(VENV)/bin:$$PATH cmake --build build/bench --target engine_work
+
+bench: module bench-tool
+	$(VPY) bench/targets.py --data $(BENCH_DATA) --engine-work build/bench/engine_work
 	$(VPY) bench/container_loading.py --data $(BENCH_DATA)
 	$(VPY) bench/parcel_orders.py --data $(BENCH_DATA)
 	$(VPY) bench/scaling.py

@@ -19,6 +19,38 @@ ORIENTATIONS = {
 }
 
 
+class SplitMix64:
+    """A small seeded generator (Steele, Lea and Flood's SplitMix64) whose
+    sequence depends on nothing but the seed: synthetic requests come out the
+    same on every Python version, unlike those of the random module."""
+
+    MASK = (1 << 64) - 1
+
+    def __init__(self, seed):
+        self.state = seed & self.MASK
+
+    def next(self):
+        self.state = (self.state + 0x9E3779B97F4A7C15) & self.MASK
+        z = self.state
+        z = ((z ^ (z >> 30)) * 0xBF58476D1CE4E5B9) & self.MASK
+        z = ((z ^ (z >> 27)) * 0x94D049BB133111EB) & self.MASK
+        return z ^ (z >> 31)
+
+    def below(self, n):
+        """An integer in [0, n); n is far below 2**64, so the bias is negligible."""
+        return self.next() % n
+
+    def between(self, low, high):
+        """An integer in [low, high]."""
+        return low + self.below(high - low + 1)
+
+    def chance(self, percent):
+        return self.below(100) < percent
+
+    def pick(self, choices):
+        return choices[self.below(len(choices))]
+
+
 def data_dir(option):
     """The data directory: the --data option, else ../shared/data beside the project."""
     path = Path(option) if option else DEFAULT_DATA

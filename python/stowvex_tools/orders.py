@@ -135,6 +135,7 @@ def open_orders(path: str, input_format: str | None = None) -> Iterator[OrderTas
     """The orders of a batch input file, in file order."""
     csv_input = is_csv(path, input_format)
     try:
+        # Text for CSV, bytes for JSON Lines (decoded order by order).
         handle: IO[Any] = (open(path, encoding="utf-8", newline="") if csv_input
                            else open(path, "rb"))
     except OSError as error:

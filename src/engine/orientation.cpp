@@ -1,9 +1,6 @@
-// Orientation candidates and the best-fit choice. The choice walks a fixed
-// table instead of building the candidate list, so a failed attempt costs no
-// allocation; the order and the tie rules are those of orientations_of.
+// The best-fit choice among the orientations an item may take. The choice
+// walks a fixed table, so a failed attempt costs no allocation.
 #include "engine/orientation.hpp"
-
-#include <cstddef>
 
 namespace stowvex {
 
@@ -26,19 +23,6 @@ std::size_t layout_count(Rotation rotation) {
     }
 }
 
-std::vector<OrientationCandidate> orientations_of(const ItemPtr& item) {
-    const double dims[3] = {item->width(), item->length(), item->depth()};
-    const std::size_t count = layout_count(item->allowed_rotation());
-    std::vector<OrientationCandidate> candidates;
-    candidates.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        const Layout& layout = kLayouts[i];
-        candidates.push_back({item, dims[layout.along_width], dims[layout.along_length],
-                              dims[layout.along_depth], layout.label});
-    }
-    return candidates;
-}
-
 int best_layout(const double dims[3], Rotation rotation, double available_width,
                 double available_length, double available_depth) {
     const std::size_t count = layout_count(rotation);
@@ -50,7 +34,6 @@ int best_layout(const double dims[3], Rotation rotation, double available_width,
         if (!fits(dims, layout, available_width, available_length, available_depth)) continue;
         const double width_slack = available_width - dims[layout.along_width];
         const double length_slack = available_length - dims[layout.along_length];
-        // Depth slack is deliberately not compared.
         if (chosen < 0 || width_slack < chosen_width_slack ||
             (width_slack == chosen_width_slack && length_slack < chosen_length_slack)) {
             chosen = static_cast<int>(i);
@@ -59,25 +42,6 @@ int best_layout(const double dims[3], Rotation rotation, double available_width,
         }
     }
     return chosen;
-}
-
-std::optional<OrientationCandidate> best_orientation(const ItemPtr& item, double available_width,
-                                                     double available_length,
-                                                     double available_depth) {
-    const double dims[3] = {item->width(), item->length(), item->depth()};
-    const int chosen = best_layout(dims, item->allowed_rotation(), available_width,
-                                   available_length, available_depth);
-    if (chosen < 0) return std::nullopt;
-    const Layout& layout = kLayouts[chosen];
-    return OrientationCandidate{item, dims[layout.along_width], dims[layout.along_length],
-                                dims[layout.along_depth], layout.label};
-}
-
-bool fits_some_orientation(const Item& item, double available_width, double available_length,
-                           double available_depth) {
-    return fits_some_orientation(item.width(), item.length(), item.depth(),
-                                 item.allowed_rotation(), available_width, available_length,
-                                 available_depth);
 }
 
 bool fits_some_orientation(double width, double length, double depth, Rotation rotation,

@@ -56,7 +56,7 @@ PackedBox drop_split_groups(PackedBox trial, const GroupCounts& group_counts) {
     return kept;
 }
 
-PackResponse pack_items(const ItemList& items, const BoxList& boxes) {
+PackResponse pack_items(const ItemList& items, const BoxList& boxes, EngineWork* work) {
     ItemList remaining = items;
     std::vector<BoxPtr> candidates;
     for (const BoxPtr& box : boxes.sorted_view()) {
@@ -71,6 +71,7 @@ PackResponse pack_items(const ItemList& items, const BoxList& boxes) {
         std::optional<PackedBox> best;
         for (const BoxPtr& box : candidates) {
             if (supply_used_up(*box, used)) continue;
+            if (work != nullptr) ++work->asked, ++work->packed;
             PackedBox trial =
                 drop_split_groups(SingleBoxPacker(box).pack_box(items), group_counts);
             if (trial.item_count() == 0) continue;
@@ -84,14 +85,14 @@ PackResponse pack_items(const ItemList& items, const BoxList& boxes) {
     }
 
     if (packed.size() >= kFewestBoxesToBalance && packed.size() <= kMostBoxesToBalance) {
-        packed = balance_weights(boxes, packed);
+        packed = balance_weights(boxes, packed, work);
     }
     const bool success = remaining.empty();
     return PackResponse(success, std::move(packed), std::move(remaining));
 }
 
-PackResponse pack_items(const PackRequest& request) {
-    return pack_items(request.items, request.boxes);
+PackResponse pack_items(const PackRequest& request, EngineWork* work) {
+    return pack_items(request.items, request.boxes, work);
 }
 
 }  // namespace stowvex

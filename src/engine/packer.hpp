@@ -5,8 +5,10 @@
 #include <string>
 #include <unordered_map>
 
-#include "engine/sorted_collection.hpp"
-#include "interchange/pack_request.hpp"
+#include "engine/engine_work.hpp"
+
+#include "model/sorted_collection.hpp"
+#include "model/pack_request.hpp"
 #include "model/pack_response.hpp"
 
 namespace stowvex {
@@ -14,8 +16,9 @@ namespace stowvex {
 // Remaining items of each box group, keyed by group name.
 using GroupCounts = std::unordered_map<std::string, std::size_t>;
 
-PackResponse pack_items(const ItemList& items, const BoxList& boxes);
-PackResponse pack_items(const PackRequest& request);
+// With `work`, counts the single-box packings of the run into it.
+PackResponse pack_items(const ItemList& items, const BoxList& boxes, EngineWork* work = nullptr);
+PackResponse pack_items(const PackRequest& request, EngineWork* work = nullptr);
 
 // A trial box may not take only part of the remaining items of a box group:
 // every placement of a group the trial splits is dropped, without re-packing.

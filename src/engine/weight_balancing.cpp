@@ -2,12 +2,13 @@
 #include "engine/weight_balancing.hpp"
 
 #include <algorithm>
-#include <cstdint>
+#include <cmath>
 #include <functional>
 #include <memory>
 #include <set>
 #include <utility>
 
+#include "engine/list_facts.hpp"
 #include "engine/single_box_packer.hpp"
 
 namespace stowvex {
@@ -47,6 +48,56 @@ bool any_limited_supply(const BoxList& boxes) {
     return false;
 }
 
+// The items in the order of an item list's sorted view with a new
+// DefaultItemSorter: a list of them has that very view.
+std::vector<ItemPtr> sorted_items(std::vector<ItemPtr> items) {
+    sort_items(DefaultItemSorter(), items);
+    return items;
+}
+
+// Whether the default item order is a strict weak order on these items. It
+// is unless a volume or a weight is NaN; then the sort's outcome depends on
+// how it compares, and a sorted list is made only by sorting.
+bool comparable(const std::vector<ItemPtr>& items) {
+    return std::none_of(items.begin(), items.end(), [](const ItemPtr& item) {
+        return std::isnan(item->volume()) || std::isnan(item->weight());
+    });
+}
+
+// The sorted list of the sorted items with one more: a stable sort keeps
+// items that compare equal in the order of the list, and the new item comes
+// last in it (after the others of a box), so it goes after every item it
+// does not go before.
+std::vector<ItemPtr> with_item(const std::vector<ItemPtr>& sorted, const ItemPtr& item) {
+    const DefaultItemSorter::Key key = DefaultItemSorter::key_of(*item);
+    const auto at = std::upper_bound(sorted.begin(), sorted.end(), item,
+                                     [&key](const ItemPtr&, const ItemPtr& other) {
+                                         return DefaultItemSorter::compare(
+                                                    key, DefaultItemSorter::key_of(*other)) < 0;
+                                     });
+    std::vector<ItemPtr> out;
+    out.reserve(sorted.size() + 1);
+    out.insert(out.end(), sorted.begin(), at);
+    out.push_back(item);
+    out.insert(out.end(), at, sorted.end());
+    return out;
+}
+
+BoxFacts facts_of(const Box& box) {
+    return BoxFacts(box.width(), box.length(), box.depth(), box.max_item_weight());
+}
+
+// The sorted list of the sorted items less one object, which is among them
+// once: the others keep their order.
+std::vector<ItemPtr> without_item(const std::vector<ItemPtr>& sorted, const ItemPtr& item) {
+    std::vector<ItemPtr> out;
+    out.reserve(sorted.size());
+    for (const ItemPtr& other : sorted) {
+        if (other != item) out.push_back(other);
+    }
+    return out;
+}
+
 }  // namespace
 
 PackingMemo::Outcomes* PackingMemo::outcomes(const std::vector<ItemPtr>& items,
@@ -63,6 +114,18 @@ PackingMemo::Outcomes* PackingMemo::outcomes(const std::vector<ItemPtr>& items,
     return &added;
 }
 
+bool PackingMemo::limited_supply(const BoxList& boxes) {
+    if (!limited_supply_) limited_supply_ = any_limited_supply(boxes);
+    return *limited_supply_;
+}
+
+const std::vector<BoxFacts>& PackingMemo::box_facts(const BoxList& boxes) {
+    if (box_facts_.empty()) {
+        for (const BoxPtr& box : boxes.sorted_view()) box_facts_.push_back(facts_of(*box));
+    }
+    return box_facts_;
+}
+
 bool PackingMemo::make_room(std::size_t placements) {
     if (held_placements_ + placements > kMostHeldPlacements) return false;
     held_placements_ += placements;
@@ -77,26 +140,30 @@ std::size_t PackingMemo::KeyHash::operator()(const Key& key) const {
     return seed;
 }
 
-std::optional<PackedBox> find_box_for_all(const BoxList& boxes, const std::vector<ItemPtr>& items,
+// The packing of a list into a type depends on nothing but the type and the
+// list's sorted view, so the memo is keyed by the sorted items.
+std::optional<PackedBox> find_box_for_all(const BoxList& boxes, const std::vector<ItemPtr>& sorted,
                                           const BoxUseCounts* used, PackingMemo* memo) {
-    if (items.empty()) return std::nullopt;
+    if (sorted.empty()) return std::nullopt;
     const std::vector<BoxPtr>& types = boxes.sorted_view();
-    PackingMemo::Outcomes* known = memo != nullptr ? memo->outcomes(items, types.size()) : nullptr;
-    // Made for the first type actually packed, and read once for all types.
-    std::optional<ItemList> list;
-    std::optional<PackingItems> read;
+    PackingMemo::Outcomes* known = memo != nullptr ? memo->outcomes(sorted, types.size()) : nullptr;
+    std::optional<PackingItems> read;  // made for the first type actually packed
     for (std::size_t type = 0; type < types.size(); ++type) {
         const BoxPtr& box = types[type];
         if (!box->active() || (used != nullptr && supply_used_up(*box, *used))) continue;
+        EngineWork* work = memo != nullptr ? memo->work : nullptr;
+        if (work != nullptr) ++work->asked;
         if (known != nullptr) {
             if (known->failed[type]) continue;
             if (known->held && known->held_type == type) return *known->held;
         }
-        if (!list) {
-            list.emplace(std::make_shared<DefaultItemSorter>());
-            for (const ItemPtr& item : items) list->add(item);
-            read.emplace(list->sorted_view());
+        if (!read) read.emplace(sorted);
+        // A type the list's facts rule out needs no packing.
+        if (memo != nullptr && read->facts().cannot_be_held(memo->box_facts(boxes)[type])) {
+            if (known != nullptr) known->failed[type] = true;
+            continue;
         }
+        if (work != nullptr) ++work->packed;
         std::optional<PackedBox> packed = SingleBoxPacker(box).pack_all(*read);
         if (packed) {
             if (known != nullptr && memo->make_room(packed->item_count())) {
@@ -125,16 +192,26 @@ bool try_move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::s
 
     // Quantity limits hold for the whole run: boxes other than this pair
     // already use up part of each limited type's supply.
+    const bool limited =
+        memo != nullptr ? memo->limited_supply(boxes) : any_limited_supply(boxes);
     BoxUseCounts others;
-    for (std::size_t k = 0; k < working.size(); ++k) {
-        if (k != heavy && k != light) ++others[working[k].box()->reference()];
+    if (limited) {
+        for (std::size_t k = 0; k < working.size(); ++k) {
+            if (k != heavy && k != light) ++others[working[k].box()->reference()];
+        }
     }
+    const BoxUseCounts* used = limited ? &others : nullptr;
+
+    // The lists to pack, sorted once: each candidate's lists follow from
+    // these by one insertion or removal.
+    const bool in_order = comparable(heavy_items) && comparable(light_items);
+    const std::vector<ItemPtr> heavy_sorted = in_order ? sorted_items(heavy_items) : heavy_items;
+    const std::vector<ItemPtr> light_sorted = in_order ? sorted_items(light_items) : light_items;
 
     // A move needs a box for both sides. Without quantity limits the heavy
     // side's box does not depend on the light side's, and the two may be
     // looked for in either order: first the side that failed last, as the
     // candidates of one pair tend to fail on the same side.
-    const bool either_order = !any_limited_supply(boxes);
     bool heavy_first = false;
     for (std::size_t candidate = 0; candidate < heavy_items.size(); ++candidate) {
         const ItemPtr& item = heavy_items[candidate];
@@ -147,34 +224,56 @@ bool try_move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::s
         const double before = heavy_weight - target;
         if (!(after * after < before * before)) continue;
 
-        std::vector<ItemPtr> heavy_after = heavy_items;
-        heavy_after.erase(heavy_after.begin() + static_cast<std::ptrdiff_t>(candidate));
+        const bool heavy_left_empty = heavy_items.size() == 1;
+        // The heavy box's list without the item, sorted, made when needed.
+        std::vector<ItemPtr> heavy_list;
+        const auto heavy_sorted_after = [&]() -> const std::vector<ItemPtr>& {
+            if (heavy_list.empty()) {
+                if (in_order) {
+                    heavy_list = without_item(heavy_sorted, item);
+                } else {
+                    heavy_list = heavy_items;
+                    heavy_list.erase(heavy_list.begin() + static_cast<std::ptrdiff_t>(candidate));
+                    heavy_list = sorted_items(std::move(heavy_list));
+                }
+            }
+            return heavy_list;
+        };
         std::optional<PackedBox> new_heavy_box;
-        if (heavy_first && !heavy_after.empty()) {
-            new_heavy_box = find_box_for_all(boxes, heavy_after, &others, memo);
+        if (heavy_first && !heavy_left_empty) {
+            new_heavy_box = find_box_for_all(boxes, heavy_sorted_after(), used, memo);
             if (!new_heavy_box) continue;
         }
 
-        std::vector<ItemPtr> light_after = light_items;
-        light_after.push_back(item);
-        std::optional<PackedBox> new_light_box =
-            find_box_for_all(boxes, light_after, &others, memo);
+        std::vector<ItemPtr> light_after;
+        if (in_order) {
+            light_after = with_item(light_sorted, item);
+        } else {
+            light_after = light_items;
+            light_after.push_back(item);
+            light_after = sorted_items(std::move(light_after));
+        }
+        std::optional<PackedBox> new_light_box = find_box_for_all(boxes, light_after, used, memo);
         if (!new_light_box) {
             heavy_first = false;
             continue;
         }
 
-        if (heavy_after.empty()) {
+        if (heavy_left_empty) {
             working[light] = std::move(*new_light_box);
             working.erase(working.begin() + static_cast<std::ptrdiff_t>(heavy));
             return true;
         }
         if (!new_heavy_box) {
-            BoxUseCounts with_light = others;
-            ++with_light[new_light_box->box()->reference()];
-            new_heavy_box = find_box_for_all(boxes, heavy_after, &with_light, memo);
+            BoxUseCounts with_light;
+            if (limited) {
+                with_light = others;
+                ++with_light[new_light_box->box()->reference()];
+            }
+            new_heavy_box = find_box_for_all(boxes, heavy_sorted_after(),
+                                             limited ? &with_light : nullptr, memo);
             if (!new_heavy_box) {
-                heavy_first = either_order;
+                heavy_first = !limited;
                 continue;
             }
         }
@@ -185,7 +284,8 @@ bool try_move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::s
     return false;
 }
 
-PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed) {
+PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed,
+                              EngineWork* work) {
     const std::vector<PackedBox>& driver_boxes = packed.sorted_view();
     double total_item_weight = 0.0;
     for (const PackedBox& box : driver_boxes) total_item_weight += box.item_weight();
@@ -202,6 +302,7 @@ PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed)
     // there, which bounds it by the finite number of arrangements.
     std::set<Partition> seen;
     PackingMemo memo;
+    memo.work = work;
     seen.insert(partition_of(working));
     // One scan over the pairs, from the first pair; true when it made a move.
     const auto move_one = [&]() {

@@ -8,16 +8,18 @@
 #include <vector>
 
 #include "engine/box_use_counts.hpp"
-#include "engine/sorted_collection.hpp"
+#include "engine/engine_work.hpp"
+#include "engine/list_facts.hpp"
+#include "model/sorted_collection.hpp"
 #include "model/packed_box.hpp"
 
 namespace stowvex {
 
 // What one balancing pass has learnt about packing lists of items into box
 // types. The packing of a list into a type depends on nothing but the type and
-// the items in the order given (that order fixes the sorted view), so once
-// known it is not packed again: the pass asks the same questions many times,
-// as every move restarts the scan over pairs whose boxes mostly did not change.
+// the list's sorted view, so once known it is not packed again: the pass asks
+// the same questions many times, as every move restarts the scan over pairs
+// whose boxes mostly did not change.
 class PackingMemo {
 public:
     // Outcomes for one list of items, per box type by position in the box
@@ -29,13 +31,23 @@ public:
         std::optional<PackedBox> held;
     };
 
-    // The outcomes for the list, made empty when new; nullptr once the memo
-    // is full and the list is new to it.
-    Outcomes* outcomes(const std::vector<ItemPtr>& items, std::size_t type_count);
+    // The outcomes for the sorted list, made empty when new; nullptr once the
+    // memo is full and the list is new to it.
+    Outcomes* outcomes(const std::vector<ItemPtr>& sorted, std::size_t type_count);
 
     // Called with the placements of a box kept in the memo; false when there
     // is no room for them, and the box must not be kept.
     bool make_room(std::size_t placements);
+
+    // Whether an active box type of the list has a quantity limit, and the
+    // facts of each type of its sorted view; the pass uses one list
+    // throughout.
+    bool limited_supply(const BoxList& boxes);
+    const std::vector<BoxFacts>& box_facts(const BoxList& boxes);
+
+
+    // Where the pass counts its single-box packings, if anywhere.
+    EngineWork* work = nullptr;
 
 private:
     using Key = std::vector<const Item*>;
@@ -50,20 +62,27 @@ private:
     static constexpr std::size_t kMostHeldPlacements = std::size_t{1} << 18;
     std::size_t key_items_ = 0;
     std::size_t held_placements_ = 0;
+    std::optional<bool> limited_supply_;
+    std::vector<BoxFacts> box_facts_;
+
     std::unordered_map<Key, Outcomes, KeyHash> outcomes_;
 };
 
-// The rebalanced boxes; the given list's boxes are not changed.
-PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed);
+// The rebalanced boxes; the given list's boxes are not changed. With `work`,
+// counts the single-box packings of the pass into it.
+PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed,
+                              EngineWork* work = nullptr);
 
 // Tries one move between the boxes at i and j; true when the list changed.
 bool try_move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::size_t i,
                    std::size_t j, double mean_item_weight, PackingMemo* memo = nullptr);
 
 // All the items packed into the first active box type, in box order, that
-// holds every one of them. A limited-supply type is skipped once `used`
-// (when given) counts max_quantity or more boxes of its reference.
-std::optional<PackedBox> find_box_for_all(const BoxList& boxes, const std::vector<ItemPtr>& items,
+// holds every one of them. The items are in the order of the sorted view of a
+// list of them with a DefaultItemSorter. A limited-supply type is skipped
+// once `used` (when given) counts max_quantity or more boxes of its
+// reference.
+std::optional<PackedBox> find_box_for_all(const BoxList& boxes, const std::vector<ItemPtr>& sorted,
                                           const BoxUseCounts* used = nullptr,
                                           PackingMemo* memo = nullptr);
 

@@ -2,6 +2,8 @@
 // first failing read decides which error the caller sees.
 #include "interchange/request_reader.hpp"
 
+#include "interchange/request_fields.hpp"
+
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -13,6 +15,78 @@ namespace stowvex {
 namespace {
 
 using nlohmann::json;
+
+// A member the readers use: its key, and its place among the fields
+// collected for its kind of object.
+struct Member {
+    const char* key;
+    std::size_t field;
+};
+
+constexpr Member kItemCode{"ItemCode", 0};
+constexpr Member kAllowedRotation{"AllowedRotation", 1};
+constexpr Member kWeight{"Weight", 2};
+constexpr Member kItemDepth{"Depth", 3};
+constexpr Member kItemLength{"Length", 4};
+constexpr Member kItemWidth{"Width", 5};
+constexpr Member kItemReference{"ItemReference", 6};
+constexpr Member kBoxGroup{"BoxGroup", 7};
+constexpr Member kReference{"Reference", 0};
+constexpr Member kActive{"Active", 1};
+constexpr Member kBoxWeight{"BoxWeight", 2};
+constexpr Member kMaxWeight{"MaxWeight", 3};
+constexpr Member kBoxDepth{"Depth", 4};
+constexpr Member kBoxLength{"Length", 5};
+constexpr Member kBoxWidth{"Width", 6};
+constexpr Member kMaximumBoxes{"MaximumBoxes", 7};
+
+constexpr bool same_text(const char* a, const char* b) {
+    return *a == *b && (*a == '\0' || same_text(a + 1, b + 1));
+}
+constexpr bool in_place(const Member& m, const std::array<const char*, 8>& names) {
+    return same_text(m.key, names[m.field]);
+}
+static_assert(in_place(kItemCode, kItemMembers) && in_place(kAllowedRotation, kItemMembers) &&
+              in_place(kWeight, kItemMembers) && in_place(kItemDepth, kItemMembers) &&
+              in_place(kItemLength, kItemMembers) && in_place(kItemWidth, kItemMembers) &&
+              in_place(kItemReference, kItemMembers) && in_place(kBoxGroup, kItemMembers));
+static_assert(in_place(kReference, kBoxMembers) && in_place(kActive, kBoxMembers) &&
+              in_place(kBoxWeight, kBoxMembers) && in_place(kMaxWeight, kBoxMembers) &&
+              in_place(kBoxDepth, kBoxMembers) && in_place(kBoxLength, kBoxMembers) &&
+              in_place(kBoxWidth, kBoxMembers) && in_place(kMaximumBoxes, kBoxMembers));
+
+// An object as the readers see it: a parsed JSON value, or the fields
+// collected from a request text. at() is the library's checked member
+// access, with its out_of_range 403 for a missing key.
+class JsonObject {
+public:
+    explicit JsonObject(const json& value) : value_(value) {}
+    bool is_object() const { return value_.is_object(); }
+    const json* find(const Member& m) const {
+        const auto found = value_.find(m.key);
+        return found == value_.end() ? nullptr : &*found;
+    }
+    const json& at(const Member& m) const { return value_.at(m.key); }
+
+private:
+    const json& value_;
+};
+
+class FieldsObject {
+public:
+    explicit FieldsObject(const ObjectFields& fields) : fields_(fields) {}
+    bool is_object() const { return true; }
+    const json* find(const Member& m) const {
+        return (fields_.present >> m.field & 1u) != 0 ? &fields_.members[m.field] : nullptr;
+    }
+    const json& at(const Member& m) const {
+        if (const json* member = find(m)) return *member;
+        throw json::out_of_range::create(403, std::string("key '") + m.key + "' not found", nullptr);
+    }
+
+private:
+    const ObjectFields& fields_;
+};
 
 // Any JSON number, converted to double; anything else, booleans included,
 // throws the library's type_error 302. The conversion to double refuses
@@ -28,28 +102,32 @@ double number_of(const json& member) {
 
 // Required members go through checked access: a missing key throws the
 // library's out_of_range 403, a member of the wrong type its type_error 302.
-double required_number(const json& object, const char* key) {
-    return number_of(object.at(key));
+template <class Object>
+double required_number(const Object& object, const Member& m) {
+    return number_of(object.at(m));
 }
 
-std::string required_text(const json& object, const char* key) {
-    return object.at(key).get<std::string>();
+template <class Object>
+std::string required_text(const Object& object, const Member& m) {
+    return object.at(m).template get<std::string>();
 }
 
 // Optional members: absent or null gives the default.
-const json* present_member(const json& object, const char* key) {
-    const auto found = object.find(key);
-    if (found == object.end() || found->is_null()) return nullptr;
-    return &*found;
+template <class Object>
+const json* present_member(const Object& object, const Member& m) {
+    const json* found = object.find(m);
+    return found == nullptr || found->is_null() ? nullptr : found;
 }
 
-std::string text_or_default(const json& object, const char* key, std::string fallback) {
-    const json* member = present_member(object, key);
+template <class Object>
+std::string text_or_default(const Object& object, const Member& m, std::string fallback) {
+    const json* member = present_member(object, m);
     return member ? member->get<std::string>() : std::move(fallback);
 }
 
-double number_or_default(const json& object, const char* key, double fallback) {
-    const json* member = present_member(object, key);
+template <class Object>
+double number_or_default(const Object& object, const Member& m, double fallback) {
+    const json* member = present_member(object, m);
     return member ? number_of(*member) : fallback;
 }
 
@@ -110,42 +188,48 @@ std::int32_t quantity_of(const json& member) {
         nullptr);
 }
 
-}  // namespace
-
-ItemPtr item_from_json(const json& value) {
-    if (!value.is_object() || !value.contains("ItemCode")) {
+template <class Object>
+ItemPtr read_item(const Object& value) {
+    if (!value.is_object() || value.find(kItemCode) == nullptr) {
         throw std::invalid_argument("item is missing required field 'ItemCode'");
     }
-    std::string item_code = required_text(value, "ItemCode");
+    std::string item_code = required_text(value, kItemCode);
     const Rotation rotation =
-        rotation_from_string(text_or_default(value, "AllowedRotation", "BestFit"));
-    const double weight = number_or_default(value, "Weight", 0.0);
-    const double depth = required_number(value, "Depth");
-    const double length = required_number(value, "Length");
-    const double width = required_number(value, "Width");
-    std::string item_reference = text_or_default(value, "ItemReference", item_code);
-    std::string box_group = text_or_default(value, "BoxGroup", "");
+        rotation_from_string(text_or_default(value, kAllowedRotation, "BestFit"));
+    const double weight = number_or_default(value, kWeight, 0.0);
+    const double depth = required_number(value, kItemDepth);
+    const double length = required_number(value, kItemLength);
+    const double width = required_number(value, kItemWidth);
+    std::string item_reference = text_or_default(value, kItemReference, item_code);
+    std::string box_group = text_or_default(value, kBoxGroup, "");
     return make_item(std::move(item_code), std::move(item_reference), width, length, depth, weight,
                      std::move(box_group), rotation);
 }
 
-BoxPtr box_from_json(const json& value) {
-    if (!value.is_object() || !value.contains("Reference")) {
+template <class Object>
+BoxPtr read_box(const Object& value) {
+    if (!value.is_object() || value.find(kReference) == nullptr) {
         throw std::invalid_argument("box is missing required field 'Reference'");
     }
-    const json* active_member = present_member(value, "Active");
+    const json* active_member = present_member(value, kActive);
     const bool active = active_member ? active_member->get<bool>() : true;
-    const double empty_weight = number_or_default(value, "BoxWeight", 0.0);
-    const double max_weight = number_or_default(value, "MaxWeight", -1.0);
-    const double depth = required_number(value, "Depth");
-    const double length = required_number(value, "Length");
-    const double width = required_number(value, "Width");
-    std::string reference = required_text(value, "Reference");
+    const double empty_weight = number_or_default(value, kBoxWeight, 0.0);
+    const double max_weight = number_or_default(value, kMaxWeight, -1.0);
+    const double depth = required_number(value, kBoxDepth);
+    const double length = required_number(value, kBoxLength);
+    const double width = required_number(value, kBoxWidth);
+    std::string reference = required_text(value, kReference);
     std::optional<std::int32_t> quantity;
-    if (const json* member = present_member(value, "MaximumBoxes")) quantity = quantity_of(*member);
+    if (const json* member = present_member(value, kMaximumBoxes)) quantity = quantity_of(*member);
     return make_box(std::move(reference), width, length, depth, max_weight, empty_weight, active,
                     quantity);
 }
+
+}  // namespace
+
+ItemPtr item_from_json(const json& value) { return read_item(JsonObject(value)); }
+
+BoxPtr box_from_json(const json& value) { return read_box(JsonObject(value)); }
 
 // The library's own iteration already has the wanted shape: arrays give their
 // elements, objects their values in key order, null nothing, scalars themselves.
@@ -170,7 +254,22 @@ PackRequest request_from_json(const json& value) {
     return request;
 }
 
+// A request of the usual shape is read from fields collected in one pass
+// over its text, without its JSON value; the same rules read both, in the
+// same order. Any other text, a NUL byte in it included, is parsed first.
 PackRequest parse_request(const std::string& text) {
+    if (text.find('\0') == std::string::npos) {
+        if (std::optional<RequestFields> fields = collect_request_fields(text)) {
+            PackRequest request;
+            for (const ObjectFields& item : fields->items) {
+                request.items.add(read_item(FieldsObject(item)));
+            }
+            for (const ObjectFields& box : fields->boxes) {
+                request.boxes.add(read_box(FieldsObject(box)));
+            }
+            return request;
+        }
+    }
     const json value = json::parse(text, nullptr, /*allow_exceptions=*/true,
                                    /*ignore_comments=*/false);
     if (const std::size_t nul = text.find('\0'); nul != std::string::npos) {

@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "interchange/pack_request.hpp"
+#include "model/pack_request.hpp"
 #include "model/box.hpp"
 #include "model/item.hpp"
 

@@ -1,14 +1,18 @@
-// Result writing: the JSON shapes of placements, packed boxes and responses.
-// Objects keep their keys sorted, so member order needs no care here; counts
-// are stored as unsigned integers and measures as doubles, so 10 reads 10.0.
+// Result writing. Each JSON form is described once, as a sequence of calls on
+// a writer, in the ascending byte order of its keys (the order in which the
+// JSON library's objects keep and write their members); one writer builds a
+// JSON value from the calls, the other writes text.
 #include "interchange/result_writer.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
-#include "engine/sorted_collection.hpp"
+#include <nlohmann/detail/conversions/to_chars.hpp>
 
 namespace stowvex {
 
@@ -16,149 +20,506 @@ namespace {
 
 using nlohmann::json;
 
-json count(std::size_t n) { return json(static_cast<std::uint64_t>(n)); }
+// Builds a JSON value.
+class ValueWriter {
+public:
+    json take() { return std::move(root_); }
 
-// The library's serializer keeps its indentation in a 512-blank buffer that
-// it doubles at most once per nesting level, so an indent above 1024 reads
-// past the buffer's end. Up to kLibraryIndent blanks per level the library
-// writes the text itself; beyond that the text is written with one blank per
-// level and every line's indentation widened afterwards. No string in the
-// text holds a raw line break and no token starts with a blank, so the
-// leading blanks of a line are exactly its indentation.
-constexpr int kLibraryIndent = 512;
+    void begin_object() { open(json::object()); }
+    void begin_array() { open(json::array()); }
+    void end() { open_.pop_back(); }
+    void key(const char* name) { key_ = name; }
+    void text(const std::string& value) { put(json(value)); }
+    void number(double value) { put(json(value)); }
+    void count(std::size_t value) { put(json(static_cast<std::uint64_t>(value))); }
+    void boolean(bool value) { put(json(value)); }
+    void null() { put(json(nullptr)); }
+    void value(const json& value) { put(value); }
 
-// The widened text is refused past this size: a text of gigabytes made of
-// blanks is a mistake, and building it could exhaust the memory.
-constexpr std::size_t kLargestWidenedText = std::size_t{1} << 30;
+private:
+    json& put(json value) {
+        if (open_.empty()) {
+            root_ = std::move(value);
+            return root_;
+        }
+        json& parent = *open_.back();
+        if (parent.is_object()) return parent[key_] = std::move(value);
+        parent.push_back(std::move(value));
+        return parent.back();
+    }
+    void open(json value) { open_.push_back(&put(std::move(value))); }
 
-std::string widened_text(const json& value, std::size_t indent) {
-    const std::string narrow = value.dump(1, ' ', false, json::error_handler_t::strict);
-    std::size_t levels = 0;  // leading blanks of every line, added up
-    bool line_start = true;
-    for (const char c : narrow) {
-        if (line_start && c == ' ') {
-            ++levels;
+    json root_;
+    std::vector<json*> open_;  // the objects and arrays being filled
+    const char* key_ = "";
+};
+
+// Writes text as the JSON library's serializer does, with the options of a
+// result: the given indent (compact when negative), blank as the indent
+// character, non-ASCII written raw. A string that is not valid UTF-8 is
+// noted, and the caller then has the library write the value, which throws
+// its own error.
+class TextWriter {
+public:
+    explicit TextWriter(int indent) : indent_(indent) {}
+
+    std::string take() {
+        out_.resize(used_);
+        return std::move(out_);
+    }
+    bool invalid_utf8() const { return invalid_utf8_; }
+    std::size_t size() const { return used_; }
+    // The blanks of all indentation written, in levels.
+    std::size_t levels() const { return levels_; }
+
+    void begin_object() { open('{'); }
+    void begin_array() { open('['); }
+    void end() {
+        const Open closed = open_.back();
+        open_.pop_back();
+        if (closed.count > 0 && indent_ >= 0) {
+            put('\n');
+            blanks(open_.size());
+        }
+        put(closed.bracket == '{' ? '}' : ']');
+    }
+    // A key of the forms: plain ASCII, which needs no escaping.
+    template <std::size_t N>
+    void key(const char (&name)[N]) {
+        next_element();
+        put('"');
+        put(name, N - 1);
+        if (indent_ >= 0) {
+            put("\": ", 3);
         } else {
-            line_start = c == '\n';
+            put("\":", 2);
+        }
+        after_key_ = true;
+    }
+    void text(const std::string& value) {
+        element();
+        escaped(value.data(), value.size());
+    }
+    void number(double value) {
+        element();
+        if (!std::isfinite(value)) {
+            put("null", 4);
+            return;
+        }
+        // A result repeats its numbers (sizes, positions, each placement
+        // twice), and formatting one is the dearest part of writing.
+        std::uint64_t bits = 0;
+        std::memcpy(&bits, &value, sizeof bits);
+        Formatted& cached = formatted_[(bits * 0x9E3779B97F4A7C15ULL) >> (64 - kFormattedBits)];
+        if (cached.size == 0 || cached.bits != bits) {
+            const char* end = nlohmann::detail::to_chars(cached.text, cached.text + sizeof cached.text,
+                                                         value);
+            cached.bits = bits;
+            cached.size = static_cast<unsigned char>(end - cached.text);
+        }
+        put(cached.text, cached.size);
+    }
+    void count(std::size_t value) {
+        element();
+        char digits[24];
+        char* first = digits + sizeof digits;
+        auto n = static_cast<std::uint64_t>(value);
+        do {
+            *--first = static_cast<char>('0' + n % 10);
+            n /= 10;
+        } while (n != 0);
+        put(first, static_cast<std::size_t>(digits + sizeof digits - first));
+    }
+    void boolean(bool value) {
+        element();
+        if (value) {
+            put("true", 4);
+        } else {
+            put("false", 5);
         }
     }
-    const std::size_t room = kLargestWidenedText - std::min(narrow.size(), kLargestWidenedText);
-    if (levels != 0 && (indent - 1) > room / levels) {
-        throw std::length_error("indent " + std::to_string(indent) +
-                                " would make the JSON text longer than 1 GiB");
+    void null() {
+        element();
+        put("null", 4);
     }
-    std::string text;
-    text.reserve(narrow.size() + levels * (indent - 1));
-    line_start = true;
-    for (const char c : narrow) {
-        if (line_start && c == ' ') {
-            text.append(indent, ' ');
-        } else {
-            text.push_back(c);
-            line_start = c == '\n';
+    // Any JSON value; objects list their members in their own (sorted) order.
+    void value(const json& v) {
+        switch (v.type()) {
+            case json::value_t::object:
+                begin_object();
+                for (const auto& [name, member] : v.items()) {
+                    next_element();
+                    escaped(name.data(), name.size());
+                    if (indent_ >= 0) {
+                        put(": ", 2);
+                    } else {
+                        put(':');
+                    }
+                    after_key_ = true;
+                    value(member);
+                }
+                end();
+                return;
+            case json::value_t::array:
+                begin_array();
+                for (const json& element : v) value(element);
+                end();
+                return;
+            case json::value_t::string: text(v.get_ref<const std::string&>()); return;
+            case json::value_t::boolean: boolean(v.get<bool>()); return;
+            case json::value_t::number_integer: {
+                element();
+                const std::string digits = std::to_string(v.get<std::int64_t>());
+                put(digits.data(), digits.size());
+                return;
+            }
+            case json::value_t::number_unsigned: count(v.get<std::uint64_t>()); return;
+            case json::value_t::number_float: number(v.get<double>()); return;
+            default: null(); return;
         }
     }
-    return text;
+
+private:
+    struct Open {
+        char bracket;
+        std::size_t count;
+    };
+    // The text of a finite double: at most 24 characters (17 digits, sign,
+    // point, exponent).
+    struct Formatted {
+        std::uint64_t bits;
+        unsigned char size;  // 0: empty
+        char text[31];
+    };
+    static constexpr int kFormattedBits = 9;
+
+    // Room for n more characters at the end of the text.
+    char* room(std::size_t n) {
+        if (used_ + n > out_.size()) out_.resize(std::max(2 * out_.size(), used_ + n + 4096));
+        return &out_[used_];
+    }
+    void put(char c) {
+        *room(1) = c;
+        ++used_;
+    }
+    void put(const char* s, std::size_t n) {
+        std::memcpy(room(n), s, n);
+        used_ += n;
+    }
+    void open(char bracket) {
+        element();
+        put(bracket);
+        open_.push_back(Open{bracket, 0});
+    }
+    // Before an array element or an object member.
+    void next_element() {
+        Open& parent = open_.back();
+        if (parent.count++ > 0) put(',');
+        if (indent_ >= 0) {
+            put('\n');
+            blanks(open_.size());
+        }
+    }
+    // Before any value: a member's value follows its key directly.
+    void element() {
+        if (after_key_) {
+            after_key_ = false;
+            return;
+        }
+        if (!open_.empty()) next_element();
+    }
+    void blanks(std::size_t levels) {
+        levels_ += levels;
+        const std::size_t n = levels * static_cast<std::size_t>(indent_);
+        std::memset(room(n), ' ', n);
+        used_ += n;
+    }
+    void escaped(const char* s, std::size_t size);
+
+    int indent_;
+    std::string out_;
+    std::size_t used_ = 0;
+    std::vector<Open> open_;
+    bool after_key_ = false;
+    bool invalid_utf8_ = false;
+    std::size_t levels_ = 0;
+    std::vector<Formatted> formatted_ = std::vector<Formatted>(std::size_t{1} << kFormattedBits);
+};
+
+// The length of the well-formed UTF-8 sequence at s (of at most `left`
+// bytes) that starts with a byte of 0x80 or above, or 0 if it is not well
+// formed: no overlong forms, no surrogates, nothing above U+10FFFF.
+std::size_t utf8_sequence(const unsigned char* s, std::size_t left) {
+    const unsigned char b = s[0];
+    std::size_t size = 0;
+    unsigned char low = 0x80, high = 0xBF;  // bounds of the second byte
+    if (b >= 0xC2 && b <= 0xDF) {
+        size = 2;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        size = 3;
+        if (b == 0xE0) low = 0xA0;
+        if (b == 0xED) high = 0x9F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        size = 4;
+        if (b == 0xF0) low = 0x90;
+        if (b == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (left < size || s[1] < low || s[1] > high) return 0;
+    for (std::size_t k = 2; k < size; ++k) {
+        if (s[k] < 0x80 || s[k] > 0xBF) return 0;
+    }
+    return size;
+}
+
+// Quotation mark, reverse solidus and control characters are escaped, the
+// common ones by their short forms, the others as \u00xx; everything else,
+// 0x7F and non-ASCII included, is written as it is.
+void TextWriter::escaped(const char* s, std::size_t size) {
+    static const char* const kHex = "0123456789abcdef";
+    put('"');
+    const auto* bytes = reinterpret_cast<const unsigned char*>(s);
+    std::size_t plain = 0;  // start of the bytes not yet written
+    for (std::size_t k = 0; k < size;) {
+        const unsigned char b = bytes[k];
+        if (b >= 0x20 && b < 0x80 && b != '"' && b != '\\') {
+            ++k;
+            continue;
+        }
+        if (b >= 0x80) {
+            const std::size_t n = utf8_sequence(bytes + k, size - k);
+            invalid_utf8_ = invalid_utf8_ || n == 0;
+            k += n == 0 ? 1 : n;
+            continue;
+        }
+        put(s + plain, k - plain);
+        char escape[6] = {'\\', 'u', '0', '0', kHex[b >> 4], kHex[b & 0xF]};
+        std::size_t length = 6;
+        switch (b) {
+            case '\b': escape[1] = 'b'; length = 2; break;
+            case '\t': escape[1] = 't'; length = 2; break;
+            case '\n': escape[1] = 'n'; length = 2; break;
+            case '\f': escape[1] = 'f'; length = 2; break;
+            case '\r': escape[1] = 'r'; length = 2; break;
+            case '"': escape[1] = '"'; length = 2; break;
+            case '\\': escape[1] = '\\'; length = 2; break;
+            default: break;
+        }
+        put(escape, length);
+        plain = ++k;
+    }
+    put(s + plain, size - plain);
+    put('"');
+}
+
+// The forms, members in ascending byte order of their keys. A placement in
+// the response's list, and a box in its list, carry their box's index (and
+// the placement its box's reference) as well.
+template <class Writer>
+void write_placement(Writer& w, const PackedItem& p, const std::size_t* box_index,
+                     const std::string* box_reference) {
+    const Item& item = *p.item();
+    w.begin_object();
+    w.key("ItemCode");
+    w.text(item.item_code());
+    w.key("ItemReference");
+    w.text(item.item_reference());
+    w.key("box_group");
+    if (const std::string* group = box_group_of(item)) {
+        w.text(*group);
+    } else {
+        w.null();
+    }
+    if (box_index != nullptr) {
+        w.key("box_index");
+        w.count(*box_index);
+        w.key("box_reference");
+        w.text(*box_reference);
+    }
+    w.key("depth");
+    w.number(p.depth());
+    w.key("length");
+    w.number(p.length());
+    w.key("orientation");
+    w.text(p.orientation());
+    w.key("original_depth");
+    w.number(item.depth());
+    w.key("original_length");
+    w.number(item.length());
+    w.key("original_width");
+    w.number(item.width());
+    w.key("rotated");
+    w.boolean(p.rotated());
+    w.key("weight");
+    w.number(item.weight());
+    w.key("width");
+    w.number(p.width());
+    w.key("x");
+    w.number(p.x());
+    w.key("y");
+    w.number(p.y());
+    w.key("z");
+    w.number(p.z());
+    w.end();
+}
+
+template <class Writer>
+void write_packed_box(Writer& w, const PackedBox& box, const std::size_t* box_index) {
+    const Box& type = *box.box();
+    const bool limited = type.has_weight_limit();
+    w.begin_object();
+    if (box_index != nullptr) {
+        w.key("box_index");
+        w.count(*box_index);
+    }
+    w.key("box_reference");
+    w.text(type.reference());
+    w.key("depth");
+    w.number(type.depth());
+    w.key("empty_weight");
+    w.number(type.empty_weight());
+    w.key("inner_volume");
+    w.number(box.inner_volume());
+    w.key("item_count");
+    w.count(box.item_count());
+    w.key("item_weight");
+    w.number(box.item_weight());
+    w.key("items");
+    w.begin_array();
+    for (const PackedItem& p : box.items()) write_placement(w, p, nullptr, nullptr);
+    w.end();
+    w.key("length");
+    w.number(type.length());
+    w.key("max_weight");
+    if (limited) {
+        w.number(type.max_weight());
+    } else {
+        w.null();
+    }
+    w.key("remaining_depth");
+    w.number(box.remaining_depth());
+    w.key("remaining_length");
+    w.number(box.remaining_length());
+    w.key("remaining_weight");
+    if (limited) {
+        w.number(box.remaining_weight());
+    } else {
+        w.null();
+    }
+    w.key("remaining_width");
+    w.number(box.remaining_width());
+    w.key("unused_volume");
+    w.number(box.unused_volume());
+    w.key("used_depth");
+    w.number(box.used_depth());
+    w.key("used_length");
+    w.number(box.used_length());
+    w.key("used_volume");
+    w.number(box.used_volume());
+    w.key("used_width");
+    w.number(box.used_width());
+    w.key("volume_utilisation");
+    w.number(box.volume_utilisation());
+    w.key("weight");
+    w.number(box.weight());
+    w.key("width");
+    w.number(type.width());
+    w.end();
+}
+
+template <class Writer>
+void write_response(Writer& w, const PackResponse& r) {
+    const std::vector<PackedBox>& boxes = r.boxes().sorted_view();
+    w.begin_object();
+    w.key("boxes");
+    w.begin_array();
+    for (std::size_t index = 0; index < boxes.size(); ++index) {
+        write_packed_box(w, boxes[index], &index);
+    }
+    w.end();
+    w.key("placements");
+    w.begin_array();
+    for (std::size_t index = 0; index < boxes.size(); ++index) {
+        for (const PackedItem& p : boxes[index].items()) {
+            write_placement(w, p, &index, &boxes[index].box()->reference());
+        }
+    }
+    w.end();
+    w.key("success");
+    w.boolean(r.success());
+    w.key("summary");
+    w.begin_object();
+    w.key("box_count");
+    w.count(r.box_count());
+    w.key("overall_volume_utilisation");
+    w.number(r.overall_volume_utilisation());
+    w.key("total_placed");
+    w.count(r.total_placed());
+    w.key("total_unplaced");
+    w.count(r.total_unplaced());
+    w.end();
+    const std::vector<ItemPtr>& unplaced = r.unplaced_items().sorted_view();
+    w.key("unplaced_item_codes");
+    w.begin_array();
+    for (const ItemPtr& item : unplaced) w.text(item->item_code());
+    w.end();
+    w.key("unplaced_items");
+    w.begin_array();
+    for (const ItemPtr& item : unplaced) w.value(item->to_json());
+    w.end();
+    w.end();
 }
 
 }  // namespace
 
-std::string result_text(const json& value, int indent) {
-    if (indent > kLibraryIndent) return widened_text(value, static_cast<std::size_t>(indent));
-    return value.dump(indent >= 0 ? indent : -1, ' ', false, json::error_handler_t::strict);
+json to_json(const PackedItem& placement) {
+    ValueWriter w;
+    write_placement(w, placement, nullptr, nullptr);
+    return w.take();
 }
 
-json PackedItem::to_json() const {
-    json j = json::object();
-    j["ItemCode"] = item_->item_code();
-    j["ItemReference"] = item_->item_reference();
-    const std::string* group = box_group_of(*item_);
-    j["box_group"] = group ? json(*group) : json(nullptr);
-    j["depth"] = depth_;
-    j["length"] = length_;
-    j["orientation"] = orientation_;
-    j["original_depth"] = item_->depth();
-    j["original_length"] = item_->length();
-    j["original_width"] = item_->width();
-    j["rotated"] = rotated();
-    j["weight"] = item_->weight();
-    j["width"] = width_;
-    j["x"] = x_;
-    j["y"] = y_;
-    j["z"] = z_;
-    return j;
+json to_json(const PackedBox& box) {
+    ValueWriter w;
+    write_packed_box(w, box, nullptr);
+    return w.take();
 }
 
-json PackedBox::to_json() const {
-    const bool limited = box_->has_weight_limit();
-    json placements = json::array();
-    for (const PackedItem& item : items_) placements.push_back(item.to_json());
-
-    json j = json::object();
-    j["box_reference"] = box_->reference();
-    j["depth"] = box_->depth();
-    j["empty_weight"] = box_->empty_weight();
-    j["inner_volume"] = inner_volume();
-    j["item_count"] = count(item_count());
-    j["item_weight"] = item_weight();
-    j["items"] = std::move(placements);
-    j["length"] = box_->length();
-    j["max_weight"] = limited ? json(box_->max_weight()) : json(nullptr);
-    j["remaining_depth"] = remaining_depth();
-    j["remaining_length"] = remaining_length();
-    j["remaining_weight"] = limited ? json(remaining_weight()) : json(nullptr);
-    j["remaining_width"] = remaining_width();
-    j["unused_volume"] = unused_volume();
-    j["used_depth"] = used_depth();
-    j["used_length"] = used_length();
-    j["used_volume"] = used_volume();
-    j["used_width"] = used_width();
-    j["volume_utilisation"] = volume_utilisation();
-    j["weight"] = weight();
-    j["width"] = box_->width();
-    return j;
+json to_json(const PackResponse& response) {
+    ValueWriter w;
+    write_response(w, response);
+    return w.take();
 }
 
-json PackResponse::to_json() const {
-    json j = json::object();
-    j["success"] = success_;
+// A text of more than this, written with an indent of more than
+// kWideIndent, is refused: a text of gigabytes made of blanks is a mistake,
+// and building it could exhaust the memory.
+constexpr int kWideIndent = 512;
+constexpr std::size_t kLargestWideText = std::size_t{1} << 30;
 
-    json boxes = json::array();
-    json placements = json::array();
-    std::size_t index = 0;
-    for (const PackedBox& box : boxes_.sorted_view()) {
-        json box_object = box.to_json();
-        box_object["box_index"] = count(index);
-        boxes.push_back(std::move(box_object));
-        for (const PackedItem& item : box.items()) {
-            json placement = item.to_json();
-            placement["box_index"] = count(index);
-            placement["box_reference"] = box.box()->reference();
-            placements.push_back(std::move(placement));
+std::string to_json_text(const PackResponse& response, int indent) {
+    if (indent > kWideIndent) {
+        // The text with one blank per level tells how long it would be.
+        TextWriter narrow(1);
+        write_response(narrow, response);
+        if (narrow.invalid_utf8()) {
+            (void)to_json(response).dump(-1, ' ', false, json::error_handler_t::strict);
         }
-        ++index;
+        const std::size_t room = kLargestWideText - std::min(narrow.size(), kLargestWideText);
+        const auto wider = static_cast<std::size_t>(indent) - 1;
+        if (narrow.levels() != 0 && wider > room / narrow.levels()) {
+            throw std::length_error("indent " + std::to_string(indent) +
+                                    " would make the JSON text longer than 1 GiB");
+        }
     }
-    j["boxes"] = std::move(boxes);
-    j["placements"] = std::move(placements);
-
-    json unplaced = json::array();
-    json unplaced_codes = json::array();
-    for (const ItemPtr& item : unplaced_items_.sorted_view()) {
-        unplaced.push_back(item->to_json());
-        unplaced_codes.push_back(item->item_code());
+    TextWriter w(indent < 0 ? -1 : indent);
+    write_response(w, response);
+    if (w.invalid_utf8()) {
+        // The library's own writer throws its own error; where it meets the
+        // first bad string and what it reports do not depend on the indent.
+        (void)to_json(response).dump(-1, ' ', false, json::error_handler_t::strict);
     }
-    j["unplaced_items"] = std::move(unplaced);
-    j["unplaced_item_codes"] = std::move(unplaced_codes);
-
-    json summary = json::object();
-    summary["box_count"] = count(box_count());
-    summary["overall_volume_utilisation"] = overall_volume_utilisation();
-    summary["total_placed"] = count(total_placed());
-    summary["total_unplaced"] = count(total_unplaced());
-    j["summary"] = std::move(summary);
-    return j;
+    return w.take();
 }
-
-std::string PackResponse::to_json_text(int indent) const { return result_text(to_json(), indent); }
 
 }  // namespace stowvex

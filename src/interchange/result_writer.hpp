@@ -1,6 +1,6 @@
-// Writing results: the placement, packed-box and response objects and the
-// response text. The member functions live in the model classes; this header
-// gathers them with the text form shared by every result writer.
+// Writing results: the JSON forms of a placement, a packed box and a response,
+// as JSON values (what to_dict hands to Python) and as text (what solve
+// returns). Both come from one description of each form.
 #pragma once
 
 #include <string>
@@ -13,10 +13,18 @@
 
 namespace stowvex {
 
-// JSON text of a result value: compact for a negative indent, otherwise one
-// member per line indented by `indent` blanks per level. Non-ASCII is written
-// raw; invalid UTF-8 throws the library's type_error 316. An indent so large
-// that the text would pass 1 GiB throws std::length_error.
-std::string result_text(const nlohmann::json& value, int indent);
+// The placement object of a PackedItem.
+nlohmann::json to_json(const PackedItem& placement);
+// The packed-box object of a PackedBox, without box_index.
+nlohmann::json to_json(const PackedBox& box);
+// The response object of a PackResponse.
+nlohmann::json to_json(const PackResponse& response);
+
+// The response object as text, written directly rather than through a JSON
+// value, exactly as the JSON library writes that value: compact for a
+// negative indent, otherwise one member per line indented by `indent`
+// blanks per level, for any indent. Non-ASCII is written raw; invalid UTF-8
+// throws the library's type_error 316.
+std::string to_json_text(const PackResponse& response, int indent);
 
 }  // namespace stowvex

@@ -3,11 +3,8 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
 
-#include <nlohmann/json.hpp>
-
-#include "engine/sorted_collection.hpp"
+#include "model/sorted_collection.hpp"
 
 namespace stowvex {
 
@@ -23,10 +20,6 @@ public:
     std::size_t total_placed() const;
     std::size_t total_unplaced() const { return unplaced_items_.size(); }
     double overall_volume_utilisation() const;
-
-    // The response object of a result, and its text (compact for a negative indent).
-    nlohmann::json to_json() const;
-    std::string to_json_text(int indent) const;
 
 private:
     bool success_;

@@ -5,8 +5,6 @@
 #include <cstddef>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "model/box.hpp"
 #include "model/packed_item.hpp"
 
@@ -35,9 +33,6 @@ public:
     double remaining_width() const;
     double remaining_length() const;
     double remaining_depth() const;
-
-    // The packed-box object of a result.
-    nlohmann::json to_json() const;
 
 private:
     BoxPtr box_;

@@ -4,8 +4,6 @@
 
 #include <string>
 
-#include <nlohmann/json.hpp>
-
 #include "model/item.hpp"
 
 namespace stowvex {
@@ -28,9 +26,6 @@ public:
     double volume() const { return length_ * width_ * depth_; }
     double weight() const { return item_->weight(); }
     PackedItem translated(double dx, double dy, double dz) const;
-
-    // The placement object of a result.
-    nlohmann::json to_json() const;
 
 private:
     ItemPtr item_;

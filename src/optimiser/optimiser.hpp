@@ -3,7 +3,7 @@
 // is returned unchanged unless the search finds a better one.
 #pragma once
 
-#include "engine/sorted_collection.hpp"
+#include "model/sorted_collection.hpp"
 #include "model/pack_response.hpp"
 #include "optimiser/options.hpp"
 

@@ -8,6 +8,7 @@
 
 #include "engine/packer.hpp"
 #include "interchange/request_reader.hpp"
+#include "interchange/result_writer.hpp"
 #include "python/bindings.hpp"
 
 namespace stowvex::python {
@@ -37,7 +38,7 @@ void bind_entry_functions(py::module_& m) {
     m.def(
         "solve",
         [](const std::string& request_json) {
-            return pack_items(parse_request(request_json)).to_json_text(-1);
+            return to_json_text(pack_items(parse_request(request_json)), -1);
         },
         py::arg("request_json"),
         "The simplest entry point: pass a JSON string shaped like\n"

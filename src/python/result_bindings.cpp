@@ -6,6 +6,7 @@
 
 #include <pybind11/stl.h>
 
+#include "interchange/result_writer.hpp"
 #include "model/pack_response.hpp"
 #include "python/bindings.hpp"
 
@@ -41,7 +42,7 @@ void bind_results(py::module_& m) {
                                "width/length swapped, etc.")
         .def_property_readonly("rotated", &PackedItem::rotated,
                                "True if this item was not placed in its original orientation.")
-        .def("to_dict", [](const PackedItem& p) { return json_to_python(p.to_json()); })
+        .def("to_dict", [](const PackedItem& p) { return json_to_python(to_json(p)); })
         .def("__repr__", [](const PackedItem& p) {
             return "<stowvex.PackedItem '" + p.item()->item_code() + "' @ (" + fixed(p.x()) +
                    ", " + fixed(p.y()) + ", " + fixed(p.z()) + ")>";
@@ -65,7 +66,7 @@ void bind_results(py::module_& m) {
         .def_property_readonly("remaining_width", &PackedBox::remaining_width)
         .def_property_readonly("remaining_length", &PackedBox::remaining_length)
         .def_property_readonly("remaining_depth", &PackedBox::remaining_depth)
-        .def("to_dict", [](const PackedBox& box) { return json_to_python(box.to_json()); })
+        .def("to_dict", [](const PackedBox& box) { return json_to_python(to_json(box)); })
         .def("__len__", &PackedBox::item_count)
         .def("__repr__", [](const PackedBox& box) {
             return "<stowvex.PackedBox '" + box.box()->reference() +
@@ -84,11 +85,12 @@ void bind_results(py::module_& m) {
         .def_property_readonly("total_placed", &PackResponse::total_placed)
         .def_property_readonly("total_unplaced", &PackResponse::total_unplaced)
         .def(
-            "to_dict", [](const PackResponse& r) { return json_to_python(r.to_json()); },
+            "to_dict", [](const PackResponse& r) { return json_to_python(to_json(r)); },
             "The full result -- every box, every placed item, and every unplaced item -- as a "
             "plain Python dict.")
-        .def("to_json", &PackResponse::to_json_text, py::arg("indent") = 2,
-             "The full result as a JSON string.")
+        .def(
+            "to_json", [](const PackResponse& r, int indent) { return to_json_text(r, indent); },
+            py::arg("indent") = 2, "The full result as a JSON string.")
         .def("__repr__", [](const PackResponse& r) {
             return std::string("<stowvex.PackResult success=") + (r.success() ? "True" : "False") +
                    " boxes=" + std::to_string(r.box_count()) +

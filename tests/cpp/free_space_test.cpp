@@ -1,4 +1,5 @@
-// Working volumes, free spaces left by placed items, and their order.
+// Free spaces left by placed blocks, their order, and the queue that keeps
+// them in that order as they are cut.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,14 +9,31 @@
 #include <vector>
 
 #include "engine/free_space.hpp"
-#include "engine/working_volume.hpp"
+#include "engine/free_space_queue.hpp"
 
 namespace stowvex {
 namespace {
 
-PackedItem placed(double x, double y, double z, double w, double l, double d) {
-    const ItemPtr item = make_item("P", "P", w, l, d, 1, "", Rotation::NEVER);
-    return PackedItem(item, w, l, d, "WLD", x, y, z);
+Block placed(double x, double y, double z, double w, double l, double d) {
+    return Block{x, y, z, w, l, d};
+}
+
+// The cut the straightforward way: each block in turn replaces every space
+// it overlaps, in place, by its pieces.
+std::vector<FreeSpace> split_free_spaces(std::vector<FreeSpace> spaces,
+                                         const std::vector<Block>& blocks) {
+    for (const Block& p : blocks) {
+        std::vector<FreeSpace> next;
+        for (const FreeSpace& s : spaces) {
+            if (overlaps(s, p)) {
+                append_pieces(s, p, next);
+            } else {
+                next.push_back(s);
+            }
+        }
+        spaces.swap(next);
+    }
+    return spaces;
 }
 
 // "(x,y,z) wxlxd" for each space, checking its volume and floor on the way.
@@ -32,23 +50,10 @@ std::string describe(const std::vector<FreeSpace>& spaces) {
     return out;
 }
 
-TEST(WorkingVolume, IsABoxWithNothingButASize) {
-    const WorkingVolume v(12, 8, 3.5);
-    EXPECT_EQ(v.reference(), "Working Volume 12.000000x8.000000x3.500000");
-    EXPECT_FALSE(v.has_weight_limit());
-    EXPECT_EQ(v.max_item_weight(), -1.0);
-    EXPECT_EQ(v.empty_weight(), 0.0);
-    EXPECT_TRUE(v.active());
-    EXPECT_EQ(v.inner_volume(), 336.0);
-    // 309 integer digits for the largest double, none lost.
-    const double huge = std::numeric_limits<double>::max();
-    EXPECT_EQ(WorkingVolume(huge, -huge, 0).reference().size(), 15u + 316 + 1 + 317 + 1 + 8);
-}
-
 TEST(FreeSpaces, CutByPlacedItemsInTheFixedPieceOrder) {
     EXPECT_EQ(describe(free_spaces_of(10, 20, 30, {})), "(0,0,0) 10x20x30 ");
     EXPECT_EQ(describe(free_spaces_of(10, 20, 30, {placed(0, 0, 0, 10, 20, 30)})), "");
-    const PackedItem a = placed(0, 0, 0, 6, 10, 10);
+    const Block a = placed(0, 0, 0, 6, 10, 10);
     EXPECT_EQ(describe(free_spaces_of(10, 10, 10, {a})), "(6,0,0) 4x10x10 ");
     EXPECT_EQ(describe(free_spaces_of(10, 10, 10, {a, placed(6, 0, 0, 4, 5, 5)})),
               "(6,5,0) 4x5x10 (6,0,5) 4x5x5 ");
@@ -80,59 +85,173 @@ TEST(FreeSpaces, LowestThenLargestThenWidestFloorFirst) {
     EXPECT_FALSE(space_before(spaces[0], spaces[0]));
 }
 
-TEST(FreeSpaces, SplittingASortedListMatchesSplitThenStableSort) {
-    // Small whole numbers make many equal keys, so the order of ties counts.
-    std::mt19937 rng(5);
-    std::uniform_int_distribution<int> coord(0, 7), size(1, 4), count(1, 3);
-    auto random_item = [&]() {
-        return placed(coord(rng), coord(rng), coord(rng), size(rng), size(rng), size(rng));
-    };
-    for (int round = 0; round < 2000; ++round) {
-        std::vector<FreeSpace> sorted = free_spaces_of(8, 8, 8, {random_item()});
-        std::stable_sort(sorted.begin(), sorted.end(), space_before);
-        std::vector<PackedItem> more;
-        for (int k = count(rng); k > 0; --k) more.push_back(random_item());
-        std::vector<FreeSpace> expected = split_free_spaces(sorted, more);
-        std::stable_sort(expected.begin(), expected.end(), space_before);
-        split_sorted_free_spaces(sorted, more);
-        ASSERT_EQ(describe(sorted), describe(expected)) << round;
+// Few blocks are cut recursively, many through runs of spaces; both give the
+// straightforward list, and leave out spaces too small for what is to come
+// with everything cut from them.
+TEST(FreeSpaces, CutSpaceGivesTheListOfCuttingBlockByBlock) {
+    std::mt19937 rng(3);
+    std::uniform_int_distribution<int> coord(0, 29), size(1, 9), pick(0, 9);
+    for (int round = 0; round < 300; ++round) {
+        const double unit = round % 3 == 2 ? 0.1 : 1.0;
+        const std::size_t count = round % 2 == 0 ? 1 + pick(rng) * 6 : 65 + pick(rng) * 20;
+        std::vector<Block> blocks;
+        for (std::size_t k = 0; k < count; ++k) {
+            blocks.push_back(placed(coord(rng) * unit, coord(rng) * unit, coord(rng) * unit,
+                                    size(rng) * unit, size(rng) * unit, size(rng) * unit));
+        }
+        const FreeSpace space = make_free_space(unit, 2 * unit, 0, 25 * unit, 28 * unit, 30 * unit);
+        std::vector<FreeSpace> cut;
+        cut_space(space, blocks, nullptr, cut);
+        const std::vector<FreeSpace> expected = split_free_spaces({space}, blocks);
+        ASSERT_EQ(describe(cut), describe(expected)) << round;
+        if (unit == 1.0) {
+            const double smallest[3] = {2, 3, 5};
+            std::vector<FreeSpace> kept;
+            for (const FreeSpace& s : expected) {
+                if (!too_small(s, smallest)) kept.push_back(s);
+            }
+            cut.clear();
+            cut_space(space, blocks, smallest, cut);
+            ASSERT_EQ(describe(cut), describe(kept)) << round;
+        }
     }
-    // NaN keys get the plain split and sort.
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    std::vector<FreeSpace> odd{make_free_space(0, 0, nan, 4, 4, 4),
-                               make_free_space(0, 0, 0, 4, 4, 4)};
-    std::vector<FreeSpace> expected = split_free_spaces(odd, {placed(1, 1, 1, 1, 1, 1)});
-    std::stable_sort(expected.begin(), expected.end(), space_before);
-    split_sorted_free_spaces(odd, {placed(1, 1, 1, 1, 1, 1)});
-    EXPECT_EQ(describe(odd), describe(expected));
 }
 
-TEST(FreeSpaces, KeptInOrderAsTheyAreCut) {
-    // free_spaces_of, a stable sort, and split_sorted_free_spaces for each
-    // cut; the sorted list must give the same spaces in the same order.
-    const double nan = std::numeric_limits<double>::quiet_NaN();
+TEST(FreeSpaces, TooSmallComparesSortedExtentsRankByRank) {
+    const double smallest[3] = {1, 2, 4};
+    EXPECT_FALSE(too_small(make_free_space(0, 0, 0, 4, 2, 1), smallest));
+    EXPECT_TRUE(too_small(make_free_space(0, 0, 0, 4, 1.5, 1.5), smallest));
+    EXPECT_FALSE(too_small(make_free_space(0, 0, 0, 4, 1.5, 9), smallest));
+    EXPECT_TRUE(too_small(make_free_space(0, 0, 0, 0.5, 9, 9), smallest));
+    // Dropped as it is made, with everything it would be cut into later.
+    EXPECT_EQ(describe(free_spaces_of(10, 10, 10, {placed(0, 0, 0, 9.5, 10, 10)}, smallest)), "");
+    EXPECT_EQ(describe(free_spaces_of(0.5, 10, 10, {}, smallest)), "");
+}
+
+// The order the packer tries free spaces in, the straightforward way: the
+// whole list, a stable sort after every cut, and a mark on each space that
+// took nothing.
+class ListedSpaces {
+public:
+    ListedSpaces(double w, double l, double d, const std::vector<Block>& placed) {
+        for (const FreeSpace& s : free_spaces_of(w, l, d, placed)) list_.push_back({s, false});
+        sort();
+    }
+    const FreeSpace* next(const double smallest[3]) {
+        while (cursor_ < list_.size() &&
+               (list_[cursor_].second || too_small(list_[cursor_].first, smallest))) {
+            ++cursor_;
+        }
+        return cursor_ < list_.size() ? &list_[cursor_].first : nullptr;
+    }
+    void reject() { list_[cursor_].second = true; }
+    void fill(const std::vector<Block>& blocks) {
+        std::vector<std::pair<FreeSpace, bool>> split;
+        for (const auto& t : list_) {
+            if (std::none_of(blocks.begin(), blocks.end(),
+                             [&t](const Block& b) { return overlaps(t.first, b); })) {
+                split.push_back(t);
+                continue;
+            }
+            for (const FreeSpace& piece : split_free_spaces({t.first}, blocks)) {
+                split.push_back({piece, false});
+            }
+        }
+        list_.swap(split);
+        sort();
+    }
+
+private:
+    void sort() {
+        std::stable_sort(list_.begin(), list_.end(), [](const auto& a, const auto& b) {
+            return space_before(a.first, b.first);
+        });
+        cursor_ = 0;
+    }
+    std::vector<std::pair<FreeSpace, bool>> list_;
+    std::size_t cursor_ = 0;
+};
+
+std::string describe(const FreeSpace* s) { return s ? describe(std::vector<FreeSpace>{*s}) : "none"; }
+
+// The queue gives the spaces of the listed way, in the same order, while the
+// first space takes blocks or nothing, again and again. Whole numbers, where
+// the packer's arithmetic is exact, make many equal keys, so the order of
+// ties counts; with tenths and fractions of a third, blocks placed into a
+// space may overlap its neighbours by a rounding step, and such neighbours
+// are cut as well, also when they took nothing.
+TEST(FreeSpaceQueue, TriesSpacesInTheListedOrderAsTheyAreCut) {
     std::mt19937 rng(9);
-    std::uniform_int_distribution<int> coord(0, 19), size(1, 6), count(1, 40), pick(0, 99);
-    for (int round = 0; round < 400; ++round) {
-        auto random_item = [&]() {
-            // Now and then a NaN, which leaves the order to the stable sort.
-            const double z = pick(rng) == 0 ? nan : coord(rng);
-            return placed(coord(rng), coord(rng), z, size(rng), size(rng), size(rng));
-        };
-        std::vector<PackedItem> first;
-        for (int k = count(rng); k > 0; --k) first.push_back(random_item());
-        std::vector<FreeSpace> expected = split_free_spaces({make_free_space(0, 0, 0, 20, 20, 20)},
-                                                            first);
-        SortedFreeSpaces<FreeSpace> sorted(20, 20, 20, first);
-        ASSERT_EQ(describe(free_spaces_of(20, 20, 20, first)), describe(expected)) << round;
-        std::stable_sort(expected.begin(), expected.end(), space_before);
-        ASSERT_EQ(describe(sorted.spaces()), describe(expected)) << round;
-        for (int cut = 0; cut < 6; ++cut) {
-            std::vector<PackedItem> more;
-            for (int k = count(rng) % 3 + 1; k > 0; --k) more.push_back(random_item());
-            split_sorted_free_spaces(expected, more);
-            sorted.split(more);
-            ASSERT_EQ(describe(sorted.spaces()), describe(expected)) << round << " " << cut;
+    std::uniform_int_distribution<int> coord(0, 19), size(1, 6), count(1, 30), pick(0, 9);
+    for (int round = 0; round < 500; ++round) {
+        const int kind = round % 4;  // 0, 1: whole numbers; 2: tenths; 3: thirds
+        const double unit = kind < 2 ? 1.0 : (kind == 2 ? 0.1 : 1.0 / 3.0);
+        const double side = 20 * unit;
+        std::vector<Block> first;
+        for (int k = count(rng); k > 0; --k) {
+            first.push_back(placed(coord(rng) * unit, coord(rng) * unit, coord(rng) * unit,
+                                   size(rng) * unit, size(rng) * unit, size(rng) * unit));
+        }
+        // With whole numbers, the queue may drop spaces too small for the
+        // items still to come.
+        const double none[3] = {0, 0, 0};
+        const double some[3] = {1, 1, 2};
+        const double* smallest = kind == 1 ? some : none;
+        ListedSpaces listed(side, side, side, first);
+        FreeSpaceQueue queue;
+        queue.reset(side, side, side, first, kind < 2, smallest);
+        SCOPED_TRACE(round);
+        for (int step = 0; step < 40; ++step) {
+            const FreeSpace* expected = listed.next(smallest);
+            ASSERT_EQ(describe(queue.next()), describe(expected)) << step;
+            if (expected == nullptr) break;
+            if (pick(rng) < 6) {
+                listed.reject();
+                queue.reject();
+                continue;
+            }
+            // Blocks inside the space, from its corner; without exact
+            // measures each placed where its sizes add up to.
+            const FreeSpace s = *expected;
+            std::vector<Block> blocks;
+            double x = s.x;
+            for (int k = 1 + pick(rng) % 3; k > 0; --k) {
+                const double w = std::min(s.width, std::max(unit, s.width / (2 + pick(rng))));
+                if (x + w > s.x + s.width) break;
+                blocks.push_back(placed(x, s.y, s.z, w, s.length, std::min(s.depth, unit)));
+                x = x + w;
+            }
+            if (blocks.empty()) blocks.push_back(placed(s.x, s.y, s.z, s.width, s.length, s.depth));
+            listed.fill(blocks);
+            queue.fill(blocks, smallest);
+        }
+    }
+}
+
+// Volumes so large that sums overflow, and NaN measures, leave keys that are
+// NaN: the queue keeps the whole list and sorts it as the listed way does.
+TEST(FreeSpaceQueue, KeepsTheWholeListForInfiniteAndNaNMeasures) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double none[3] = {0, 0, 0};
+    for (const double odd : {inf, nan, 1.7976931348623157e308}) {
+        const std::vector<Block> first{placed(0, 0, 0, 2, 2, 2), placed(3, 1, nan, 1, 1, 1),
+                                       placed(1e308, 0, 0, 1e308, 4, 4)};
+        ListedSpaces listed(odd, 10, 10, first);
+        FreeSpaceQueue queue;
+        queue.reset(odd, 10, 10, first, false, none);
+        for (int step = 0; step < 12; ++step) {
+            const FreeSpace* expected = listed.next(none);
+            ASSERT_EQ(describe(queue.next()), describe(expected)) << odd << " " << step;
+            if (expected == nullptr) break;
+            if (step % 3 == 0) {
+                listed.reject();
+                queue.reject();
+                continue;
+            }
+            const std::vector<Block> blocks{placed(expected->x, expected->y, expected->z, 1, 1, 1)};
+            listed.fill(blocks);
+            queue.fill(blocks, none);
         }
     }
 }

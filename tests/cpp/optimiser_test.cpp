@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/packer.hpp"
+#include "interchange/result_writer.hpp"
 #include "optimiser/box_types.hpp"
 #include "optimiser/lower_bound.hpp"
 #include "optimiser/objective.hpp"
@@ -188,9 +189,10 @@ TEST(Optimiser, ReturnsTheEnginesResultWhenNothingBeatsIt) {
     std::vector<ItemPtr> items;
     for (int i = 0; i < 4; ++i) items.push_back(make_item("A" + std::to_string(i), "", 1, 1, 1, 1, "", Rotation::BEST_FIT));
     const std::vector<BoxPtr> boxes{make_box("B", 2, 2, 1, -1, 0, true, std::nullopt)};
-    const std::string engine = pack_items(items_of(items), boxes_of(boxes)).to_json_text(-1);
-    EXPECT_EQ(optimise(items, boxes).to_json_text(-1), engine);
-    EXPECT_EQ(optimise({}, boxes).to_json_text(-1), pack_items(items_of({}), boxes_of(boxes)).to_json_text(-1));
+    const std::string engine = to_json_text(pack_items(items_of(items), boxes_of(boxes)), -1);
+    EXPECT_EQ(to_json_text(optimise(items, boxes), -1), engine);
+    EXPECT_EQ(to_json_text(optimise({}, boxes), -1),
+              to_json_text(pack_items(items_of({}), boxes_of(boxes)), -1));
 }
 
 TEST(Optimiser, RandomRequestsKeepEveryRuleAndNeverLoseToTheEngine) {
@@ -225,10 +227,10 @@ TEST(Optimiser, SameEffortAndSeedGiveTheSameResultOnAnyNumberOfThreads) {
                                     make_box("S", 8, 7, 6, -1, 0, true, std::nullopt)};
     OptimiserOptions options = by_effort(3'000'000);
     options.seed = 3;
-    const std::string first = optimise(items, boxes, options).to_json_text(-1);
-    EXPECT_EQ(optimise(items, boxes, options).to_json_text(-1), first);
+    const std::string first = to_json_text(optimise(items, boxes, options), -1);
+    EXPECT_EQ(to_json_text(optimise(items, boxes, options), -1), first);
     options.threads = 4;
-    EXPECT_EQ(optimise(items, boxes, options).to_json_text(-1), first);
+    EXPECT_EQ(to_json_text(optimise(items, boxes, options), -1), first);
 }
 
 TEST(Optimiser, CostsReplaceFewestBoxes) {
@@ -259,7 +261,7 @@ TEST(Optimiser, FullSupportReplacesAnEngineResultWithFloatingItems) {
     const PackResponse result = optimise(items, boxes, options);
     EXPECT_EQ(result.total_placed(), 3u);
     expect_valid(result, items, 1.0);
-    EXPECT_NE(result.to_json_text(-1), engine.to_json_text(-1));
+    EXPECT_NE(to_json_text(result, -1), to_json_text(engine, -1));
 }
 
 TEST(Optimiser, TheSameItemObjectTwiceIsTwoItems) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/packer.hpp"
+#include "interchange/result_writer.hpp"
 #include "packing_checks.hpp"
 
 namespace stowvex {
@@ -295,8 +296,8 @@ TEST(PackerDriver, RunsAreDeterministic) {
     std::mt19937 rng(7);
     for (int round = 0; round < 30; ++round) {
         RandomRun run = random_run(rng);
-        EXPECT_EQ(pack_items(items_of(run.items), boxes_of(run.boxes)).to_json_text(-1),
-                  pack_items(items_of(run.items), boxes_of(run.boxes)).to_json_text(-1));
+        EXPECT_EQ(to_json_text(pack_items(items_of(run.items), boxes_of(run.boxes)), -1),
+                  to_json_text(pack_items(items_of(run.items), boxes_of(run.boxes)), -1));
     }
 }
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/sorted_collection.hpp"
+#include "model/sorted_collection.hpp"
 #include "model/packed_box.hpp"
 
 namespace stowvex::testing {

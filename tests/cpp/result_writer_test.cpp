@@ -47,7 +47,7 @@ const std::vector<std::string> kPlacementKeys = {
 
 TEST(PlacementJson, MembersValuesAndOrder) {
     ItemPtr item = make_item("C", "cup", 1, 2, 3, 0.5, "", Rotation::BEST_FIT);
-    json j = PackedItem(item, 2, 1, 3, "LWD", 4, 5, 6).to_json();
+    json j = to_json(PackedItem(item, 2, 1, 3, "LWD", 4, 5, 6));
     EXPECT_EQ(keys_of(j), kPlacementKeys);
     EXPECT_EQ(j, json::parse(R"({"ItemCode": "C", "ItemReference": "cup", "box_group": null,
         "width": 2, "length": 1, "depth": 3, "original_width": 1, "original_length": 2,
@@ -60,18 +60,18 @@ TEST(PlacementJson, MembersValuesAndOrder) {
 
 TEST(PlacementJson, GroupAndUnrotatedPlacement) {
     ItemPtr item = make_item("G", "G", 3, 3, 3, 0, "pallet-1", Rotation::NEVER);
-    json j = PackedItem(item, 3, 3, 3, "WLD", 0, 0, 0).to_json();
+    json j = to_json(PackedItem(item, 3, 3, 3, "WLD", 0, 0, 0));
     EXPECT_EQ(j["box_group"], "pallet-1");
     EXPECT_EQ(j["rotated"], false);
     // A cube turned to another label is rotated although its extents match.
-    EXPECT_EQ(PackedItem(item, 3, 3, 3, "DLW", 0, 0, 0).to_json()["rotated"], true);
+    EXPECT_EQ(to_json(PackedItem(item, 3, 3, 3, "DLW", 0, 0, 0))["rotated"], true);
 }
 
 TEST(PackedBoxJson, FiguresAndMemberOrder) {
     PackedBox box(make_box("M", 10, 10, 10, 20, 2, true, std::nullopt));
     box.add(PackedItem(cube("a", 2, 5), 2, 5, 10, "WLD", 0, 0, 0));
     box.add(PackedItem(cube("b", 2, 4), 3, 2, 1, "WLD", 6, 1, 2));
-    json j = box.to_json();
+    json j = to_json(box);
     EXPECT_EQ(keys_of(j), (std::vector<std::string>{
                               "box_reference", "depth", "empty_weight", "inner_volume",
                               "item_count", "item_weight", "items", "length", "max_weight",
@@ -106,7 +106,7 @@ TEST(PackedBoxJson, FiguresAndMemberOrder) {
 TEST(PackedBoxJson, WeightLimitFigures) {
     PackedBox unlimited(make_box("U", 1, 1, 1, -1, 3, true, std::nullopt));
     unlimited.add(PackedItem(cube("h", 1, 100), 1, 1, 1, "WLD", 0, 0, 0));
-    json j = unlimited.to_json();
+    json j = to_json(unlimited);
     EXPECT_TRUE(j["max_weight"].is_null());
     EXPECT_TRUE(j["remaining_weight"].is_null());
     EXPECT_EQ(unlimited.remaining_weight(), -1.0);
@@ -114,19 +114,19 @@ TEST(PackedBoxJson, WeightLimitFigures) {
     // Overweight contents clamp to 0.0 rather than reading as "no limit".
     PackedBox full(make_box("F", 1, 1, 1, 10, 2, true, std::nullopt));
     full.add(PackedItem(cube("x", 1, 9), 1, 1, 1, "WLD", 0, 0, 0));
-    json k = full.to_json();
+    json k = to_json(full);
     EXPECT_EQ(k["remaining_weight"], 0.0);
     EXPECT_TRUE(k["remaining_weight"].is_number_float());
     EXPECT_EQ(k["max_weight"], 10.0);
 
     // A limit of 0 is still a limit.
-    json zero = PackedBox(make_box("Z", 1, 1, 1, 0, 0, true, std::nullopt)).to_json();
+    json zero = to_json(PackedBox(make_box("Z", 1, 1, 1, 0, 0, true, std::nullopt)));
     EXPECT_EQ(zero["max_weight"], 0.0);
     EXPECT_EQ(zero["remaining_weight"], 0.0);
 }
 
 TEST(PackedBoxJson, DegenerateBoxes) {
-    json flat = PackedBox(make_box("flat", 10, 10, 0, -1, 0, true, std::nullopt)).to_json();
+    json flat = to_json(PackedBox(make_box("flat", 10, 10, 0, -1, 0, true, std::nullopt)));
     EXPECT_EQ(flat["volume_utilisation"], 0.0);
     EXPECT_EQ(flat["item_count"], 0);
     EXPECT_EQ(flat["items"], json::array());
@@ -139,31 +139,30 @@ TEST(PackedBoxJson, DegenerateBoxes) {
     odd.add(PackedItem(cube("n", 1), 1, 1, 1, "WLD", std::nan(""), 0, 0));
     PackedBoxList boxes = packed_boxes();
     boxes.add(odd);
-    const std::string text = PackResponse(true, std::move(boxes), items()).to_json_text(-1);
+    const std::string text = to_json_text(PackResponse(true, std::move(boxes), items()), -1);
     EXPECT_NE(text.find(R"("width":null)"), std::string::npos) << text;
     EXPECT_NE(text.find(R"("x":null)"), std::string::npos) << text;
 }
 
 TEST(ResponseJson, EmptyResponseText) {
     PackResponse response(true, packed_boxes(), items());
-    EXPECT_EQ(response.to_json_text(-1),
+    EXPECT_EQ(to_json_text(response, -1),
               R"({"boxes":[],"placements":[],"success":true,"summary":{"box_count":0,)"
               R"("overall_volume_utilisation":0.0,"total_placed":0,"total_unplaced":0},)"
               R"("unplaced_item_codes":[],"unplaced_items":[]})");
-    EXPECT_EQ(response.to_json_text(-5), response.to_json_text(-1));
-    EXPECT_EQ(response.to_json_text(0),
+    EXPECT_EQ(to_json_text(response, -5), to_json_text(response, -1));
+    EXPECT_EQ(to_json_text(response, 0),
               "{\n\"boxes\": [],\n\"placements\": [],\n\"success\": true,\n\"summary\": {\n"
               "\"box_count\": 0,\n\"overall_volume_utilisation\": 0.0,\n\"total_placed\": 0,\n"
               "\"total_unplaced\": 0\n},\n\"unplaced_item_codes\": [],\n\"unplaced_items\": []\n}");
-    EXPECT_EQ(response.to_json_text(2).substr(0, 16), "{\n  \"boxes\": [],");
-    EXPECT_EQ(result_text(json::object({{"a", json::array({1})}}), 3), "{\n   \"a\": [\n      1\n   ]\n}");
+    EXPECT_EQ(to_json_text(response, 2).substr(0, 16), "{\n  \"boxes\": [],");
 }
 
 TEST(ResponseJson, BoxesAndPlacementsFollowTheSortedBoxOrder) {
     PackedBoxList boxes = packed_boxes();
     boxes.add(row_box("two", 2));    // fewer items: sorts second
     boxes.add(row_box("three", 3));
-    json j = PackResponse(true, std::move(boxes), items()).to_json();
+    json j = to_json(PackResponse(true, std::move(boxes), items()));
 
     ASSERT_EQ(j["boxes"].size(), 2u);
     EXPECT_EQ(j["boxes"][0]["box_reference"], "three");
@@ -200,7 +199,7 @@ TEST(ResponseJson, UnplacedItemsInItemOrder) {
     unplaced.add(cube("large", 3));
     unplaced.add(make_item("grouped", "g-ref", 1, 1, 1, 0, "G", Rotation::NEVER));
     unplaced.add(cube("small", 1));  // one entry per unplaced copy
-    json j = PackResponse(false, packed_boxes(), std::move(unplaced)).to_json();
+    json j = to_json(PackResponse(false, packed_boxes(), std::move(unplaced)));
     EXPECT_EQ(j["success"], false);
     EXPECT_EQ(j["unplaced_item_codes"], json::array({"grouped", "large", "small", "small"}));
     ASSERT_EQ(j["unplaced_items"].size(), 4u);
@@ -220,7 +219,7 @@ TEST(ResponseJson, OverallUtilisationIsARatioOfSums) {
     PackedBoxList boxes = packed_boxes();
     boxes.add(large);
     boxes.add(small);
-    json j = PackResponse(true, std::move(boxes), items()).to_json();
+    json j = to_json(PackResponse(true, std::move(boxes), items()));
     EXPECT_EQ(j["summary"]["overall_volume_utilisation"], 20.0);
     EXPECT_EQ(j["boxes"][0]["box_reference"], "s");
 }
@@ -231,7 +230,7 @@ TEST(ResponseText, NumberKindsAndRawUnicode) {
     box.add(PackedItem(make_item("\xE7\xAE\xB1", "\"q\"\\", 30, 30, 30, 1, "", Rotation::NEVER), 30,
                        30, 30, "WLD", 0, 0, 0));
     boxes.add(box);
-    const std::string text = PackResponse(true, std::move(boxes), items()).to_json_text(-1);
+    const std::string text = to_json_text(PackResponse(true, std::move(boxes), items()), -1);
     // The only blanks are the two copies of the one inside the box reference.
     EXPECT_EQ(std::count(text.begin(), text.end(), ' '), 2) << text;
     EXPECT_NE(text.find(R"("width":30.0)"), std::string::npos);
@@ -252,9 +251,9 @@ TEST(ResponseText, InvalidUtf8Throws) {
     ItemList unplaced = items();
     unplaced.add(cube("bad\xFF", 1));
     PackResponse response(false, packed_boxes(), std::move(unplaced));
-    EXPECT_NO_THROW(response.to_json());
+    EXPECT_NO_THROW(to_json(response));
     try {
-        response.to_json_text(-1);
+        to_json_text(response, -1);
         FAIL() << "expected a type_error";
     } catch (const json::type_error& e) {
         EXPECT_EQ(e.id, 316);
@@ -262,33 +261,85 @@ TEST(ResponseText, InvalidUtf8Throws) {
     }
 }
 
-// Indents of any size: the library writes small ones itself, larger ones are
-// widened from a narrow text, and both must agree with a plain rendering.
-TEST(ResponseText, AnyIndentGivesTheSameTextAsTheLibrarysLayout) {
-    const json value = json::parse(R"({"a": [1, {"b": " x\n y "}], "c": {}, "d": []})");
-    const auto blanks = [](std::size_t n) { return std::string(n, ' '); };
-    for (const std::size_t n : {0u, 1u, 2u, 512u, 513u, 1024u, 1025u, 4000u, 100000u}) {
-        const std::string expected = "{\n" + blanks(n) + "\"a\": [\n" + blanks(2 * n) + "1,\n" +
-                                     blanks(2 * n) + "{\n" + blanks(3 * n) +
-                                     "\"b\": \" x\\n y \"\n" + blanks(2 * n) + "}\n" +
-                                     blanks(n) + "],\n" + blanks(n) + "\"c\": {},\n" + blanks(n) +
-                                     "\"d\": []\n}";
-        EXPECT_EQ(result_text(value, static_cast<int>(n)), expected) << "indent " << n;
-    }
-    // Where the library's own indentation is safe, the two ways agree on a
-    // whole response.
+// A response whose texts need escaping, with measures of every kind.
+PackResponse odd_response(const std::string& code) {
+    const double inf = std::numeric_limits<double>::infinity();
+    PackedBox box(make_box("B \" \\ /", 10, 1e-7, 0.1 + 0.2, 5, -0.0, true, std::nullopt));
+    box.add(PackedItem(make_item(code, " x\n y ", 1, 2, 3, 1e300, "G\t", Rotation::NEVER), 1, 2,
+                       3, "WLD", -0.0, 1e22, 123456789012345680.0));
+    box.add(PackedItem(cube("nan", 1, std::nan("")), inf, 1, 1, "DLW", 5e-324, 0.5, 2));
     PackedBoxList boxes = packed_boxes();
-    boxes.add(row_box("B", 3));
-    const json response = PackResponse(true, std::move(boxes), items()).to_json();
-    for (const int n : {513, 777, 1024}) {
-        EXPECT_EQ(result_text(response, n), response.dump(n)) << "indent " << n;
+    boxes.add(box);
+    boxes.add(row_box("row", 2));
+    ItemList unplaced = items();
+    unplaced.add(make_item("un\x01placed", "", 4, 4, 4, 2, "", Rotation::KEEP_FLAT));
+    return PackResponse(false, std::move(boxes), std::move(unplaced));
+}
+
+// The text is written directly, not by the library; it must be the
+// library's text of the response's value, byte for byte, and fail as the
+// library fails.
+TEST(ResponseText, WrittenDirectlyAsTheLibraryWritesTheValue) {
+    const std::vector<std::string> codes = {
+        "plain", "ctl \x01\x1f\x7f \b\f\n\r\t", "two \xC3\xA4 three \xE2\x82\xAC four \xF0\x9F\x99\x82",
+        "", "bad \xFF", "overlong \xC0\x80", "surrogate \xED\xA0\x80", "too high \xF4\x90\x80\x80",
+        "cut \xE2\x82", "lone \x80"};
+    for (const std::string& code : codes) {
+        const PackResponse response = odd_response(code);
+        for (const int indent : {-1, 0, 1, 2, 3, 4, 8, 100}) {
+            std::string expected, got;
+            try {
+                expected = to_json(response).dump(indent, ' ', false, json::error_handler_t::strict);
+            } catch (const json::exception& e) {
+                expected = std::string("throws ") + e.what();
+            }
+            try {
+                got = to_json_text(response, indent);
+            } catch (const json::exception& e) {
+                got = std::string("throws ") + e.what();
+            }
+            EXPECT_EQ(got, expected) << "indent " << indent << " code " << code;
+        }
+    }
+}
+
+// Indents of any size give the library's layout; the library's own writer
+// reads past its indentation buffer above 1024 blanks, so larger indents are
+// compared with a narrow text widened line by line.
+TEST(ResponseText, AnyIndentGivesTheLibrarysLayout) {
+    const PackResponse response = odd_response("code");
+    const std::string narrow = to_json(response).dump(1, ' ', false, json::error_handler_t::strict);
+    for (const int n : {513, 1024, 1025, 4000, 100000}) {
+        std::string widened;
+        bool line_start = true;
+        for (const char c : narrow) {
+            if (line_start && c == ' ') {
+                widened.append(static_cast<std::size_t>(n), ' ');
+            } else {
+                widened += c;
+                line_start = c == '\n';
+            }
+        }
+        EXPECT_EQ(to_json_text(response, n), widened) << "indent " << n;
+        if (n <= 1024) {
+            EXPECT_EQ(to_json_text(response, n),
+                      to_json(response).dump(n, ' ', false, json::error_handler_t::strict));
+        }
     }
 }
 
 TEST(ResponseText, IndentTooLargeForAnyTextIsRefused) {
-    const json value = json::parse(R"({"a": {"b": {"c": 1}}})");
-    EXPECT_THROW(result_text(value, std::numeric_limits<int>::max()), std::length_error);
-    EXPECT_EQ(result_text(json::parse("[]"), std::numeric_limits<int>::max()), "[]");
+    PackResponse response(true, packed_boxes(), items());
+    try {
+        to_json_text(response, std::numeric_limits<int>::max());
+        FAIL() << "expected a length_error";
+    } catch (const std::length_error& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "indent 2147483647 would make the JSON text longer than 1 GiB");
+    }
+    // 15 lines of the empty response are indented, by 1 to 2 levels.
+    EXPECT_EQ(to_json_text(response, 1000000).size(),
+              to_json(response).dump(1).size() + 999999 * (6 + 2 * 4 + 1));
 }
 
 }  // namespace

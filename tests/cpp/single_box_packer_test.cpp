@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/orientation.hpp"
+#include "engine/packing.hpp"
 #include "engine/single_box_packer.hpp"
 
 namespace stowvex {
@@ -47,29 +48,40 @@ std::string layout(const PackedBox& packed) {
     return out;
 }
 
-TEST(PlaceAtCursor, CurrentRowThenNewRowThenNewLayer) {
-    PlacementCursor c;  // in a 10 x 10 x 10 volume whose origin is (1, 2, 3)
-    c.x = 1, c.y = 2, c.z = 3;
-    auto place = [&c](double w, double l, double d, Rotation r = Rotation::NEVER) {
-        const ItemPtr item = make_item("i", "i", w, l, d, 1, "", r);
-        const auto p = SingleBoxPacker::place_at_cursor(item, c, 1, 2, 3, 10, 10, 10);
-        char text[128];
-        std::snprintf(text, sizeof text, " %g,%g,%g rl=%g ld=%g", c.x, c.y, c.z, c.row_length,
-                      c.layer_depth);
-        return (p ? p->orientation() + "@" + position_of(*p) : "none") + text;
-    };
-    EXPECT_EQ(place(6, 4, 2), "WLD@1,2,3 7,2,3 rl=4 ld=2");
-    // Turned to fill the rest of the row, and longer than the row so far.
-    EXPECT_EQ(place(5, 3, 1, Rotation::BEST_FIT), "LWD@7,2,3 10,2,3 rl=5 ld=2");
-    // A new row behind the longest item, turned against the new extent.
-    EXPECT_EQ(place(2, 5, 2, Rotation::BEST_FIT), "LWD@1,7,3 6,7,3 rl=2 ld=2");
-    EXPECT_EQ(place(8, 8, 8), "WLD@1,2,5 9,2,5 rl=8 ld=8");
-    EXPECT_EQ(place(9, 9, 9), "none 9,2,5 rl=8 ld=8");  // cursor untouched
+// Layout of the items packed, in the given order, into a 10 x 10 x 10 volume
+// at the given nesting depth (0: the box itself; 4: rows and layers only):
+// "code@x,y,z", with the orientation label before it when asked for.
+std::string pack(const std::vector<ItemPtr>& items, double budget = -1, int depth = 0,
+                 bool labels = false) {
+    const PackingItems read(items);
+    Packing packing(read, false);
+    std::vector<Placement> placements;
+    packing.pack(10, 10, 10, budget, depth, placements);
+    std::string out;
+    for (const Placement& p : placements) {
+        const PackedItem placed = packing.packed_item(p);
+        if (labels) out += placed.orientation() + ":";
+        out += placed.item()->item_code() + "@" + position_of(placed) + " ";
+    }
+    return out;
 }
 
-// Layout of the items packed, in the given order, into a 10 x 10 x 10 box.
-std::string pack(const std::vector<ItemPtr>& items, double budget = -1, int depth = 0) {
-    return layout(SingleBoxPacker(box()).pack_volume(items, budget, depth));
+ItemPtr turnable(const std::string& code, double w, double l, double d) {
+    return make_item(code, code, w, l, d, 1, "", Rotation::BEST_FIT);
+}
+
+TEST(PlaceAtCursor, CurrentRowThenNewRowThenNewLayer) {
+    EXPECT_EQ(pack({never("a", 6, 4, 2),
+                    // turned to fill the rest of the row, longer than the row so far
+                    turnable("b", 5, 3, 1),
+                    // a new row behind the longest item, turned against the new extent
+                    turnable("c", 2, 5, 2),
+                    // neither the row nor a new row: a new layer on the tallest item
+                    never("d", 8, 8, 8),
+                    // fits nowhere; the cursor stays, and "f" still follows "d"
+                    never("e", 9, 9, 9), never("f", 2, 1, 1)},
+                   -1, 4, true),
+              "WLD:a@0,0,0 LWD:b@6,0,0 LWD:c@0,5,0 WLD:d@0,0,2 WLD:f@8,0,2 ");
 }
 
 TEST(PackBox, RowsLayersAndFreeSpaces) {
@@ -150,11 +162,10 @@ TEST(PackBox, NegativeWeightCannotHideWeightUnderALimit) {
 TEST(PackBox, WeightLimitHoldsThroughRoundingAndNaN) {
     // 0.27 + 4.2 + 0.53 adds up to just over 5: the space left over must get
     // no budget at all rather than a negative one, which would mean no limit.
-    const PackedBox rounded = SingleBoxPacker(box(5)).pack_volume(
-        {never("A", 6, 10, 10, 0.27), never("C", 4, 5, 5, 0), never("D1", 4, 5, 5, 4.2),
-         never("D2", 4, 5, 5, 0.53), never("E", 4, 5, 5, 1000)},
-        5, 0);
-    EXPECT_EQ(layout(rounded), "A@0,0,0 C@6,0,0 D1@6,5,0 D2@6,5,5 ");
+    EXPECT_EQ(pack({never("A", 6, 10, 10, 0.27), never("C", 4, 5, 5, 0), never("D1", 4, 5, 5, 4.2),
+                    never("D2", 4, 5, 5, 0.53), never("E", 4, 5, 5, 1000)},
+                   5),
+              "A@0,0,0 C@6,0,0 D1@6,5,0 D2@6,5,5 ");
     // A NaN weight cannot be weighed against a limit, so it is never placed
     // under one; without a limit it is.
     const ItemPtr nan = never("N", 1, 1, 1, std::nan(""));
@@ -192,10 +203,14 @@ void expect_sound(const PackedBox& packed) {
                     p.y() + p.length() <= b.length() && p.z() + p.depth() <= b.depth())
             << i;
         EXPECT_TRUE(seen.insert(p.item().get()).second) << i;
+        const Item& item = *p.item();
+        const double dims[3] = {item.width(), item.length(), item.depth()};
         bool allowed = false;
-        for (const OrientationCandidate& c : orientations_of(p.item())) {
-            allowed = allowed || (c.orientation == p.orientation() && c.width == p.width() &&
-                                  c.length == p.length() && c.depth == p.depth());
+        for (std::size_t k = 0; k < layout_count(item.allowed_rotation()); ++k) {
+            const Layout& l = kLayouts[k];
+            allowed = allowed || (l.label == p.orientation() && dims[l.along_width] == p.width() &&
+                                  dims[l.along_length] == p.length() &&
+                                  dims[l.along_depth] == p.depth());
         }
         EXPECT_TRUE(allowed) << i;
         for (std::size_t j = 0; j < i; ++j) EXPECT_EQ(shared_volume(p, packed.items()[j]), 0.0);
@@ -286,7 +301,8 @@ TEST(PackBox, PackAllHoldsEverythingOrNothing) {
         const BoxPtr b = make_box("B", w, l, d, max_weight, 0.5, true, std::nullopt);
         SCOPED_TRACE(round);
         const PackedBox packed = SingleBoxPacker(b).pack_box(items);
-        const std::optional<PackedBox> whole = SingleBoxPacker(b).pack_all(items);
+        const std::optional<PackedBox> whole =
+            SingleBoxPacker(b).pack_all(PackingItems(items.sorted_view()));
         ASSERT_EQ(whole.has_value(), packed.item_count() == items.size());
         if (whole) {
             EXPECT_EQ(layout(*whole), layout(packed));

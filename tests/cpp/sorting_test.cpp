@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/sorted_collection.hpp"
+#include "model/sorted_collection.hpp"
 
 namespace stowvex {
 namespace {

@@ -1,5 +1,5 @@
 // Default orders of items, box types and packed boxes.
-#include "engine/sorters.hpp"
+#include "model/sorters.hpp"
 
 #include <algorithm>
 #include <cstdint>

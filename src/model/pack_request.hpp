@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "engine/sorted_collection.hpp"
+#include "model/sorted_collection.hpp"
 
 namespace stowvex {
 

@@ -5,10 +5,11 @@
 #include <algorithm>
 #include <memory>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
-#include "engine/sorters.hpp"
+#include "model/sorters.hpp"
 #include "model/box.hpp"
 #include "model/item.hpp"
 #include "model/packed_box.hpp"
@@ -90,16 +91,26 @@ public:
     }
 
     // Erases, for each placement of the box, the first element that is the
-    // very item object placed. Only for item lists.
+    // very item object placed. Only for item lists. An object placed k times
+    // loses its first k elements (or all, when it has fewer), so one pass with
+    // a count per object does it.
     void remove_packed(const PackedBox& box) {
         static_assert(std::is_same_v<T, ItemPtr>, "remove_packed works on item lists");
-        for (const PackedItem& placement : box.items()) {
-            const auto found = std::find(elements_.begin(), elements_.end(), placement.item());
-            if (found != elements_.end()) {
-                elements_.erase(found);
+        if (box.items().empty()) return;
+        std::unordered_map<const Item*, std::size_t> to_remove;
+        for (const PackedItem& placement : box.items()) ++to_remove[placement.item().get()];
+        std::vector<T> kept;
+        kept.reserve(elements_.size());
+        for (T& element : elements_) {
+            const auto found = to_remove.find(element.get());
+            if (found != to_remove.end() && found->second > 0) {
+                --found->second;
                 valid_ = false;
+            } else {
+                kept.push_back(std::move(element));
             }
         }
+        elements_.swap(kept);
     }
 
     const std::vector<T>& elements() const { return elements_; }

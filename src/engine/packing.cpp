@@ -1,0 +1,352 @@
+// One packing: cursor placement, rows and layers, and the recursive packing of
+// free spaces.
+#include "engine/packing.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/exact_measures.hpp"
+#include "engine/orientation.hpp"
+
+namespace stowvex {
+
+namespace {
+
+// A negative budget means no limit. Under a limit, a weight that cannot be
+// compared (NaN) never passes, so it cannot switch the limit off for the
+// items after it. Nor does a negative weight: it would lend the box room for
+// the items tested after it, room that is gone again when the item is dropped
+// with a split box group, or that swallows their weights whole when it is
+// huge (-1e19 + 17 is -1e19), and the box would hold more than its limit.
+bool over_budget(double used_weight, double weight, double budget) {
+    return !(budget < 0.0) && !(weight >= 0.0 && used_weight + weight <= budget);
+}
+
+// The budget of a free space: what is left of the volume's. Weights copied in
+// from a free space are added in another order than they were tested in, so
+// the used weight can pass the budget by a rounding error. What is left is
+// then nothing, not a negative budget, which would lift the limit.
+double space_budget(double budget, double used_weight) {
+    return budget < 0.0 ? budget : std::max(0.0, budget - used_weight);
+}
+
+// Where spot_at_cursor puts an item: the row of the orientation table and
+// the position, or layout -1 for nowhere.
+struct Spot {
+    int layout = -1;
+    double x = 0.0;
+    double y = 0.0;
+    double z = 0.0;
+};
+
+// Tries the item in the current row, then in a new row behind the longest
+// item of the current one, then in a new layer on top of the tallest item of
+// the current one, in a volume of this size with its corner at (0, 0, 0). On
+// success the cursor moves on; otherwise it is left exactly as it was.
+Spot spot_at_cursor(const double dims[3], Rotation rotation, PlacementCursor& cursor,
+                    double width, double length, double depth) {
+    // Current row: the rest of the row, and everything behind and above it.
+    int chosen =
+        best_layout(dims, rotation, width - cursor.x, length - cursor.y, depth - cursor.z);
+    if (chosen >= 0) {
+        const Layout& layout = kLayouts[chosen];
+        const Spot spot{chosen, cursor.x, cursor.y, cursor.z};
+        cursor.x += dims[layout.along_width];
+        cursor.row_length = std::max(cursor.row_length, dims[layout.along_length]);
+        cursor.layer_depth = std::max(cursor.layer_depth, dims[layout.along_depth]);
+        return spot;
+    }
+    if (length > cursor.y + cursor.row_length) {
+        const double ny = cursor.y + cursor.row_length;
+        chosen = best_layout(dims, rotation, width, length - ny, depth - cursor.z);
+        if (chosen >= 0) {
+            const Layout& layout = kLayouts[chosen];
+            const Spot spot{chosen, 0.0, ny, cursor.z};
+            cursor.x = 0.0 + dims[layout.along_width];  // 0.0 + -0.0 is 0.0
+            cursor.y = ny;
+            cursor.row_length = dims[layout.along_length];
+            cursor.layer_depth = std::max(cursor.layer_depth, dims[layout.along_depth]);
+            return spot;
+        }
+    }
+    if (depth > cursor.z + cursor.layer_depth) {
+        const double nz = cursor.z + cursor.layer_depth;
+        chosen = best_layout(dims, rotation, width, length, depth - nz);
+        if (chosen >= 0) {
+            const Layout& layout = kLayouts[chosen];
+            const Spot spot{chosen, 0.0, 0.0, nz};
+            cursor.x = 0.0 + dims[layout.along_width];
+            cursor.y = 0.0;
+            cursor.z = nz;
+            cursor.row_length = dims[layout.along_length];
+            cursor.layer_depth = dims[layout.along_depth];
+            return spot;
+        }
+    }
+    return Spot{};
+}
+
+// The sorted measures that bound whatever spot_at_cursor can place now: an
+// item fits one of the three extents it tries only if its sorted measures are
+// at most that extent's. False when none of the three can take anything.
+bool reach_at_cursor(const PlacementCursor& cursor, double width, double length, double depth,
+                     double bound[3]) {
+    bool any = false;
+    const auto offer = [&](double w, double l, double d) {
+        if (std::isnan(w) || std::isnan(l) || std::isnan(d)) return;  // takes nothing
+        double sorted[3];
+        sort_ascending(w, l, d, sorted);
+        for (int rank = 0; rank < 3; ++rank) {
+            bound[rank] = any ? std::max(bound[rank], sorted[rank]) : sorted[rank];
+        }
+        any = true;
+    };
+    offer(width - cursor.x, length - cursor.y, depth - cursor.z);
+    if (length > cursor.y + cursor.row_length) {
+        offer(width, length - (cursor.y + cursor.row_length), depth - cursor.z);
+    }
+    if (depth > cursor.z + cursor.layer_depth) {
+        offer(width, length, depth - (cursor.z + cursor.layer_depth));
+    }
+    return any;
+}
+
+}  // namespace
+
+Packing::Packing(const PackingItems& items, bool whole)
+    : items_(items), entries_(items.entries()), whole_(whole) {}
+
+PackedItem Packing::packed_item(const Placement& p) const {
+    return PackedItem(*entries_[p.entry].item, p.block.width, p.block.length, p.block.depth,
+                      kLayouts[p.layout].label, p.block.x, p.block.y, p.block.z);
+}
+
+void Packing::pack(double width, double length, double depth, double budget, int nesting_depth,
+                   std::vector<Placement>& out) {
+    out.clear();
+    if (!started_) {  // the outermost volume
+        started_ = true;
+        const BoxFacts box(width, length, depth, budget);
+        exact_ = items_.facts().fraction_bits() <= box.exact_bits;
+        if (whole_ && nesting_depth == 0) size_up(box);
+        if (gave_up_) return;
+        // What is left to place; copied only for a packing that goes ahead.
+        unplaced_ = items_.index();
+        placed_.assign(entries_.size(), 0);
+    }
+    if (gave_up_) return;
+    double used_weight = 0.0;
+    fill_rows_and_layers(width, length, depth, budget, used_weight, nesting_depth, out);
+    if (nesting_depth < kMaxNestingDepth && !gave_up_) {
+        fill_free_spaces(width, length, depth, budget, used_weight, nesting_depth, out);
+    }
+}
+
+void Packing::place(const PackingEntry& e, std::uint32_t entry) {
+    placed_[e.identity] = 1;
+    const std::vector<std::uint32_t>& holders = items_.holders(e.identity);
+    if (holders.empty()) {
+        unplaced_.remove(entry);
+    } else {
+        for (const std::uint32_t holder : holders) unplaced_.remove(holder);
+    }
+}
+
+// Each entry in list order is offered to the cursor once, unless placed or
+// over the budget. The index passes over entries that cannot fit any extent
+// the cursor offers, or that fail the weight test: offering those would
+// place nothing and leave the cursor as it is.
+void Packing::fill_rows_and_layers(double width, double length, double depth, double budget,
+                                   double& used_weight, int nesting_depth,
+                                   std::vector<Placement>& out) {
+    const bool watch = whole_ && nesting_depth == 0;
+    if (watch && too_heavy(budget, used_weight)) {
+        gave_up_ = true;
+        return;
+    }
+    PlacementCursor cursor;
+    std::uint32_t from = 0;
+    double bound[3];
+    // The bound and the weight test change only when something is placed.
+    bool reachable = reach_at_cursor(cursor, width, length, depth, bound);
+    while (reachable) {
+        const std::uint32_t index = unplaced_.next(from, bound, used_weight, budget);
+        if (index == EntryIndex::kNone) break;
+        from = index + 1;
+        const PackingEntry& e = entries_[index];
+        if (!e.placeable || placed_[e.identity] != 0 || over_budget(used_weight, e.weight, budget)) {
+            continue;
+        }
+        const Spot spot = spot_at_cursor(e.dims, e.rotation, cursor, width, length, depth);
+        if (spot.layout < 0) continue;
+        const Layout& layout = kLayouts[spot.layout];
+        used_weight += e.weight;
+        place(e, index);
+        out.push_back(Placement{Block{spot.x, spot.y, spot.z, e.dims[layout.along_width],
+                                      e.dims[layout.along_length], e.dims[layout.along_depth]},
+                                index, spot.layout});
+        if (watch && too_heavy(budget, used_weight)) {
+            gave_up_ = true;
+            return;
+        }
+        reachable = reach_at_cursor(cursor, width, length, depth, bound);
+    }
+}
+
+// Whether packing the space would place anything at all. Packing an empty
+// volume places something exactly when one of the items passes the weight
+// test and fits the whole volume at its origin; anything that fits nowhere
+// there fits in none of its free spaces either. Checking this first spares
+// the nested packing for the many attempts that take nothing.
+bool Packing::could_take_any(const FreeSpace& space, double budget) const {
+    double available[3];
+    sort_ascending(space.width, space.length, space.depth, available);
+    if (std::isnan(available[0]) || std::isnan(available[1]) || std::isnan(available[2])) {
+        return false;  // NaN fails every comparison, and each orientation makes one per extent
+    }
+    for (std::uint32_t from = 0;;) {
+        const std::uint32_t index = unplaced_.next(from, available, 0.0, budget);
+        if (index == EntryIndex::kNone) return false;
+        from = index + 1;
+        const PackingEntry& e = entries_[index];
+        if (!e.placeable || over_budget(0.0, e.weight, budget)) continue;
+        if (e.ascending[0] > available[0] || e.ascending[1] > available[1] ||
+            e.ascending[2] > available[2]) {
+            continue;
+        }
+        // Measures that fit in sorted order fit in some orientation; with all
+        // six allowed that one is allowed.
+        if (layout_count(e.rotation) == 6) return true;
+        if (fits_some_orientation(e.dims[0], e.dims[1], e.dims[2], e.rotation, space.width,
+                                  space.length, space.depth)) {
+            return true;
+        }
+    }
+}
+
+void Packing::fill_free_spaces(double width, double length, double depth, double budget,
+                               double& used_weight, int nesting_depth,
+                               std::vector<Placement>& out) {
+    if (unplaced_.empty()) return;
+    // With exact measures every free space lies in the volume: when nothing
+    // left fits the volume itself, no space takes anything.
+    const bool watch = whole_ && nesting_depth == 0;
+    if (exact_ && !watch &&
+        !could_take_any(make_free_space(0.0, 0.0, 0.0, width, length, depth),
+                        space_budget(budget, used_weight))) {
+        return;
+    }
+    Level& level = levels_[nesting_depth];
+    level.blocks.clear();
+    for (const Placement& p : out) level.blocks.push_back(p.block);
+    FreeSpaceQueue& spaces = level.spaces;
+    const double smallest[3] = {unplaced_.smallest(0), unplaced_.smallest(1),
+                                unplaced_.smallest(2)};
+    spaces.reset(width, length, depth, level.blocks, exact_, smallest);
+
+    if (watch && hopeless(spaces, budget, used_weight, true)) {
+        gave_up_ = true;
+        return;
+    }
+    std::size_t successes = 0;
+    while (!unplaced_.empty()) {
+        const double left = space_budget(budget, used_weight);
+        const FreeSpace* next = spaces.next();
+        if (next == nullptr) return;
+        const FreeSpace space = *next;
+        if (!could_take_any(space, left)) {
+            spaces.reject();
+            continue;
+        }
+        pack(space.width, space.length, space.depth, left, nesting_depth + 1, level.filled);
+        if (level.filled.empty()) {
+            spaces.reject();
+            continue;
+        }
+        level.blocks.clear();
+        for (Placement moved : level.filled) {
+            moved.block.x = moved.block.x + space.x;
+            moved.block.y = moved.block.y + space.y;
+            moved.block.z = moved.block.z + space.z;
+            used_weight += entries_[moved.entry].weight;
+            out.push_back(moved);
+            level.blocks.push_back(moved.block);
+        }
+        const double still_smallest[3] = {unplaced_.smallest(0), unplaced_.smallest(1),
+                                          unplaced_.smallest(2)};
+        spaces.fill(level.blocks, still_smallest);
+        // Volumes are weighed after the 1st, 2nd, 4th, 8th ... success only:
+        // that walks all entries, and most packings that give up do so early.
+        ++successes;
+        const bool power_of_two = (successes & (successes - 1)) == 0;
+        if (watch && hopeless(spaces, budget, used_weight, power_of_two)) {
+            gave_up_ = true;
+            return;
+        }
+    }
+}
+
+// The early ends of a whole packing. Each names an entry that is certain
+// never to be placed, whatever the packing does from here on. They are only
+// asked at nesting depth 0, about the box itself: first what the facts of the
+// list rule out (ListFacts::cannot_be_held).
+void Packing::size_up(const BoxFacts& box) {
+    gave_up_ = items_.some_never_placed() || items_.facts().cannot_be_held(box);
+}
+
+// Under a weight limit only weights of 0 or more are placed, so the used
+// weight only grows, and a free space gets the budget max(0, budget - used
+// weight) at the time; a space nested in it gets no more than that, and
+// nothing heavier than its budget goes into it. So an entry heavier than
+// what is left now will never be placed.
+bool Packing::too_heavy(double budget, double used_weight) {
+    if (!(budget >= 0.0)) return false;
+    const std::vector<std::uint32_t>& by_weight = items_.by_weight();
+    while (heaviest_ < by_weight.size() && placed_[entries_[by_weight[heaviest_]].identity] != 0) {
+        ++heaviest_;
+    }
+    return heaviest_ < by_weight.size() &&
+           entries_[by_weight[heaviest_]].weight > std::max(0.0, budget - used_weight);
+}
+
+// With exact arithmetic the placements are disjoint and lie in the box, and
+// every placement still to come lies inside one of the box's current free
+// spaces (later spaces are pieces of these) that may still take something.
+// So some entry stays out when one is larger, measure by measure in sorted
+// order, than every such space, or when the unplaced entries have more volume
+// than these spaces.
+// The volumes are weighed only when asked for, as that walks every entry.
+bool Packing::hopeless(const FreeSpaceQueue& spaces, double budget, double used_weight,
+                       bool weigh_volumes) {
+    if (too_heavy(budget, used_weight)) return true;
+    if (!exact_ || unplaced_.empty()) return false;
+    double largest[3] = {0.0, 0.0, 0.0};
+    double open_volume = 0.0;
+    std::size_t open = 0;
+    spaces.for_each([&](const FreeSpace& s) {
+        double sorted[3];
+        sort_ascending(s.width, s.length, s.depth, sorted);
+        for (int rank = 0; rank < 3; ++rank) largest[rank] = std::max(largest[rank], sorted[rank]);
+        open_volume += volume_above(s.width, s.length, s.depth);
+        ++open;
+    });
+    for (int rank = 0; rank < 3; ++rank) {
+        const std::vector<std::uint32_t>& by_size = items_.by_size(rank);
+        std::size_t& first = largest_[rank];
+        while (first < by_size.size() && placed_[entries_[by_size[first]].identity] != 0) ++first;
+        if (first < by_size.size() && entries_[by_size[first]].ascending[rank] > largest[rank]) {
+            return true;
+        }
+    }
+    if (!weigh_volumes) return false;
+    double unplaced_volume = 0.0;
+    std::size_t unplaced = 0;
+    for (const PackingEntry& e : entries_) {
+        if (placed_[e.identity] != 0) continue;
+        unplaced_volume += volume_below(e.dims[0], e.dims[1], e.dims[2]);
+        ++unplaced;
+    }
+    return sum_below(unplaced_volume, unplaced) > sum_above(open_volume, open);
+}
+
+}  // namespace stowvex

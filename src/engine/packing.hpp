@@ -1,0 +1,93 @@
+// One packing of a list of items into a volume: rows and layers from a
+// walking cursor, then the free spaces left behind, each packed the same way
+// as a volume of its own, nested at most kMaxNestingDepth deep.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/free_space.hpp"
+#include "engine/free_space_queue.hpp"
+#include "engine/list_facts.hpp"
+#include "engine/packing_items.hpp"
+#include "model/packed_item.hpp"
+
+namespace stowvex {
+
+// Free spaces are packed recursively; a volume this deep gets rows and layers
+// only.
+inline constexpr int kMaxNestingDepth = 4;
+
+// Where the next item of the current row goes, the longest placed length of
+// the current row and the tallest placed depth of the current layer.
+struct PlacementCursor {
+    double x = 0.0;
+    double y = 0.0;
+    double z = 0.0;
+    double row_length = 0.0;
+    double layer_depth = 0.0;
+};
+
+// A placement in the frame of the volume it was made in: the block it takes,
+// the entry placed and its row of the orientation table. It becomes a
+// PackedItem only when the whole box is done, so that the placements of
+// nested volumes cost no reference counting and no text.
+struct Placement {
+    Block block;
+    std::uint32_t entry;
+    int layout;
+};
+
+class Packing {
+public:
+    // With `whole`, only a packing of the box that places every entry is of
+    // use: the packing gives up as soon as some entry is certain to be left
+    // out.
+    Packing(const PackingItems& items, bool whole);
+
+    // Packs a volume of this size with its corner at (0, 0, 0); the
+    // placements, in placement order, go to `out`. The budget is the item
+    // weight the volume may take (negative: no limit); nesting depth 0 is
+    // the box itself. A packing packs one volume, with its free spaces.
+    void pack(double width, double length, double depth, double budget, int nesting_depth,
+              std::vector<Placement>& out);
+
+    bool gave_up() const { return gave_up_; }
+    PackedItem packed_item(const Placement& p) const;
+
+private:
+    void fill_rows_and_layers(double width, double length, double depth, double budget,
+                              double& used_weight, int nesting_depth,
+                              std::vector<Placement>& out);
+    void fill_free_spaces(double width, double length, double depth, double budget,
+                          double& used_weight, int nesting_depth, std::vector<Placement>& out);
+    bool could_take_any(const FreeSpace& space, double budget) const;
+    void place(const PackingEntry& e, std::uint32_t entry);
+
+    // Early ends of a whole packing, see their definitions.
+    void size_up(const BoxFacts& box);
+    bool too_heavy(double budget, double used_weight);
+    bool hopeless(const FreeSpaceQueue& spaces, double budget, double used_weight,
+                  bool weigh_volumes);
+
+    const PackingItems& items_;
+    const std::vector<PackingEntry>& entries_;
+    EntryIndex unplaced_;
+    std::vector<char> placed_;  // by identity
+    bool whole_;
+    bool started_ = false;
+    bool gave_up_ = false;
+    bool exact_ = false;  // every position and extent is computed exactly
+    std::size_t heaviest_ = 0;  // the first unplaced entry of items_.by_weight()
+    std::size_t largest_[3] = {0, 0, 0};  // the first unplaced of items_.by_size(rank)
+
+    // What each nesting depth works with, kept from one volume to the next.
+    struct Level {
+        FreeSpaceQueue spaces;
+        std::vector<Block> blocks;
+        std::vector<Placement> filled;
+    };
+    Level levels_[kMaxNestingDepth + 1];
+};
+
+}  // namespace stowvex

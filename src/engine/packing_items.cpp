@@ -1,0 +1,178 @@
+// Reading a list of items for the single-box packer, and the entry index.
+#include "engine/packing_items.hpp"
+
+#include "engine/orientation.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <utility>
+
+namespace stowvex {
+
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+}  // namespace
+
+EntryIndex::Node EntryIndex::none() { return Node{{kInfinity, kInfinity, kInfinity}, kInfinity}; }
+
+EntryIndex::Node EntryIndex::joined(const Node& a, const Node& b) {
+    return Node{{std::min(a.low[0], b.low[0]), std::min(a.low[1], b.low[1]),
+                 std::min(a.low[2], b.low[2])},
+                std::min(a.light, b.light)};
+}
+
+EntryIndex::EntryIndex(const std::vector<PackingEntry>& entries) {
+    leaves_ = 1;
+    while (leaves_ < entries.size()) leaves_ *= 2;
+    nodes_.assign(2 * leaves_, none());
+    present_.assign(leaves_, 0);
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+        const PackingEntry& e = entries[k];
+        if (!e.placeable) continue;
+        Node& leaf = nodes_[leaves_ + k];
+        for (int rank = 0; rank < 3; ++rank) leaf.low[rank] = e.ascending[rank];
+        // Only a weight of 0 or more passes a weight test.
+        leaf.light = e.weight >= 0.0 ? e.weight : kInfinity;
+        present_[k] = 1;
+        ++count_;
+    }
+    for (std::size_t k = leaves_ - 1; k > 0; --k) nodes_[k] = joined(nodes_[2 * k], nodes_[2 * k + 1]);
+}
+
+void EntryIndex::remove(std::uint32_t entry) {
+    if (present_[entry] == 0) return;
+    present_[entry] = 0;
+    std::size_t k = leaves_ + entry;
+    nodes_[k] = none();
+    --count_;
+    for (k /= 2; k > 0; k /= 2) nodes_[k] = joined(nodes_[2 * k], nodes_[2 * k + 1]);
+}
+
+// Subtrees that hold a smallest measure larger than the bound's of its rank,
+// or whose lightest weight fails the weight test, hold nothing that is looked
+// for: adding a heavier weight gives no smaller sum. For a single entry the
+// test is exact. A subtree without entries has infinities, and only an
+// infinite bound (a volume of infinite size) lets it through.
+bool EntryIndex::excluded(const Node& n, const double bound[3], double used, double budget) {
+    if (n.low[0] > bound[0] || n.low[1] > bound[1] || n.low[2] > bound[2]) return true;
+    return !(budget < 0.0) && !(used + n.light <= budget);
+}
+
+// The search starts at the leaf of `from` and climbs only as far as it must,
+// so that a run of entries that are all looked for costs one test each.
+std::uint32_t EntryIndex::next(std::uint32_t from, const double bound[3], double used,
+                               double budget) const {
+    if (count_ == 0 || from >= leaves_) return kNone;
+    std::size_t k = leaves_ + from;
+    if (present_[from] != 0 && !excluded(nodes_[k], bound, used, budget)) return from;
+    for (;;) {
+        while (k % 2 == 1) {  // a right child: its parent's subtree is done
+            k /= 2;
+            if (k <= 1) return kNone;
+        }
+        ++k;  // the subtree right of those tried
+        const std::uint32_t found = leftmost(k, bound, used, budget);
+        if (found != kNone) return found;
+    }
+}
+
+std::uint32_t EntryIndex::leftmost(std::size_t k, const double bound[3], double used,
+                                   double budget) const {
+    if (excluded(nodes_[k], bound, used, budget)) return kNone;
+    if (k >= leaves_) return present_[k - leaves_] != 0 ? static_cast<std::uint32_t>(k - leaves_) : kNone;
+    const std::uint32_t found = leftmost(2 * k, bound, used, budget);
+    if (found != kNone) return found;
+    return leftmost(2 * k + 1, bound, used, budget);
+}
+
+PackingItems::PackingItems(const std::vector<ItemPtr>& items) : size_(items.size()) {
+    entries_.reserve(items.size());
+    for (const ItemPtr& ref : items) {
+        if (!ref) {
+            some_never_placed_ = true;
+            continue;
+        }
+        const Item& item = *ref;
+        PackingEntry& e = entries_.emplace_back();
+        e.item = &ref;
+        e.dims[0] = item.width();
+        e.dims[1] = item.length();
+        e.dims[2] = item.depth();
+        e.weight = item.weight();
+        e.rotation = item.allowed_rotation();
+        e.identity = static_cast<std::uint32_t>(entries_.size() - 1);
+        const bool no_nan =
+            !std::isnan(e.dims[0]) && !std::isnan(e.dims[1]) && !std::isnan(e.dims[2]);
+        // A negative extent would move the cursor backwards and put items
+        // outside the volume or on top of each other; a NaN one fits nowhere.
+        e.placeable = no_nan && e.dims[0] >= 0.0 && e.dims[1] >= 0.0 && e.dims[2] >= 0.0;
+        if (e.placeable) {
+            sort_ascending(e.dims[0], e.dims[1], e.dims[2], e.ascending);
+        } else {
+            e.ascending[0] = e.ascending[1] = e.ascending[2] = kInfinity;
+        }
+        some_never_placed_ = some_never_placed_ || !e.placeable;
+        facts_.add(e.dims, e.weight);
+    }
+
+    // Entries of one object share the identity of the first of them.
+    std::vector<std::pair<const Item*, std::uint32_t>> by_object;
+    by_object.reserve(entries_.size());
+    for (const PackingEntry& e : entries_) by_object.emplace_back(e.item->get(), e.identity);
+    std::sort(by_object.begin(), by_object.end(), [](const auto& a, const auto& b) {
+        if (a.first != b.first) return std::less<const Item*>()(a.first, b.first);
+        return a.second < b.second;
+    });
+    for (std::size_t k = 1; k < by_object.size(); ++k) {
+        if (by_object[k].first != by_object[k - 1].first) continue;
+        const std::uint32_t first = entries_[by_object[k - 1].second].identity;
+        entries_[by_object[k].second].identity = first;
+        if (holders_.size() <= first) holders_.resize(first + 1);
+        if (holders_[first].empty()) holders_[first].push_back(first);
+        holders_[first].push_back(by_object[k].second);
+        some_never_placed_ = true;
+    }
+    index_ = EntryIndex(entries_);
+}
+
+const std::vector<std::uint32_t>& PackingItems::by_weight() const {
+    if (!by_weight_made_) {
+        by_weight_.resize(entries_.size());
+        for (std::size_t k = 0; k < entries_.size(); ++k) {
+            by_weight_[k] = static_cast<std::uint32_t>(k);
+        }
+        std::stable_sort(by_weight_.begin(), by_weight_.end(),
+                         [this](std::uint32_t a, std::uint32_t b) {
+                             const double wa = entries_[a].weight, wb = entries_[b].weight;
+                             if (std::isnan(wb)) return !std::isnan(wa);
+                             return wa > wb;
+                         });
+        by_weight_made_ = true;
+    }
+    return by_weight_;
+}
+
+const std::vector<std::uint32_t>& PackingItems::by_size(int rank) const {
+    if (!by_size_made_[rank]) {
+        std::vector<std::uint32_t>& order = by_size_[rank];
+        for (std::size_t k = 0; k < entries_.size(); ++k) {
+            if (entries_[k].placeable) order.push_back(static_cast<std::uint32_t>(k));
+        }
+        std::stable_sort(order.begin(), order.end(), [this, rank](std::uint32_t a, std::uint32_t b) {
+            return entries_[a].ascending[rank] > entries_[b].ascending[rank];
+        });
+        by_size_made_[rank] = true;
+    }
+    return by_size_[rank];
+}
+
+const std::vector<std::uint32_t>& PackingItems::holders(std::uint32_t identity) const {
+    static const std::vector<std::uint32_t> none;
+    return identity < holders_.size() ? holders_[identity] : none;
+}
+
+}  // namespace stowvex
