@@ -53,10 +53,12 @@ browser:
 test-python: module browser
 	$(VPY) -m pytest
 
-# make test-types: the module's stub (src/python/stowvex.pyi) against the built
-# module, then mypy --strict over the files pyproject.toml names.
+# make test-types: the module's stub (src/python/stowvex.pyi) and the optimiser
+# extension's stub against the built modules, then mypy --strict over the files
+# pyproject.toml names.
 test-types: module
 	$(VPY) -m mypy.stubtest stowvex --allowlist src/python/stubtest-allowlist.txt
+	$(VPY) -m mypy.stubtest stowvex_tools._optimiser
 	$(VPY) -m mypy
 
 # make docs: the documentation site in build/docs/html (Sphinx, theme furo),
@@ -194,11 +196,14 @@ golden: module
 
 # make bench: build the module and the engine timer (build/bench), then the
 # performance targets, the quick container-loading, parcel-order, scaling and
-# balanced-order benchmarks (bench/README.md). BENCH_DATA is the data
-# directory, relative to the project root.
+# balanced-order benchmarks, and the optimiser beside the engine on the first two
+# instances of BR1-BR7 and on every parcel order (bench/README.md). BENCH_DATA is the
+# data directory, relative to the project root.
+# make bench-quality: the optimiser on all 700 instances of BR1-BR7, spread over the
+# cores (some 17 minutes on 2 cores).
 BENCH_DATA ?= ../shared/data
 
-.PHONY: bench bench-tool bench-batch
+.PHONY: bench bench-tool bench-quality bench-batch
 bench-tool: venv
 	PATH=$(CURDIR)/$(VENV)/bin:$$PATH cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	    -DSTOWVEX_BENCH=ON -DPython_EXECUTABLE=$(CURDIR)/$(VPY)
@@ -210,6 +215,11 @@ bench: module bench-tool
 	$(VPY) bench/parcel_orders.py --data $(BENCH_DATA)
 	$(VPY) bench/scaling.py
 	$(VPY) bench/balanced_orders.py
+	$(VPY) bench/optimiser_quality.py --data $(BENCH_DATA) --instances 2 --runs "greedy,0.1 s,1 s"
+	$(VPY) bench/optimiser_orders.py --data $(BENCH_DATA)
+
+bench-quality: module
+	$(VPY) bench/optimiser_quality.py --data $(BENCH_DATA)
 
 # make bench-batch: 100,000 parcel orders through stowvex batch with 1 and 2 workers
 # and through Dask with 2 workers (bench/README.md). Run it on an idle machine.
