@@ -53,10 +53,12 @@ browser:
 test-python: module browser
 	$(VPY) -m pytest
 
-# make test-types: the module's stub (src/python/stowvex.pyi) against the built
-# module, then mypy --strict over the files pyproject.toml names.
+# make test-types: the module's stub (src/python/stowvex.pyi) and the optimiser
+# extension's stub against the built modules, then mypy --strict over the files
+# pyproject.toml names.
 test-types: module
 	$(VPY) -m mypy.stubtest stowvex --allowlist src/python/stubtest-allowlist.txt
+	$(VPY) -m mypy.stubtest stowvex_tools._optimiser
 	$(VPY) -m mypy
 
 # make docs: the documentation site in build/docs/html (Sphinx, theme furo),
@@ -110,25 +112,70 @@ clean:
 # make fuzz: the request fuzz target of tests/fuzz under AddressSanitizer and
 # UndefinedBehaviorSanitizer for FUZZ_SECONDS seconds, with clang's libFuzzer
 # (clang and libclang-rt-dev are installed from Debian if missing). Not run in
-# CI; the corpus it grows stays in build/fuzz/corpus for the next run.
+# CI; the corpus it grows stays in build/fuzz/corpus for the next run. A crash,
+# a broken result or an input that runs over 300 s ends it (large orders take
+# seconds to minutes under the sanitizers).
 FUZZ_SECONDS ?= 300
 FUZZ_FLAGS = -std=c++17 -g -O1 -ffp-contract=off -fno-sanitize-recover=all \
     -fsanitize=fuzzer,address,undefined,float-cast-overflow
 
-.PHONY: fuzz
-fuzz: deps venv
+.PHONY: fuzz clang
+fuzz: deps venv clang
+	@mkdir -p build/fuzz/corpus
+	clang++ $(FUZZ_FLAGS) -Isrc -isystem $(JSON_INCLUDE) tests/fuzz/request_fuzzer.cpp \
+	    src/model/*.cpp src/engine/*.cpp src/interchange/*.cpp -o build/fuzz/request_fuzzer
+	cp examples/request.json tests/fuzz/seeds/* build/fuzz/corpus/
+	build/fuzz/request_fuzzer -dict=tests/fuzz/request.dict -max_total_time=$(FUZZ_SECONDS) \
+	    -timeout=300 -max_len=8192 -artifact_prefix=build/fuzz/ build/fuzz/corpus
+
+# clang and its libFuzzer and sanitizer runtimes, from Debian when missing.
+clang:
 	@if ! command -v clang++ >/dev/null || \
 	    ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a >/dev/null 2>&1; then \
 	    sudo=; [ "$$(id -u)" -eq 0 ] || sudo=sudo; \
 	    $$sudo apt-get update -qq && \
 	    $$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang libclang-rt-dev; \
 	fi
-	@mkdir -p build/fuzz/corpus
-	clang++ $(FUZZ_FLAGS) -Isrc -isystem $(JSON_INCLUDE) tests/fuzz/request_fuzzer.cpp \
-	    src/model/*.cpp src/engine/*.cpp src/interchange/*.cpp -o build/fuzz/request_fuzzer
-	cp examples/request.json tests/fuzz/seeds/*.json build/fuzz/corpus/
-	build/fuzz/request_fuzzer -dict=tests/fuzz/request.dict -max_total_time=$(FUZZ_SECONDS) \
-	    -timeout=10 -max_len=8192 -artifact_prefix=build/fuzz/ build/fuzz/corpus
+
+# make test-sanitize-python: the extension module itself built with clang's
+# AddressSanitizer and UndefinedBehaviorSanitizer, and libFuzzer's coverage
+# instrumentation, into a virtual environment of its own
+# (build/sanitize-python/venv: requirements-dev.txt and atheris); then the Python tests
+# and SANITIZE_FUZZ_SECONDS of the Python fuzz harness under it, with the
+# sanitizer runtime that atheris ships preloaded into the interpreter. Any
+# finding fails. make fuzz-python runs the harness for FUZZ_SECONDS; its
+# corpus stays in build/sanitize-python/corpus. Findings go to
+# build/sanitize-python/crash-* (replay: the same command with the file).
+SAN_DIR := build/sanitize-python
+SAN_PY := $(SAN_DIR)/venv/bin/python
+SAN_CXXFLAGS := -fsanitize=address,undefined,float-cast-overflow,fuzzer-no-link \
+    -fno-sanitize=vptr,function -fno-sanitize-recover=all -fno-omit-frame-pointer -O1
+SANITIZE_FUZZ_SECONDS ?= 60
+SAN_RUN = env LD_PRELOAD="$$($(SAN_PY) -c 'import atheris, os; \
+    print(os.path.join(atheris.path(), "asan_with_fuzzer.so"))')" PYTHONMALLOC=malloc \
+    ASAN_OPTIONS=detect_leaks=0:strict_string_checks=1:check_initialization_order=1 \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+PYFUZZ = $(SAN_RUN) $(SAN_PY) tests/fuzz/python_fuzzer.py -timeout=60 -rss_limit_mb=4096 \
+    -max_len=4096 -len_control=0 \
+    -artifact_prefix=$(SAN_DIR)/ $(SAN_DIR)/corpus
+
+.PHONY: test-sanitize-python fuzz-python sanitized-module
+sanitized-module: clang
+	test -x $(SAN_PY) || $(PYTHON) -m venv $(SAN_DIR)/venv
+	$(SAN_PY) -m pip install -q --disable-pip-version-check -r requirements-dev.txt atheris
+	CC=clang CXX=clang++ $(SAN_PY) -m pip install -q --disable-pip-version-check \
+	    --no-build-isolation --no-deps -Cbuild-dir=$(SAN_DIR)/build -Ccmake.build-type=Debug \
+	    -Ccmake.define.CMAKE_CXX_FLAGS="$(SAN_CXXFLAGS)" .
+	@mkdir -p $(SAN_DIR)/corpus
+
+# The browser test is left out: Chromium does not start with the sanitizer
+# runtime preloaded, and the page it opens runs no code of the module.
+test-sanitize-python: sanitized-module
+	$(SAN_RUN) $(SAN_PY) -m pytest -p no:cacheprovider --ignore=tests/python/test_browser.py
+	$(PYFUZZ) -max_total_time=$(SANITIZE_FUZZ_SECONDS)
+
+fuzz-python: sanitized-module
+	$(PYFUZZ) -max_total_time=$(FUZZ_SECONDS)
 
 # make test-py315: build and test with Debian's CPython 3.15 in a sid root
 # cached under $(STOWVEX_CACHE) (default /var/cache/stowvex); made on first use.
@@ -149,11 +196,14 @@ golden: module
 
 # make bench: build the module and the engine timer (build/bench), then the
 # performance targets, the quick container-loading, parcel-order, scaling and
-# balanced-order benchmarks (bench/README.md). BENCH_DATA is the data
-# directory, relative to the project root.
+# balanced-order benchmarks, and the optimiser beside the engine on the first two
+# instances of BR1-BR7 and on every parcel order (bench/README.md). BENCH_DATA is the
+# data directory, relative to the project root.
+# make bench-quality: the optimiser on all 700 instances of BR1-BR7, spread over the
+# cores (some 17 minutes on 2 cores).
 BENCH_DATA ?= ../shared/data
 
-.PHONY: bench bench-tool bench-batch
+.PHONY: bench bench-tool bench-quality bench-batch
 bench-tool: venv
 	PATH=$(CURDIR)/$(VENV)/bin:$$PATH cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	    -DSTOWVEX_BENCH=ON -DPython_EXECUTABLE=$(CURDIR)/$(VPY)
@@ -165,6 +215,11 @@ bench: module bench-tool
 	$(VPY) bench/parcel_orders.py --data $(BENCH_DATA)
 	$(VPY) bench/scaling.py
 	$(VPY) bench/balanced_orders.py
+	$(VPY) bench/optimiser_quality.py --data $(BENCH_DATA) --instances 2 --runs "greedy,0.1 s,1 s"
+	$(VPY) bench/optimiser_orders.py --data $(BENCH_DATA)
+
+bench-quality: module
+	$(VPY) bench/optimiser_quality.py --data $(BENCH_DATA)
 
 # make bench-batch: 100,000 parcel orders through stowvex batch with 1 and 2 workers
 # and through Dask with 2 workers (bench/README.md). Run it on an idle machine.

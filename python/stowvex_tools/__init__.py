@@ -6,6 +6,7 @@ from .batch import BatchOptions, run_batch
 from .checker import VIOLATION_KINDS, Violation, ViolationKind, validate, validate_request
 from .extras import MissingExtra
 from .many import OrderError, pack_many
+from .optimiser import optimise, optimise_dicts, optimise_json
 from .packing import pack_request
 from .render_html import render_html
 from .render_png import render_png
@@ -28,6 +29,9 @@ __all__ = [
     "ViolationKind",
     "__version__",
     "check_request",
+    "optimise",
+    "optimise_dicts",
+    "optimise_json",
     "pack_many",
     "pack_request",
     "render_html",

@@ -394,8 +394,8 @@ def _result_dict(result: ResultInput) -> tuple[Mapping[str, Any], list[list[int]
 
 def _read_placement(raw: Any, box: int, index: int, rotation: int | None) -> _Placement:
     where = f"placement {index} of box {box}"
-    group = _member(raw, "ItemCode", where) and raw.get("box_group")
     code = _text(_member(raw, "ItemCode", where), f"result {where} 'ItemCode'")
+    group = raw.get("box_group")
     reference = raw.get("ItemReference", code)
     original = tuple(_measure(raw, f"original_{k}", where) for k in ("width", "length", "depth"))
     entry = _RequestedItem(code, _text(reference, f"result {where} 'ItemReference'"),
@@ -548,9 +548,11 @@ def _check_weight(box: _PackedBox, out: list[Violation]) -> None:
         return
     budget = box.max_weight - box.empty_weight
     budget = budget if budget >= 0.0 else 0.0
+    # Only positive weights count: a negative weight is no room for other items.
     carried = 0.0
     for p in box.placements:
-        carried += p.item.weight
+        if not p.item.weight <= 0.0:
+            carried += p.item.weight
     slack = RELATIVE_TOLERANCE * max(abs(carried), abs(budget))
     if carried - budget > slack or math.isnan(carried):
         out.append(Violation(
@@ -677,6 +679,18 @@ def _same(reported: Any, computed: float | None) -> bool:
     return float(reported) == computed or (math.isnan(reported) and math.isnan(computed))
 
 
+def _same_value(a: Any, b: Any) -> bool:
+    """Equal values, where NaN equals NaN (a to_dict value holds NaN for a NaN
+    weight, and == never finds two NaNs equal)."""
+    if isinstance(a, float) and isinstance(b, float) and math.isnan(a) and math.isnan(b):
+        return True
+    if isinstance(a, Mapping) and isinstance(b, Mapping):
+        return a.keys() == b.keys() and all(_same_value(a[k], b[k]) for k in a)
+    if isinstance(a, list) and isinstance(b, list):
+        return len(a) == len(b) and all(_same_value(x, y) for x, y in zip(a, b))
+    return bool(a == b)
+
+
 def _running_max(values: Iterable[float]) -> float:
     largest = 0.0
     for value in values:
@@ -750,7 +764,7 @@ def _check_figures(data: Mapping[str, Any], boxes: list[_PackedBox],
     if listed is not None:
         flat = [dict(box.raw["items"][p.index], box_index=box.index, box_reference=box.reference)
                 for box in boxes for p in box.placements]
-        if listed != flat:
+        if not _same_value(listed, flat):
             wrong("placements", f"{len(listed)} entries",
                   "the placements of the boxes, box by box")
 
@@ -780,7 +794,8 @@ def validate(result: ResultInput, items: ItemsInput, boxes: BoxesInput, *,
       orientation label says, or a label its rotation freedom does not allow
       (Never: "WLD"; KeepFlat: "WLD", "LWD"; BestFit: all six);
     - ``weight_limit``: a box with a weight limit whose items weigh more than its max
-      weight less its empty weight (0 when the empty box alone reaches the limit);
+      weight less its empty weight (0 when the empty box alone reaches the limit),
+      counting only positive weights, since a negative weight makes no room for others;
     - ``quantity_limit``: more boxes of a reference than its ``MaximumBoxes`` (0 or
       below: none at all); box types sharing a reference share one count;
     - ``inactive_box``: a box of an inactive box type;

@@ -28,17 +28,8 @@ BoxPtr bar(const std::string& reference, double slots, std::optional<std::int32_
     return make_box(reference, slots, 1, 1, max_weight, empty_weight, true, quantity);
 }
 
-ItemList items_of(const std::vector<ItemPtr>& items) {
-    ItemList list(std::make_shared<DefaultItemSorter>());
-    for (const ItemPtr& item : items) list.add(item);
-    return list;
-}
-
-BoxList boxes_of(const std::vector<BoxPtr>& boxes) {
-    BoxList list(std::make_shared<DefaultBoxSorter>());
-    for (const BoxPtr& box : boxes) list.add(box);
-    return list;
-}
+using testing::boxes_of;
+using testing::items_of;
 
 std::vector<ItemPtr> cubes(int count, double weight = 1) {
     std::vector<ItemPtr> items;

@@ -1,17 +1,33 @@
-// Checks shared by the randomised packing tests: every placement inside its
-// box, no two placements overlapping, placed extents allowed by the item's
-// rotation freedom.
+// Shared by the packing tests: request lists made from items and box types,
+// and the checks of the randomised tests: every placement inside its box, no
+// two placements overlapping, placed extents allowed by the item's rotation
+// freedom.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "model/sorted_collection.hpp"
 #include "model/packed_box.hpp"
 
 namespace stowvex::testing {
+
+inline ItemList items_of(const std::vector<ItemPtr>& items) {
+    ItemList list(std::make_shared<DefaultItemSorter>());
+    for (const ItemPtr& item : items) list.add(item);
+    return list;
+}
+
+inline BoxList boxes_of(const std::vector<BoxPtr>& boxes) {
+    BoxList list(std::make_shared<DefaultBoxSorter>());
+    for (const BoxPtr& box : boxes) list.add(box);
+    return list;
+}
 
 inline bool overlap(const PackedItem& a, const PackedItem& b) {
     return a.x() < b.x() + b.width() && b.x() < a.x() + a.width() &&

@@ -2,6 +2,7 @@
 
 import copy
 import json
+import math
 
 import pytest
 from hypothesis import HealthCheck, given, settings
@@ -110,6 +111,33 @@ def test_one_fault_against_the_items_and_boxes_given(kind, items, boxes):
     if kind == "box_group_split":  # E, in box 0, joins the group K of box 1
         result["boxes"][0]["items"][1]["box_group"] = "K"
     assert kinds(result, items=items, boxes=boxes) == [kind]
+
+
+def test_an_empty_item_code_keeps_its_box_group():
+    # The group of a placement was read as none when its item code was empty.
+    items = [stowvex.Item("", "", 1, 1, 1, 0, "G"), stowvex.Item("A", "", 1, 1, 1, 0, "G")]
+    boxes = [stowvex.Box("B", 2, 2, 2)]
+    assert validate(stowvex.pack(items, boxes), items, boxes) == []
+
+
+@pytest.mark.parametrize("form", ["object", "dict", "text"])
+def test_a_nan_weight_in_the_flat_placements_is_no_fault(form):
+    # The flat placement list was compared with ==, and two NaN weights are never equal.
+    items = [stowvex.Item("A", "", 1, 1, 1, math.nan), stowvex.Item("B", "", 1, 1, 1, 1)]
+    boxes = [stowvex.Box("B", 2, 2, 2)]
+    result = stowvex.pack(items, boxes)
+    given = {"object": result, "dict": result.to_dict(), "text": result.to_json()}[form]
+    assert validate(given, items, boxes) == []
+
+
+def test_a_negative_weight_makes_no_room_under_a_limit():
+    heavy, negative = item("H", 4, 4, 2, 40), item("N", 4, 4, 2, -30)
+    result = {"boxes": [packed("B", [place(heavy, 0, 0, 0), place(negative, 0, 0, 2)])],
+              "unplaced_items": []}
+    assert kinds(result, items=[heavy, negative]) == ["weight_limit"]
+    light = item("L", 4, 4, 2, 29)
+    result["boxes"][0]["items"][0] = place(light, 0, 0, 0)
+    assert kinds(result, items=[light, negative]) == []
 
 
 def test_support_counts_only_tops_at_the_base_height():

@@ -3,6 +3,7 @@
 import json
 from collections import Counter
 
+import request_strategies
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
@@ -12,31 +13,10 @@ ROTATIONS = ["Never", "KeepFlat", "BestFit", "keep_flat", "sideways"]
 sizes = st.one_of(st.integers(1, 9), st.sampled_from([0.5, 1.25, 2.5, 7.75]))
 
 
-@st.composite
-def requests(draw):
-    n_items = draw(st.integers(0, 18))
-    items = []
-    for i in range(n_items):
-        item = {"ItemCode": f"I{i:02d}", "Width": draw(sizes), "Length": draw(sizes),
-                "Depth": draw(sizes), "Weight": draw(st.sampled_from([0, 0.5, 1, 2.25, 6, -2.5, -1e19, 1e19])),
-                "AllowedRotation": draw(st.sampled_from(ROTATIONS))}
-        group = draw(st.sampled_from(["", "", "", "KIT", "PAIR"]))
-        if group:
-            item["BoxGroup"] = group
-        items.append(item)
-    boxes = []
-    for b in range(draw(st.integers(1, 4))):
-        box = {"Reference": f"B{b}", "Width": draw(st.integers(2, 14)),
-               "Length": draw(st.integers(2, 14)), "Depth": draw(st.integers(2, 14)),
-               "BoxWeight": draw(st.sampled_from([0, 0.5, 1]))}
-        if draw(st.booleans()):
-            box["MaxWeight"] = draw(st.sampled_from([4, 10, 30]))
-        if draw(st.integers(0, 3)) == 0:
-            box["MaximumBoxes"] = draw(st.integers(0, 2))
-        if draw(st.integers(0, 5)) == 0:
-            box["Active"] = False
-        boxes.append(box)
-    return {"items": items, "boxes": boxes}
+def requests():
+    return request_strategies.requests(
+        sizes=sizes, weights=[0, 0.5, 1, 2.25, 6, -2.5, -1e19, 1e19], rotations=ROTATIONS,
+        max_items=18, max_boxes=4, max_box_side=14)
 
 
 def overlaps(a, b):

@@ -1,0 +1,286 @@
+// Filling one box block by block.
+#include "optimiser/box_loading.hpp"
+
+#include <algorithm>
+#include <limits>
+
+namespace stowvex::optimiser {
+
+namespace {
+
+constexpr double kHuge = std::numeric_limits<double>::infinity();
+
+}  // namespace
+
+BoxLoading::BoxLoading(const BoxProblem& problem)
+    : problem_(&problem), spaces_(problem.size), remaining_(problem.offered) {
+    for (const int n : remaining_) unplaced_ += n;
+    update_smallest();
+}
+
+bool BoxLoading::useful(const Cuboid& space) const {
+    const Vec3 room{space.extent(0), space.extent(1), space.extent(2)};
+    if (room[0] < smallest_[0] || room[1] < smallest_[1] || room[2] < smallest_[2]) return false;
+    if (room[0] * room[1] * room[2] < smallest_volume_) return false;
+    for (const KindSize& s : problem_->sizes) {
+        if (s.size[0] <= room[0] && s.size[1] <= room[1] && s.size[2] <= room[2] &&
+            remaining_[s.kind] > 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void BoxLoading::update_smallest() {
+    smallest_ = {kHuge, kHuge, kHuge};
+    smallest_volume_ = kHuge;
+    const auto& kinds = problem_->kinds.kinds;
+    for (std::size_t k = 0; k < kinds.size(); ++k) {
+        if (remaining_[k] <= 0) continue;
+        for (int a = 0; a < 3; ++a) smallest_[a] = std::min(smallest_[a], kinds[k].smallest_extent[a]);
+        smallest_volume_ = std::min(smallest_volume_, kinds[k].volume);
+    }
+    spaces_.keep_useful([this](const Cuboid& space) { return useful(space); });
+}
+
+std::size_t BoxLoading::nearest_corner_space(std::array<bool, 3>& far_side) const {
+    // The distance of a space to the nearest box corner, as its three axis
+    // distances in ascending order, compared in that order; then the larger
+    // space first. Blocks may hang from the ceiling only when no support is
+    // asked for; under a support rule the load grows from the floor up: the
+    // height comes first, then the two floor distances in ascending order.
+    const auto& spaces = spaces_.spaces();
+    const Vec3& box = problem_->size;
+    const bool ceiling = problem_->min_support <= 0.0;
+    std::size_t best = spaces.size();
+    std::array<double, 3> best_key{};
+    double best_volume = 0.0;
+    for (std::size_t i = 0; i < spaces.size(); ++i) {
+        if (spaces_.waiting(i)) continue;
+        const Cuboid& s = spaces[i];
+        std::array<bool, 3> far{};
+        std::array<double, 3> key{};
+        for (int a = 0; a < 3; ++a) {
+            const double near_gap = s.low[a];
+            const double far_gap = box[a] - s.high[a];
+            far[a] = (a < 2 || ceiling) && far_gap < near_gap;
+            key[a] = far[a] ? far_gap : near_gap;
+        }
+        if (ceiling) {
+            std::sort(key.begin(), key.end());
+        } else {
+            std::sort(key.begin(), key.begin() + 2);
+            std::rotate(key.begin(), key.begin() + 2, key.end());
+        }
+        const double volume = s.volume();
+        if (best == spaces.size() || key < best_key || (key == best_key && volume > best_volume)) {
+            best = i;
+            best_key = key;
+            best_volume = volume;
+            far_side = far;
+        }
+    }
+    return best;
+}
+
+bool BoxLoading::next_candidates(std::size_t limit, std::vector<Placement>& out) {
+    out.clear();
+    while (true) {
+        std::array<bool, 3> far_side{};
+        const std::size_t space = nearest_corner_space(far_side);
+        work_ += spaces_.spaces().size();
+        if (space == spaces_.spaces().size()) return false;
+        const bool lacks_support = collect(space, far_side, limit, out);
+        if (!out.empty()) return true;
+        if (lacks_support) {
+            spaces_.wait(space);
+        } else {
+            spaces_.erase(space);
+        }
+    }
+}
+
+bool BoxLoading::weight_allows(const Block& block) const {
+    const WeightLimit& limit = problem_->weight;
+    if (!limit.limited()) return true;
+    // Summed item by item, as the packed box sums its weight.
+    double weight = item_weight_;
+    const double each = problem_->kinds.kinds[block.kind].weight;
+    if (!limit.admits(each)) return false;
+    for (int n = 0; n < block.item_count; ++n) weight = weight + each;
+    return limit.allows(weight);
+}
+
+bool BoxLoading::supported(const Block& block, const Vec3& corner) const {
+    const double ratio = problem_->min_support;
+    // All bottom items together first: too little support for them all
+    // means too little for one of them.
+    const Vec3 far = far_corner(block, corner);
+    const double base = block.item_size[0] * block.item_size[1];
+    const Cuboid footprint{corner, {far[0], far[1], corner[2]}};
+    if (!enough_support(tops_.supported_area(footprint),
+                        static_cast<double>(block.count[0]) * block.count[1] * base, ratio)) {
+        return false;
+    }
+    std::vector<double> xs;
+    std::vector<double> ys;
+    item_positions(block, 0, corner[0], xs);
+    item_positions(block, 1, corner[1], ys);
+    for (int i = 0; i < block.count[0]; ++i) {
+        for (int j = 0; j < block.count[1]; ++j) {
+            const Cuboid item{{xs[i], ys[j], corner[2]}, {xs[i + 1], ys[j + 1], corner[2]}};
+            if (!enough_support(tops_.supported_area(item), base, ratio)) return false;
+        }
+    }
+    return true;
+}
+
+double BoxLoading::fitness(const Block& block, const Vec3& room) const {
+    // The block's volume less the room it leaves that no row of items can
+    // fill: along each axis the leftover beyond the longest row that fits.
+    double reach = 1.0;
+    for (int a = 0; a < 3; ++a) {
+        reach *= block.size[a] + problem_->reachable[a].largest_within(room[a] - block.size[a]);
+    }
+    const double lost = room[0] * room[1] * room[2] - reach;
+    return block.volume - (lost > 0.0 ? lost : 0.0);
+}
+
+bool BoxLoading::lay_within(const Cuboid& space, const std::array<bool, 3>& far_side,
+                            std::uint32_t block, Placement& out) const {
+    const Block& b = problem_->catalogue[block];
+    out.block = block;
+    for (int a = 0; a < 3; ++a) out.corner[a] = far_side[a] ? space.high[a] - b.size[a] : space.low[a];
+    out.far = far_corner(b, out.corner);
+    bool inside = true;
+    for (int a = 0; a < 3; ++a) {
+        inside = inside && out.corner[a] >= space.low[a] && out.far[a] <= space.high[a];
+    }
+    if (inside) return true;
+    // Rounding pushed a block laid from the far side over an edge: lay it
+    // from the near side instead.
+    out.corner = space.low;
+    out.far = far_corner(b, out.corner);
+    return out.far[0] <= space.high[0] && out.far[1] <= space.high[1] &&
+           out.far[2] <= space.high[2];
+}
+
+bool BoxLoading::collect(std::size_t index, const std::array<bool, 3>& far_side,
+                         std::size_t limit, std::vector<Placement>& out) {
+    bool lacks_support = false;
+    const Cuboid space = spaces_.spaces()[index];
+    const BlockCatalogue& catalogue = problem_->catalogue;
+    const bool check_support = problem_->min_support > 0.0;
+    const Vec3 room{space.extent(0), space.extent(1), space.extent(2)};
+    // `out` is kept fittest first. A block's fitness is at most its volume,
+    // so once the volumes fall below the last fitness kept nothing can enter.
+    std::vector<double>& scores = scores_;
+    scores.clear();
+    for (std::size_t r = catalogue.first_rank_within(space.volume()); r < catalogue.size(); ++r) {
+        ++work_;
+        const Block& b = catalogue[r];
+        if (out.size() >= limit && b.volume <= scores.back()) break;
+        if (b.size[0] > room[0] || b.size[1] > room[1] || b.size[2] > room[2]) continue;
+        if (remaining_[b.kind] < b.item_count) continue;
+        const double score = fitness(b, room);
+        if (out.size() >= limit && score <= scores.back()) continue;
+        if (!weight_allows(b)) continue;
+        // The corner of the space nearest the box corner first; where
+        // support is asked for and lacking there, the other floor corners.
+        const int tries = check_support && space.low[2] != 0.0 ? 4 : 1;
+        for (int t = 0; t < tries; ++t) {
+            const std::array<bool, 3> side{far_side[0] != ((t & 1) != 0),
+                                           far_side[1] != ((t & 2) != 0), far_side[2]};
+            Placement p{};
+            if (!lay_within(space, side, static_cast<std::uint32_t>(r), p)) continue;
+            if (check_support && p.corner[2] != 0.0) {
+                work_ += tops_.faces().size() * static_cast<std::size_t>(b.count[0] * b.count[1]);
+                if (!supported(b, p.corner)) {
+                    lacks_support = true;
+                    continue;
+                }
+            }
+            // After every placement at least as fit.
+            std::size_t at = scores.size();
+            while (at > 0 && scores[at - 1] < score) --at;
+            scores.insert(scores.begin() + static_cast<std::ptrdiff_t>(at), score);
+            out.insert(out.begin() + static_cast<std::ptrdiff_t>(at), p);
+            if (out.size() > limit) {
+                out.pop_back();
+                scores.pop_back();
+            }
+            break;
+        }
+    }
+    return lacks_support;
+}
+
+void BoxLoading::place(const Placement& placement) {
+    const Block& b = problem_->catalogue[placement.block];
+    remaining_[b.kind] -= b.item_count;
+    unplaced_ -= b.item_count;
+    value_ += problem_->value[b.kind] * b.item_count;
+    const double each = problem_->kinds.kinds[b.kind].weight;
+    for (int n = 0; n < b.item_count; ++n) item_weight_ = item_weight_ + each;
+    volume_ += b.volume;
+    placements_.push_back(placement);
+    const Cuboid taken{placement.corner, placement.far};
+    spaces_.occupy(taken, [this](const Cuboid& space) { return useful(space); });
+    if (remaining_[b.kind] == 0) update_smallest();
+    if (problem_->min_support > 0.0) {
+        // The block's top supports what comes above; spaces waiting for
+        // support there may take blocks now.
+        const Cuboid top{{taken.low[0], taken.low[1], taken.high[2]}, taken.high};
+        tops_.add(top);
+        spaces_.wake([&](const Cuboid& space) {
+            return space.low[2] == top.high[2] && footprint_overlap(top, space) > 0.0;
+        });
+    }
+}
+
+bool BoxLoading::complete(const WorkBudget& budget) {
+    std::vector<Placement> best;
+    for (unsigned step = 1; next_candidates(1, best); ++step) {
+        place(best.front());
+        if (step % 8 == 0 && budget.out_of_time()) return false;
+    }
+    return true;
+}
+
+double BoxLoading::value() const {
+    const KindTable& table = problem_->kinds;
+    if (!table.has_groups()) return value_;
+    double value = value_;
+    for (const std::vector<int>& group : table.group_kinds) {
+        int placed = 0;
+        int offered = 0;
+        double group_value = 0.0;
+        for (const int k : group) {
+            const int in_box = problem_->offered[k] - remaining_[k];
+            placed += in_box;
+            offered += problem_->offered[k];
+            group_value += problem_->value[k] * in_box;
+        }
+        if (placed > 0 && placed < offered) value -= group_value;
+    }
+    return value;
+}
+
+std::vector<LaidItem> BoxLoading::laid_items() const {
+    std::vector<LaidItem> items;
+    std::array<std::vector<double>, 3> at;
+    for (const Placement& placement : placements_) {
+        const Block& b = problem_->catalogue[placement.block];
+        for (int a = 0; a < 3; ++a) item_positions(b, a, placement.corner[a], at[a]);
+        for (int l = 0; l < b.count[2]; ++l) {
+            for (int j = 0; j < b.count[1]; ++j) {
+                for (int i = 0; i < b.count[0]; ++i) {
+                    items.push_back({b.kind, b.orientation, {at[0][i], at[1][j], at[2][l]}});
+                }
+            }
+        }
+    }
+    return items;
+}
+
+}  // namespace stowvex::optimiser

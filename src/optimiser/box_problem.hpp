@@ -1,0 +1,63 @@
+// What one box is to be filled from: the box's extents and weight limits,
+// the support rule, the items offered (counts per kind), the value of each
+// kind and the catalogue of blocks made from the offer.
+#pragma once
+
+#include <array>
+#include <vector>
+
+#include "model/box.hpp"
+#include "optimiser/block_catalogue.hpp"
+#include "optimiser/cuboid.hpp"
+#include "optimiser/item_kinds.hpp"
+#include "optimiser/reachable_lengths.hpp"
+
+namespace stowvex::optimiser {
+
+// The weight a box may take in items: its budget (max weight less empty
+// weight, as the engine reads it) and its gross limit, both tested on the
+// running sum of item weights in placement order.
+struct WeightLimit {
+    double budget = -1.0;  // negative: no limit
+    double empty_weight = 0.0;
+    double max_weight = -1.0;
+    bool gross_limited = false;
+
+    static WeightLimit of(const Box& box);
+    bool limited() const { return budget >= 0.0 || gross_limited; }
+    bool allows(double item_weight) const {
+        if (budget >= 0.0 && !(item_weight <= budget)) return false;
+        return !gross_limited || empty_weight + item_weight <= max_weight;
+    }
+    // Under a limit an item of negative weight is never placed: it would lend
+    // the box room that is gone again when the item is taken out.
+    bool admits(double weight_of_one) const { return !limited() || weight_of_one >= 0.0; }
+};
+
+// A placed extent of an item kind, for quick tests of what fits a space.
+struct KindSize {
+    Vec3 size;
+    int kind;
+};
+
+struct BoxProblem {
+    // Items are valued by their volume, which fills the box fullest; with
+    // `favour_large` by their volume to the power 1.5, which favours large
+    // items and leaves the small ones to fill the gaps of later boxes.
+    BoxProblem(const KindTable& kinds, std::vector<int> offered, const Box& box,
+               double min_support, const CatalogueSettings& settings, bool favour_large = false);
+
+    const KindTable& kinds;
+    std::vector<int> offered;
+    Vec3 size;
+    WeightLimit weight;
+    double min_support;
+    std::vector<double> value;  // of one item of each kind
+    // The extents of every orientation of every kind offered, smallest volume first.
+    std::vector<KindSize> sizes;
+    // Per axis, the lengths rows of the offered items can fill.
+    std::array<ReachableLengths, 3> reachable;
+    BlockCatalogue catalogue;
+};
+
+}  // namespace stowvex::optimiser

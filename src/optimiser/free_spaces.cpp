@@ -1,0 +1,35 @@
+// Maximal free spaces of a box.
+#include "optimiser/free_spaces.hpp"
+
+namespace stowvex::optimiser {
+
+void FreeSpaces::erase(std::size_t index) {
+    spaces_[index] = spaces_.back();
+    spaces_.pop_back();
+    waiting_[index] = waiting_.back();
+    waiting_.pop_back();
+}
+
+void FreeSpaces::add_maximal_pieces(std::size_t kept) {
+    spaces_.resize(kept);
+    waiting_.resize(kept);
+    // A new piece inside a space that the cut left alone, or inside another
+    // new piece, is not maximal. (A space left alone never lies inside a new
+    // piece: it would then have lain inside the space the piece came from.)
+    for (std::size_t i = 0; i < pieces_.size(); ++i) {
+        const Cuboid& piece = pieces_[i];
+        bool inside = false;
+        for (std::size_t j = 0; j < kept && !inside; ++j) inside = contains(spaces_[j], piece);
+        for (std::size_t j = 0; j < pieces_.size() && !inside; ++j) {
+            // Of two equal pieces the first stays.
+            if (j != i && contains(pieces_[j], piece)) inside = j < i || !contains(piece, pieces_[j]);
+        }
+        work_ += kept + pieces_.size();
+        if (!inside) {
+            spaces_.push_back(piece);
+            waiting_.push_back(0);
+        }
+    }
+}
+
+}  // namespace stowvex::optimiser

@@ -1,0 +1,100 @@
+// Grouping items into interchangeable kinds.
+#include "optimiser/item_kinds.hpp"
+
+#include <map>
+#include <tuple>
+
+namespace stowvex::optimiser {
+
+namespace {
+
+// The engine's six labels: letter k names the item side along box axis k.
+struct Turn {
+    const char* label;
+    std::array<int, 3> side;  // index into (width, length, depth) per box axis
+};
+constexpr Turn kTurns[6] = {{"WLD", {0, 1, 2}}, {"LWD", {1, 0, 2}}, {"WDL", {0, 2, 1}},
+                            {"LDW", {1, 2, 0}}, {"DWL", {2, 0, 1}}, {"DLW", {2, 1, 0}}};
+
+int turns_allowed(Rotation rotation) {
+    switch (rotation) {
+        case Rotation::NEVER: return 1;
+        case Rotation::KEEP_FLAT: return 2;
+        default: return 6;
+    }
+}
+
+}  // namespace
+
+std::vector<Orientation> orientations_of(const Item& item) {
+    const Vec3 sides{item.width(), item.length(), item.depth()};
+    std::vector<Orientation> result;
+    const int allowed = turns_allowed(item.allowed_rotation());
+    for (int t = 0; t < allowed; ++t) {
+        const Vec3 size{sides[kTurns[t].side[0]], sides[kTurns[t].side[1]],
+                        sides[kTurns[t].side[2]]};
+        bool repeated = false;
+        for (const Orientation& seen : result) repeated = repeated || seen.size == size;
+        if (!repeated) result.push_back({size, kTurns[t].label});
+    }
+    return result;
+}
+
+std::vector<int> KindTable::counts() const {
+    std::vector<int> result;
+    result.reserve(kinds.size());
+    for (const ItemKind& kind : kinds) result.push_back(static_cast<int>(kind.members.size()));
+    return result;
+}
+
+KindTable group_into_kinds(const std::vector<ItemPtr>& items) {
+    using Key = std::tuple<double, double, double, double, int, std::string, bool>;
+    KindTable table;
+    std::map<Key, int> kind_of;
+    std::map<std::string, int> group_of;
+    for (std::size_t position = 0; position < items.size(); ++position) {
+        const ItemPtr& item = items[position];
+        const std::string* group_name = box_group_of(*item);
+        int group = -1;
+        if (group_name) {
+            const auto found = group_of.find(*group_name);
+            if (found != group_of.end()) {
+                group = found->second;
+            } else {
+                group = static_cast<int>(table.groups.size());
+                group_of.emplace(*group_name, group);
+                table.groups.push_back(*group_name);
+                table.group_kinds.emplace_back();
+            }
+        }
+        const Key key{item->width(),
+                      item->length(),
+                      item->depth(),
+                      item->weight(),
+                      static_cast<int>(turns_allowed(item->allowed_rotation())),
+                      group_name ? *group_name : std::string(),
+                      group_name != nullptr};
+        auto [slot, inserted] = kind_of.emplace(key, static_cast<int>(table.kinds.size()));
+        if (inserted) {
+            ItemKind kind;
+            kind.sides = {item->width(), item->length(), item->depth()};
+            kind.weight = item->weight();
+            kind.volume = item->volume();
+            kind.group = group;
+            kind.orientations = orientations_of(*item);
+            kind.placeable = kind.sides[0] >= 0.0 && kind.sides[1] >= 0.0 && kind.sides[2] >= 0.0;
+            kind.smallest_extent = kind.orientations.front().size;
+            for (const Orientation& o : kind.orientations) {
+                for (int k = 0; k < 3; ++k) {
+                    if (o.size[k] < kind.smallest_extent[k]) kind.smallest_extent[k] = o.size[k];
+                }
+            }
+            if (group >= 0) table.group_kinds[group].push_back(slot->second);
+            table.kinds.push_back(std::move(kind));
+        }
+        table.kinds[slot->second].members.push_back(position);
+    }
+    return table;
+}
+
+}  // namespace stowvex::optimiser

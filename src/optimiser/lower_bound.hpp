@@ -1,0 +1,29 @@
+// Lower bounds for stopping a search that cannot get better: which items any
+// box can take at all, and how many boxes those items need at least.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "optimiser/box_types.hpp"
+#include "optimiser/item_kinds.hpp"
+
+namespace stowvex::optimiser {
+
+// Whether one item of a kind fits a type, by its extents and weight.
+bool kind_fits(const ItemKind& kind, const BoxType& type);
+
+// The counts of the kinds that fit some type (0 for the others, and for
+// every kind of a box group with a kind that fits none).
+std::vector<int> placeable_counts(const KindTable& kinds, const std::vector<int>& counts,
+                                  const BoxTypes& types);
+
+// At least this many boxes hold the items: the larger of the volume bound
+// (over the largest type) and the number of items no two of which fit one
+// box together, plus what the items that share a box with none of those
+// need. (The second part is left out above kMaxDeepKinds kinds.)
+constexpr std::size_t kMaxDeepKinds = 400;
+std::size_t box_count_bound(const KindTable& kinds, const std::vector<int>& counts,
+                            const BoxTypes& types);
+
+}  // namespace stowvex::optimiser

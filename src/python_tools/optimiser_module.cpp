@@ -1,0 +1,83 @@
+// The private extension stowvex_tools._optimiser: the optimiser's search,
+// called by stowvex_tools.optimise and its siblings. Results are the engine's
+// own PackResult, whose class the stowvex module registers.
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "interchange/request_reader.hpp"
+#include "optimiser/optimiser.hpp"
+#include "python/json_errors.hpp"
+
+namespace py = pybind11;
+
+namespace {
+
+using stowvex::optimiser::OptimiserOptions;
+
+OptimiserOptions options_of(std::optional<double> time_limit, std::optional<std::uint64_t> effort,
+                            std::uint64_t seed, double min_support,
+                            std::optional<std::map<std::string, double>> box_costs, int threads) {
+    OptimiserOptions options;
+    options.time_limit = time_limit;
+    options.effort = effort;
+    options.seed = seed;
+    options.min_support = min_support;
+    options.box_costs = std::move(box_costs);
+    options.threads = threads;
+    return options;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_optimiser, m) {
+    m.doc() = "The search behind stowvex_tools.optimise; use that package's functions.";
+    // PackResult, Item and Box are registered by stowvex.
+    py::module_::import("stowvex");
+    py::register_local_exception_translator(stowvex::python::translate_json_errors);
+
+    m.def(
+        "optimise",
+        [](const std::vector<stowvex::ItemPtr>& items, const std::vector<stowvex::BoxPtr>& boxes,
+           std::optional<double> time_limit, std::optional<std::uint64_t> effort,
+           std::uint64_t seed, double min_support,
+           std::optional<std::map<std::string, double>> box_costs, int threads) {
+            stowvex::ItemList item_list(std::make_shared<stowvex::DefaultItemSorter>());
+            for (const stowvex::ItemPtr& item : items) {
+                if (!item) throw py::type_error("every element of 'items' must be a stowvex.Item");
+                item_list.add(item);
+            }
+            stowvex::BoxList box_list(std::make_shared<stowvex::DefaultBoxSorter>());
+            for (const stowvex::BoxPtr& box : boxes) {
+                if (!box) throw py::type_error("every element of 'boxes' must be a stowvex.Box");
+                box_list.add(box);
+            }
+            const OptimiserOptions options =
+                options_of(time_limit, effort, seed, min_support, std::move(box_costs), threads);
+            py::gil_scoped_release unlocked;
+            return stowvex::optimise_items(item_list, box_list, options);
+        },
+        py::arg("items"), py::arg("boxes"), py::kw_only(), py::arg("time_limit"),
+        py::arg("effort"), py::arg("seed"), py::arg("min_support"), py::arg("box_costs"),
+        py::arg("threads"), "Optimises the packing of Item and Box objects.");
+
+    m.def(
+        "optimise_request",
+        [](const std::string& request_json, std::optional<double> time_limit,
+           std::optional<std::uint64_t> effort, std::uint64_t seed, double min_support,
+           std::optional<std::map<std::string, double>> box_costs, int threads) {
+            const OptimiserOptions options =
+                options_of(time_limit, effort, seed, min_support, std::move(box_costs), threads);
+            py::gil_scoped_release unlocked;
+            const stowvex::PackRequest request = stowvex::parse_request(request_json);
+            return stowvex::optimise_items(request.items, request.boxes, options);
+        },
+        py::arg("request_json"), py::kw_only(), py::arg("time_limit"), py::arg("effort"),
+        py::arg("seed"), py::arg("min_support"), py::arg("box_costs"), py::arg("threads"),
+        "Optimises the packing of a request in the JSON text that stowvex.solve reads.");
+}
