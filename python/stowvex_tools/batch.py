@@ -121,6 +121,7 @@ def run_batch(input_path: str, output_path: str, options: BatchOptions = BatchOp
             settings = replace(settings, spool=tempfile.mkdtemp(prefix="stowvex-batch-"))
         results = ordered_map(pack_orders, chunks(tasks), settings, workers=workers,
                               largest_chunk=1)
+        complete = done.size  # the bytes of whole blocks of lines in the output
         try:
             with progress_bar(total, options.progress, initial=len(done.ids)) as bar:
                 for lines, part in results:
@@ -128,9 +129,13 @@ def run_batch(input_path: str, output_path: str, options: BatchOptions = BatchOp
                         _write(out, lines)
                     else:
                         _append_file(out, lines)
+                    complete = out.tell()
                     summary.merge(part)
                     bar.update(part.orders)
         finally:
+            # A block cut short by Ctrl-C leaves no part of a line behind; its orders
+            # are packed again by the next run.
+            out.truncate(complete)
             os.fsync(out.fileno())
             summary.seconds = time.perf_counter() - start
             results.close()
