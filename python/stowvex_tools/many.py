@@ -20,8 +20,10 @@ T = TypeVar("T")
 R = TypeVar("R")
 
 # Orders go to the workers in chunks, which double in size from 1 up to this, so a
-# few requests spread over all workers at once and long runs pay little per order.
-MAX_CHUNK = 64
+# few requests spread over all workers at once and long runs pay little per order:
+# each chunk costs the process that hands them out about a millisecond (pickling,
+# pipes, its threads), as much as the packing of a few orders.
+MAX_CHUNK = 1024
 # Chunks in flight per worker: enough to keep every worker busy, few enough that
 # memory stays bounded however long the input is.
 CHUNKS_PER_WORKER = 4
