@@ -191,11 +191,9 @@ void cut_space(const FreeSpace& space, const std::vector<Block>& blocks, const d
     for (const Run& run : runs) out.insert(out.end(), run.spaces.begin(), run.spaces.end());
 }
 
-std::vector<FreeSpace> free_spaces_of(double width, double length, double depth,
-                                      const std::vector<Block>& blocks, const double* smallest) {
-    std::vector<FreeSpace> spaces;
-    cut_space(make_free_space(0.0, 0.0, 0.0, width, length, depth), blocks, smallest, spaces);
-    return spaces;
+void free_spaces_of(double width, double length, double depth, const std::vector<Block>& blocks,
+                    const double* smallest, std::vector<FreeSpace>& out) {
+    cut_space(make_free_space(0.0, 0.0, 0.0, width, length, depth), blocks, smallest, out);
 }
 
 }  // namespace stowvex

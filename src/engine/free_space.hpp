@@ -56,10 +56,10 @@ void append_pieces(const FreeSpace& space, const Block& block, std::vector<FreeS
 void cut_space(const FreeSpace& space, const std::vector<Block>& blocks, const double* smallest,
                std::vector<FreeSpace>& out);
 
-// The free spaces of an empty volume of this size cut by the blocks.
-std::vector<FreeSpace> free_spaces_of(double width, double length, double depth,
-                                      const std::vector<Block>& blocks,
-                                      const double* smallest = nullptr);
+// The free spaces of an empty volume of this size cut by the blocks, appended
+// to `out`.
+void free_spaces_of(double width, double length, double depth, const std::vector<Block>& blocks,
+                    const double* smallest, std::vector<FreeSpace>& out);
 
 // Whether a space is too small for anything whose sorted measures are, per
 // rank, at least `smallest`.

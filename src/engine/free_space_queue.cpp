@@ -35,8 +35,9 @@ void FreeSpaceQueue::reset(double width, double length, double depth,
     heap_ = finite;
     exact_ = exact;
     // Only the heap may leave out spaces that can never take anything.
-    std::vector<FreeSpace> spaces =
-        free_spaces_of(width, length, depth, placed, heap_ && exact_ ? smallest : nullptr);
+    std::vector<FreeSpace>& spaces = pieces_;
+    spaces.clear();
+    free_spaces_of(width, length, depth, placed, heap_ && exact_ ? smallest : nullptr, spaces);
     nodes_.clear();
     dead_.clear();
     tails_.clear();

@@ -68,9 +68,10 @@ public:
     // The space from next took these blocks; the search starts over.
     void fill(const std::vector<Block>& blocks, const double smallest[3]);
 
-    // Calls f with every space that may still take something.
+    // Calls f with every space that may still take something, until f
+    // gives true.
     template <class F>
-    void for_each(F f) const;
+    void for_each_until(F f) const;
 
 private:
     struct Tie {
@@ -115,9 +116,13 @@ private:
 };
 
 template <class F>
-void FreeSpaceQueue::for_each(F f) const {
-    for (const Node& node : nodes_) f(node.space);
-    for (const Tried& t : list_) f(t.space);
+void FreeSpaceQueue::for_each_until(F f) const {
+    for (const Node& node : nodes_) {
+        if (f(node.space)) return;
+    }
+    for (const Tried& t : list_) {
+        if (f(t.space)) return;
+    }
 }
 
 }  // namespace stowvex

@@ -114,7 +114,21 @@ bool reach_at_cursor(const PlacementCursor& cursor, double width, double length,
 }  // namespace
 
 Packing::Packing(const PackingItems& items, bool whole)
-    : items_(items), entries_(items.entries()), whole_(whole) {}
+    : items_(items),
+      entries_(items.entries()),
+      own_scratch_(std::make_unique<PackingScratch>()),
+      scratch_(*own_scratch_),
+      unplaced_(scratch_.unplaced),
+      placed_(scratch_.placed),
+      whole_(whole) {}
+
+Packing::Packing(const PackingItems& items, bool whole, PackingScratch& scratch)
+    : items_(items),
+      entries_(items.entries()),
+      scratch_(scratch),
+      unplaced_(scratch_.unplaced),
+      placed_(scratch_.placed),
+      whole_(whole) {}
 
 PackedItem Packing::packed_item(const Placement& p) const {
     return PackedItem(*entries_[p.entry].item, p.block.width, p.block.length, p.block.depth,
@@ -236,7 +250,7 @@ void Packing::fill_free_spaces(double width, double length, double depth, double
                         space_budget(budget, used_weight))) {
         return;
     }
-    Level& level = levels_[nesting_depth];
+    PackingScratch::Level& level = scratch_.levels[nesting_depth];
     level.blocks.clear();
     for (const Placement& p : out) level.blocks.push_back(p.block);
     FreeSpaceQueue& spaces = level.spaces;
@@ -299,14 +313,11 @@ void Packing::size_up(const BoxFacts& box) {
 // weight) at the time; a space nested in it gets no more than that, and
 // nothing heavier than its budget goes into it. So an entry heavier than
 // what is left now will never be placed.
+// The index holds exactly the unplaced entries here: a whole packing goes
+// ahead only when every entry is placeable and holds an item of its own.
 bool Packing::too_heavy(double budget, double used_weight) {
     if (!(budget >= 0.0)) return false;
-    const std::vector<std::uint32_t>& by_weight = items_.by_weight();
-    while (heaviest_ < by_weight.size() && placed_[entries_[by_weight[heaviest_]].identity] != 0) {
-        ++heaviest_;
-    }
-    return heaviest_ < by_weight.size() &&
-           entries_[by_weight[heaviest_]].weight > std::max(0.0, budget - used_weight);
+    return unplaced_.heaviest() > std::max(0.0, budget - used_weight);
 }
 
 // With exact arithmetic the placements are disjoint and lie in the box, and
@@ -315,40 +326,33 @@ bool Packing::too_heavy(double budget, double used_weight) {
 // So some entry stays out when one is larger, measure by measure in sorted
 // order, than every such space, or when the unplaced entries have more volume
 // than these spaces.
-// The volumes are weighed only when asked for, as that walks every entry.
+// The volumes are weighed only when asked for, as that walks every space;
+// otherwise the walk ends once the spaces seen are as large as the largest
+// entries, rank by rank.
 bool Packing::hopeless(const FreeSpaceQueue& spaces, double budget, double used_weight,
                        bool weigh_volumes) {
     if (too_heavy(budget, used_weight)) return true;
     if (!exact_ || unplaced_.empty()) return false;
+    const double needed[3] = {unplaced_.largest(0), unplaced_.largest(1), unplaced_.largest(2)};
     double largest[3] = {0.0, 0.0, 0.0};
     double open_volume = 0.0;
     std::size_t open = 0;
-    spaces.for_each([&](const FreeSpace& s) {
+    spaces.for_each_until([&](const FreeSpace& s) {
         double sorted[3];
         sort_ascending(s.width, s.length, s.depth, sorted);
         for (int rank = 0; rank < 3; ++rank) largest[rank] = std::max(largest[rank], sorted[rank]);
         if (weigh_volumes) {  // the bound is pure: leaving it out changes no other figure
             open_volume += volume_above(s.width, s.length, s.depth);
             ++open;
+            return false;
         }
+        return largest[0] >= needed[0] && largest[1] >= needed[1] && largest[2] >= needed[2];
     });
     for (int rank = 0; rank < 3; ++rank) {
-        const std::vector<std::uint32_t>& by_size = items_.by_size(rank);
-        std::size_t& first = largest_[rank];
-        while (first < by_size.size() && placed_[entries_[by_size[first]].identity] != 0) ++first;
-        if (first < by_size.size() && entries_[by_size[first]].ascending[rank] > largest[rank]) {
-            return true;
-        }
+        if (needed[rank] > largest[rank]) return true;
     }
     if (!weigh_volumes) return false;
-    double unplaced_volume = 0.0;
-    std::size_t unplaced = 0;
-    for (const PackingEntry& e : entries_) {
-        if (placed_[e.identity] != 0) continue;
-        unplaced_volume += volume_below(e.dims[0], e.dims[1], e.dims[2]);
-        ++unplaced;
-    }
-    return sum_below(unplaced_volume, unplaced) > sum_above(open_volume, open);
+    return unplaced_.volume_below() > sum_above(open_volume, open);
 }
 
 }  // namespace stowvex

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "engine/free_space.hpp"
@@ -38,12 +39,28 @@ struct Placement {
     int layout;
 };
 
+// What a packing works with besides its items: kept from one packing to the
+// next, so that its buffers grow once rather than in every packing. One
+// packing at a time may use it.
+struct PackingScratch {
+    // What each nesting depth works with, kept from one volume to the next.
+    struct Level {
+        FreeSpaceQueue spaces;
+        std::vector<Block> blocks;
+        std::vector<Placement> filled;
+    };
+    Level levels[kMaxNestingDepth + 1];
+    EntryIndex unplaced;
+    std::vector<char> placed;
+};
+
 class Packing {
 public:
     // With `whole`, only a packing of the box that places every entry is of
     // use: the packing gives up as soon as some entry is certain to be left
-    // out.
+    // out. Without a scratch, the packing has one of its own.
     Packing(const PackingItems& items, bool whole);
+    Packing(const PackingItems& items, bool whole, PackingScratch& scratch);
 
     // Packs a volume of this size with its corner at (0, 0, 0); the
     // placements, in placement order, go to `out`. The budget is the item
@@ -72,22 +89,14 @@ private:
 
     const PackingItems& items_;
     const std::vector<PackingEntry>& entries_;
-    EntryIndex unplaced_;
-    std::vector<char> placed_;  // by identity
+    std::unique_ptr<PackingScratch> own_scratch_;
+    PackingScratch& scratch_;
+    EntryIndex& unplaced_;
+    std::vector<char>& placed_;  // by identity
     bool whole_;
     bool started_ = false;
     bool gave_up_ = false;
     bool exact_ = false;  // every position and extent is computed exactly
-    std::size_t heaviest_ = 0;  // the first unplaced entry of items_.by_weight()
-    std::size_t largest_[3] = {0, 0, 0};  // the first unplaced of items_.by_size(rank)
-
-    // What each nesting depth works with, kept from one volume to the next.
-    struct Level {
-        FreeSpaceQueue spaces;
-        std::vector<Block> blocks;
-        std::vector<Placement> filled;
-    };
-    Level levels_[kMaxNestingDepth + 1];
 };
 
 }  // namespace stowvex

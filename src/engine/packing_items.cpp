@@ -1,6 +1,7 @@
 // Reading a list of items for the single-box packer, and the entry index.
 #include "engine/packing_items.hpp"
 
+#include "engine/exact_measures.hpp"
 #include "engine/orientation.hpp"
 
 #include <algorithm>
@@ -25,22 +26,42 @@ EntryIndex::Node EntryIndex::joined(const Node& a, const Node& b) {
                 std::min(a.light, b.light)};
 }
 
+EntryIndex::Extent EntryIndex::no_extent() {
+    return Extent{{-kInfinity, -kInfinity, -kInfinity}, -kInfinity, 0.0};
+}
+
+EntryIndex::Extent EntryIndex::joined(const Extent& a, const Extent& b) {
+    return Extent{{std::max(a.high[0], b.high[0]), std::max(a.high[1], b.high[1]),
+                   std::max(a.high[2], b.high[2])},
+                  std::max(a.heavy, b.heavy), a.volume + b.volume};
+}
+
 EntryIndex::EntryIndex(const std::vector<PackingEntry>& entries) {
     leaves_ = 1;
     while (leaves_ < entries.size()) leaves_ *= 2;
     nodes_.assign(2 * leaves_, none());
+    extents_.assign(2 * leaves_, no_extent());
     present_.assign(leaves_, 0);
     for (std::size_t k = 0; k < entries.size(); ++k) {
         const PackingEntry& e = entries[k];
         if (!e.placeable) continue;
         Node& leaf = nodes_[leaves_ + k];
-        for (int rank = 0; rank < 3; ++rank) leaf.low[rank] = e.ascending[rank];
+        Extent& extent = extents_[leaves_ + k];
+        for (int rank = 0; rank < 3; ++rank) {
+            leaf.low[rank] = e.ascending[rank];
+            extent.high[rank] = e.ascending[rank];
+        }
         // Only a weight of 0 or more passes a weight test.
         leaf.light = e.weight >= 0.0 ? e.weight : kInfinity;
+        extent.heavy = std::isnan(e.weight) ? -kInfinity : e.weight;
+        extent.volume = stowvex::volume_below(e.dims[0], e.dims[1], e.dims[2]);
         present_[k] = 1;
         ++count_;
     }
-    for (std::size_t k = leaves_ - 1; k > 0; --k) nodes_[k] = joined(nodes_[2 * k], nodes_[2 * k + 1]);
+    for (std::size_t k = leaves_ - 1; k > 0; --k) {
+        nodes_[k] = joined(nodes_[2 * k], nodes_[2 * k + 1]);
+        extents_[k] = joined(extents_[2 * k], extents_[2 * k + 1]);
+    }
 }
 
 void EntryIndex::remove(std::uint32_t entry) {
@@ -48,9 +69,19 @@ void EntryIndex::remove(std::uint32_t entry) {
     present_[entry] = 0;
     std::size_t k = leaves_ + entry;
     nodes_[k] = none();
+    extents_[k] = no_extent();
     --count_;
-    for (k /= 2; k > 0; k /= 2) nodes_[k] = joined(nodes_[2 * k], nodes_[2 * k + 1]);
+    for (k /= 2; k > 0; k /= 2) {
+        nodes_[k] = joined(nodes_[2 * k], nodes_[2 * k + 1]);
+        extents_[k] = joined(extents_[2 * k], extents_[2 * k + 1]);
+    }
 }
+
+// The root's volume is the sum of the bounds of the entries in, added up
+// along the tree: adding a 0 is exact, and a summation tree of n terms has at
+// most n - 1 additions on any path, so sum_below's bound for n terms added
+// one after another holds for it.
+double EntryIndex::volume_below() const { return sum_below(extents_[1].volume, count_); }
 
 // Subtrees that hold a smallest measure larger than the bound's of its rank,
 // or whose lightest weight fails the weight test, hold nothing that is looked
@@ -137,37 +168,6 @@ PackingItems::PackingItems(const std::vector<ItemPtr>& items) : size_(items.size
         some_never_placed_ = true;
     }
     index_ = EntryIndex(entries_);
-}
-
-const std::vector<std::uint32_t>& PackingItems::by_weight() const {
-    if (!by_weight_made_) {
-        by_weight_.resize(entries_.size());
-        for (std::size_t k = 0; k < entries_.size(); ++k) {
-            by_weight_[k] = static_cast<std::uint32_t>(k);
-        }
-        std::stable_sort(by_weight_.begin(), by_weight_.end(),
-                         [this](std::uint32_t a, std::uint32_t b) {
-                             const double wa = entries_[a].weight, wb = entries_[b].weight;
-                             if (std::isnan(wb)) return !std::isnan(wa);
-                             return wa > wb;
-                         });
-        by_weight_made_ = true;
-    }
-    return by_weight_;
-}
-
-const std::vector<std::uint32_t>& PackingItems::by_size(int rank) const {
-    if (!by_size_made_[rank]) {
-        std::vector<std::uint32_t>& order = by_size_[rank];
-        for (std::size_t k = 0; k < entries_.size(); ++k) {
-            if (entries_[k].placeable) order.push_back(static_cast<std::uint32_t>(k));
-        }
-        std::stable_sort(order.begin(), order.end(), [this, rank](std::uint32_t a, std::uint32_t b) {
-            return entries_[a].ascending[rank] > entries_[b].ascending[rank];
-        });
-        by_size_made_[rank] = true;
-    }
-    return by_size_[rank];
 }
 
 const std::vector<std::uint32_t>& PackingItems::holders(std::uint32_t identity) const {

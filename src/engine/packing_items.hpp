@@ -47,8 +47,14 @@ public:
     std::uint32_t next(std::uint32_t from, const double bound[3], double used,
                        double budget) const;
 
-    // Over the entries still in: the smallest measure of each rank.
+    // Over the entries still in: the smallest and the largest measure of
+    // each rank, the heaviest weight that is not NaN (-infinity if none), and
+    // a bound below their total volume (exact_measures), each without a walk
+    // over the entries.
     double smallest(int rank) const { return nodes_[1].low[rank]; }
+    double largest(int rank) const { return extents_[1].high[rank]; }
+    double heaviest() const { return extents_[1].heavy; }
+    double volume_below() const;
 
 private:
     // Per subtree of entries: the smallest measure of each rank and the
@@ -64,7 +70,19 @@ private:
     std::uint32_t leftmost(std::size_t k, const double bound[3], double used,
                            double budget) const;
 
+    // Per subtree, what only the figures above read: the largest measure of
+    // each rank, the heaviest weight and the sum of the volume bounds (a
+    // summation tree of the entries in, with 0 for the others).
+    struct Extent {
+        double high[3];
+        double heavy;
+        double volume;
+    };
+    static Extent no_extent();
+    static Extent joined(const Extent& a, const Extent& b);
+
     std::vector<Node> nodes_;  // heap layout: node k has children 2k and 2k + 1
+    std::vector<Extent> extents_;  // the same layout
     std::vector<char> present_;  // by entry
     std::size_t leaves_ = 0;
     std::size_t count_ = 0;
@@ -86,11 +104,6 @@ public:
     bool some_never_placed() const { return some_never_placed_; }
     // Facts of the items of all entries.
     const ListFacts& facts() const { return facts_; }
-    // The entries from the heaviest to the lightest, NaN weights last, and
-    // the placeable ones from the largest to the smallest sorted measure of a
-    // rank; made when first asked for.
-    const std::vector<std::uint32_t>& by_weight() const;
-    const std::vector<std::uint32_t>& by_size(int rank) const;
     const EntryIndex& index() const { return index_; }
 
 private:
@@ -99,10 +112,6 @@ private:
     std::vector<std::vector<std::uint32_t>> holders_;  // by identity, when shared
     bool some_never_placed_ = false;
     ListFacts facts_;
-    mutable std::vector<std::uint32_t> by_weight_;
-    mutable bool by_weight_made_ = false;
-    mutable std::vector<std::uint32_t> by_size_[3];
-    mutable bool by_size_made_[3] = {false, false, false};
     EntryIndex index_;
 };
 

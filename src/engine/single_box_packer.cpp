@@ -11,18 +11,28 @@ namespace stowvex {
 
 namespace {
 
+constexpr std::size_t kLongList = 4096;
+
 // Packs the items into the box; whether a whole packing gave up, and the box.
 std::pair<bool, PackedBox> pack_into_box(const BoxPtr& box, const PackingItems& items,
                                          bool whole) {
-    Packing packing(items, whole);
-    std::vector<Placement> placements;
+    // Packings of one thread follow one another: they share the buffers.
+    thread_local PackingScratch scratch;
+    thread_local std::vector<Placement> placements;
+    Packing packing(items, whole, scratch);
     packing.pack(box->width(), box->length(), box->depth(), box->max_item_weight(), 0,
                  placements);
     PackedBox packed(box);
-    if (!packing.gave_up()) {
+    const bool gave_up = packing.gave_up();
+    if (!gave_up) {
         for (const Placement& p : placements) packed.add(packing.packed_item(p));
     }
-    return {packing.gave_up(), std::move(packed)};
+    // A long list leaves no large buffers behind.
+    if (items.size() > kLongList) {
+        scratch = PackingScratch();
+        placements = std::vector<Placement>();
+    }
+    return {gave_up, std::move(packed)};
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <set>
 #include <utility>
 
+#include "engine/failed_pairs.hpp"
 #include "engine/list_facts.hpp"
 #include "engine/single_box_packer.hpp"
 
@@ -177,14 +178,51 @@ std::optional<PackedBox> find_box_for_all(const BoxList& boxes, const std::vecto
     return std::nullopt;
 }
 
+namespace {
+
+// A box's items, and their sorted list when the default order is a strict
+// weak order on them.
+struct BoxItems {
+    std::vector<ItemPtr> items;
+    bool comparable;
+    std::vector<ItemPtr> sorted;
+};
+
+BoxItems box_items(const PackedBox& box) {
+    BoxItems read{items_of(box), false, {}};
+    read.comparable = comparable(read.items);
+    if (read.comparable) read.sorted = sorted_items(read.items);
+    return read;
+}
+
+// try_move_item, with what has been read of the two boxes (nullptr: read here).
+bool move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::size_t i,
+               std::size_t j, double mean_item_weight, PackingMemo* memo, const BoxItems* read_i,
+               const BoxItems* read_j);
+
+}  // namespace
+
 bool try_move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::size_t i,
                    std::size_t j, double mean_item_weight, PackingMemo* memo) {
+    return move_item(boxes, working, i, j, mean_item_weight, memo, nullptr, nullptr);
+}
+
+namespace {
+
+bool move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::size_t i,
+               std::size_t j, double mean_item_weight, PackingMemo* memo, const BoxItems* read_i,
+               const BoxItems* read_j) {
+    std::optional<BoxItems> own_i, own_j;
+    if (read_i == nullptr) read_i = &own_i.emplace(box_items(working[i]));
+    if (read_j == nullptr) read_j = &own_j.emplace(box_items(working[j]));
     const bool i_heavier = working[i].weight() > working[j].weight();
     const std::size_t heavy = i_heavier ? i : j;
     const std::size_t light = i_heavier ? j : i;
 
-    const std::vector<ItemPtr> heavy_items = items_of(working[heavy]);
-    const std::vector<ItemPtr> light_items = items_of(working[light]);
+    const BoxItems& heavy_read = i_heavier ? *read_i : *read_j;
+    const BoxItems& light_read = i_heavier ? *read_j : *read_i;
+    const std::vector<ItemPtr>& heavy_items = heavy_read.items;
+    const std::vector<ItemPtr>& light_items = light_read.items;
     const double heavy_weight = working[heavy].item_weight();
     const double light_weight = working[light].item_weight();
     const double target = (heavy_weight + light_weight) * 0.5;
@@ -204,9 +242,9 @@ bool try_move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::s
 
     // The lists to pack, sorted once: each candidate's lists follow from
     // these by one insertion or removal.
-    const bool in_order = comparable(heavy_items) && comparable(light_items);
-    const std::vector<ItemPtr> heavy_sorted = in_order ? sorted_items(heavy_items) : heavy_items;
-    const std::vector<ItemPtr> light_sorted = in_order ? sorted_items(light_items) : light_items;
+    const bool in_order = heavy_read.comparable && light_read.comparable;
+    const std::vector<ItemPtr>& heavy_sorted = in_order ? heavy_read.sorted : heavy_items;
+    const std::vector<ItemPtr>& light_sorted = in_order ? light_read.sorted : light_items;
 
     // A move needs a box for both sides. Without quantity limits the heavy
     // side's box does not depend on the light side's, and the two may be
@@ -215,7 +253,6 @@ bool try_move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::s
     bool heavy_first = false;
     for (std::size_t candidate = 0; candidate < heavy_items.size(); ++candidate) {
         const ItemPtr& item = heavy_items[candidate];
-        if (box_group_of(*item) != nullptr) continue;
         const double w = item->weight();
         const double new_light = light_weight + w;
         if (new_light > mean_item_weight) continue;
@@ -223,6 +260,7 @@ bool try_move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::s
         const double after = new_heavy - (new_light + new_heavy) * 0.5;
         const double before = heavy_weight - target;
         if (!(after * after < before * before)) continue;
+        if (box_group_of(*item) != nullptr) continue;
 
         const bool heavy_left_empty = heavy_items.size() == 1;
         // The heavy box's list without the item, sorted, made when needed.
@@ -284,6 +322,8 @@ bool try_move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::s
     return false;
 }
 
+}  // namespace
+
 PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed,
                               EngineWork* work) {
     const std::vector<PackedBox>& driver_boxes = packed.sorted_view();
@@ -304,12 +344,70 @@ PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed,
     PackingMemo memo;
     memo.work = work;
     seen.insert(partition_of(working));
+    // A try depends on nothing but the two boxes, the mean item weight and,
+    // under quantity limits, the box types of the other boxes: a pair of
+    // unchanged boxes that offered no move offers none again, as long as the
+    // types of the other boxes are those it was tried with. The packings it
+    // asked for are still counted as asked.
+    FailedPairs failed;
+    failed.start(working.size());
+    const bool limited = memo.limited_supply(boxes);
+    // Records a move between the boxes at i and j, the heavier at `heavy`,
+    // that left `before` boxes.
+    const auto record_move = [&](std::size_t i, std::size_t j, std::size_t heavy,
+                                 std::size_t before, const BoxPtr& heavy_type,
+                                 const BoxPtr& light_type) {
+        const std::size_t light = heavy == i ? j : i;
+        if (working.size() < before) {
+            failed.replace(light);
+            failed.drop(heavy);
+            if (limited) failed.forget();
+            return;
+        }
+        failed.replace(light);
+        failed.replace(heavy);
+        // The pair's boxes keep the multiset of their types, or the other
+        // pairs see other counts.
+        const BoxPtr& new_heavy = working[heavy].box();
+        const BoxPtr& new_light = working[light].box();
+        const bool same_types =
+            (new_heavy->reference() == heavy_type->reference() &&
+             new_light->reference() == light_type->reference()) ||
+            (new_heavy->reference() == light_type->reference() &&
+             new_light->reference() == heavy_type->reference());
+        if (limited && !same_types) failed.forget();
+    };
+    // What has been read of each box, by label: a box is read once, not for
+    // every pair it is in.
+    std::unordered_map<std::uint64_t, BoxItems> read;
+    const auto read_of = [&](std::size_t k) -> const BoxItems& {
+        const auto found = read.find(failed.label(k));
+        if (found != read.end()) return found->second;
+        return read.emplace(failed.label(k), box_items(working[k])).first->second;
+    };
     // One scan over the pairs, from the first pair; true when it made a move.
     const auto move_one = [&]() {
         for (std::size_t i = 0; i < working.size(); ++i) {
             for (std::size_t j = i + 1; j < working.size(); ++j) {
                 if (working[i].weight() == working[j].weight()) continue;
-                if (try_move_item(boxes, working, i, j, mean_item_weight, &memo)) return true;
+                if (const std::optional<std::uint64_t> asked = failed.asked(i, j)) {
+                    if (work != nullptr) work->asked += *asked;
+                    continue;
+                }
+                const std::uint64_t asked_before = work != nullptr ? work->asked : 0;
+                const std::size_t heavy = working[i].weight() > working[j].weight() ? i : j;
+                const BoxPtr heavy_type = working[heavy].box();
+                const BoxPtr light_type = working[heavy == i ? j : i].box();
+                const std::size_t before = working.size();
+                const std::uint64_t label_i = failed.label(i), label_j = failed.label(j);
+                if (move_item(boxes, working, i, j, mean_item_weight, &memo, &read_of(i),
+                              &read_of(j))) {
+                    read.erase(label_i);
+                    read.erase(label_j);
+                    record_move(i, j, heavy, before, heavy_type, light_type);
+                    return true;
+                }
+                failed.add(i, j, work != nullptr ? work->asked - asked_before : 0);
             }
         }
         return false;

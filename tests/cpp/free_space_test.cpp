@@ -36,6 +36,13 @@ std::vector<FreeSpace> split_free_spaces(std::vector<FreeSpace> spaces,
     return spaces;
 }
 
+std::vector<FreeSpace> spaces_of(double w, double l, double d, const std::vector<Block>& blocks,
+                                 const double* smallest = nullptr) {
+    std::vector<FreeSpace> spaces;
+    free_spaces_of(w, l, d, blocks, smallest, spaces);
+    return spaces;
+}
+
 // "(x,y,z) wxlxd" for each space, checking its volume and floor on the way.
 std::string describe(const std::vector<FreeSpace>& spaces) {
     std::string out;
@@ -51,14 +58,14 @@ std::string describe(const std::vector<FreeSpace>& spaces) {
 }
 
 TEST(FreeSpaces, CutByPlacedItemsInTheFixedPieceOrder) {
-    EXPECT_EQ(describe(free_spaces_of(10, 20, 30, {})), "(0,0,0) 10x20x30 ");
-    EXPECT_EQ(describe(free_spaces_of(10, 20, 30, {placed(0, 0, 0, 10, 20, 30)})), "");
+    EXPECT_EQ(describe(spaces_of(10, 20, 30, {})), "(0,0,0) 10x20x30 ");
+    EXPECT_EQ(describe(spaces_of(10, 20, 30, {placed(0, 0, 0, 10, 20, 30)})), "");
     const Block a = placed(0, 0, 0, 6, 10, 10);
-    EXPECT_EQ(describe(free_spaces_of(10, 10, 10, {a})), "(6,0,0) 4x10x10 ");
-    EXPECT_EQ(describe(free_spaces_of(10, 10, 10, {a, placed(6, 0, 0, 4, 5, 5)})),
+    EXPECT_EQ(describe(spaces_of(10, 10, 10, {a})), "(6,0,0) 4x10x10 ");
+    EXPECT_EQ(describe(spaces_of(10, 10, 10, {a, placed(6, 0, 0, 4, 5, 5)})),
               "(6,5,0) 4x5x10 (6,0,5) 4x5x5 ");
     // Strictly inside: low x, high x, low y, high y, below, above.
-    EXPECT_EQ(describe(free_spaces_of(10, 10, 10, {placed(2, 3, 4, 1, 2, 3)})),
+    EXPECT_EQ(describe(spaces_of(10, 10, 10, {placed(2, 3, 4, 1, 2, 3)})),
               "(0,0,0) 2x10x10 (3,0,0) 7x10x10 (2,0,0) 1x3x10 (2,5,0) 1x5x10 (2,3,0) 1x2x4 "
               "(2,3,7) 1x2x3 ");
     // Only the overlap is cut; spaces touching the item along a face stay.
@@ -68,7 +75,7 @@ TEST(FreeSpaces, CutByPlacedItemsInTheFixedPieceOrder) {
                                          {placed(2, 2, 0, 2, 5, 9)})),
               "(0,0,0) 2x4x4 (2,0,0) 2x2x4 (4,0,0) 2x4x4 ");
     // Pieces of one item are cut by the next; neighbours are never merged.
-    EXPECT_EQ(describe(free_spaces_of(10, 10, 10,
+    EXPECT_EQ(describe(spaces_of(10, 10, 10,
                                       {placed(0, 0, 0, 5, 5, 10), placed(5, 0, 0, 5, 5, 10),
                                        placed(0, 5, 0, 10, 5, 5)})),
               "(5,5,5) 5x5x5 (0,5,5) 5x5x5 ");
@@ -124,8 +131,8 @@ TEST(FreeSpaces, TooSmallComparesSortedExtentsRankByRank) {
     EXPECT_FALSE(too_small(make_free_space(0, 0, 0, 4, 1.5, 9), smallest));
     EXPECT_TRUE(too_small(make_free_space(0, 0, 0, 0.5, 9, 9), smallest));
     // Dropped as it is made, with everything it would be cut into later.
-    EXPECT_EQ(describe(free_spaces_of(10, 10, 10, {placed(0, 0, 0, 9.5, 10, 10)}, smallest)), "");
-    EXPECT_EQ(describe(free_spaces_of(0.5, 10, 10, {}, smallest)), "");
+    EXPECT_EQ(describe(spaces_of(10, 10, 10, {placed(0, 0, 0, 9.5, 10, 10)}, smallest)), "");
+    EXPECT_EQ(describe(spaces_of(0.5, 10, 10, {}, smallest)), "");
 }
 
 // The order the packer tries free spaces in, the straightforward way: the
@@ -134,7 +141,7 @@ TEST(FreeSpaces, TooSmallComparesSortedExtentsRankByRank) {
 class ListedSpaces {
 public:
     ListedSpaces(double w, double l, double d, const std::vector<Block>& placed) {
-        for (const FreeSpace& s : free_spaces_of(w, l, d, placed)) list_.push_back({s, false});
+        for (const FreeSpace& s : spaces_of(w, l, d, placed)) list_.push_back({s, false});
         sort();
     }
     const FreeSpace* next(const double smallest[3]) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <memory>
 #include <random>
@@ -313,6 +314,46 @@ TEST(PackBox, PackAllHoldsEverythingOrNothing) {
     }
     EXPECT_GT(held, 500);
     EXPECT_GT(not_held, 500);
+}
+
+// The figures of the entries still in the index, as entries leave it in any
+// order: against a walk over the entries that are left.
+TEST(EntryIndex, FiguresFollowTheEntriesLeft) {
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> side(0.0, 9.0);
+    std::uniform_int_distribution<int> count(1, 40), weight(-3, 20);
+    const double inf = std::numeric_limits<double>::infinity();
+    for (int round = 0; round < 200; ++round) {
+        std::vector<ItemPtr> items;
+        for (int k = count(rng); k > 0; --k) {
+            const double w = round % 5 == 0 && k == 1 ? std::nan("") : weight(rng);
+            items.push_back(make_item("i" + std::to_string(k), "", side(rng), side(rng), side(rng),
+                                      w, "", Rotation::BEST_FIT));
+        }
+        const PackingItems read(items);
+        EntryIndex index = read.index();
+        std::vector<std::uint32_t> order(read.entries().size());
+        for (std::size_t k = 0; k < order.size(); ++k) order[k] = static_cast<std::uint32_t>(k);
+        std::shuffle(order.begin(), order.end(), rng);
+        for (std::size_t removed = 0; removed <= order.size(); ++removed) {
+            double largest[3] = {-inf, -inf, -inf}, heaviest = -inf, volume = 0.0;
+            for (std::size_t k = removed; k < order.size(); ++k) {
+                const PackingEntry& e = read.entries()[order[k]];
+                for (int rank = 0; rank < 3; ++rank) {
+                    largest[rank] = std::max(largest[rank], e.ascending[rank]);
+                }
+                if (!std::isnan(e.weight)) heaviest = std::max(heaviest, e.weight);
+                volume += e.dims[0] * e.dims[1] * e.dims[2];
+            }
+            SCOPED_TRACE(round);
+            for (int rank = 0; rank < 3; ++rank) EXPECT_EQ(index.largest(rank), largest[rank]);
+            EXPECT_EQ(index.heaviest(), heaviest);
+            EXPECT_LE(index.volume_below(), volume);
+            EXPECT_GE(index.volume_below(), volume * (1 - 1e-12));
+            EXPECT_EQ(index.empty(), removed == order.size());
+            if (removed < order.size()) index.remove(order[removed]);
+        }
+    }
 }
 
 }  // namespace

@@ -2,15 +2,19 @@
 // the moved boxes get, and that the pass ends on any weights.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "engine/failed_pairs.hpp"
 #include "engine/weight_balancing.hpp"
 #include "packing_checks.hpp"
 
@@ -245,6 +249,119 @@ TEST(WeightBalancing, EndsOnAdversarialWeights) {
             for (const PackedItem& p : box.items()) ++seen[p.item().get()];
         }
         ASSERT_EQ(seen, expected) << "round " << round;
+    }
+}
+
+// A pair stays remembered while neither of its boxes changes, wherever the
+// boxes move to when another box drops out.
+TEST(FailedPairs, FollowTheBoxesThroughReplacementsAndDrops) {
+    FailedPairs failed;
+    failed.start(4);
+    failed.add(0, 2, 7);
+    failed.add(2, 3, 5);
+    failed.add(1, 3, 9);
+    EXPECT_EQ(failed.asked(0, 2), std::optional<std::uint64_t>(7));
+    EXPECT_FALSE(failed.asked(0, 1).has_value());
+
+    failed.replace(1);  // a move between 1 and 3 replaced 1 ...
+    failed.drop(3);     // ... and 3 gave away its last item
+    ASSERT_EQ(failed.size(), 3u);
+    EXPECT_EQ(failed.asked(0, 2), std::optional<std::uint64_t>(7));
+    EXPECT_FALSE(failed.asked(1, 2).has_value());
+
+    failed.drop(0);
+    EXPECT_FALSE(failed.asked(0, 1).has_value());  // old boxes 1 and 2: never paired
+    failed.add(0, 1, 3);
+    EXPECT_EQ(failed.asked(0, 1), std::optional<std::uint64_t>(3));
+    failed.forget();
+    EXPECT_FALSE(failed.asked(0, 1).has_value());
+
+    failed.start(2);  // a new pass remembers nothing of the last
+    EXPECT_FALSE(failed.asked(0, 1).has_value());
+}
+
+// The pass without remembering failed pairs: every scan asks every pair again.
+struct PlainPass {
+    std::vector<PackedBox> working;
+    EngineWork work;
+};
+
+PlainPass plain_pass(const BoxList& types, const PackedBoxList& driver) {
+    PlainPass pass;
+    double total = 0.0;
+    for (const PackedBox& box : driver.sorted_view()) total += box.item_weight();
+    const double mean = total / static_cast<double>(driver.size());
+    pass.working = driver.sorted_view();
+    std::stable_sort(pass.working.begin(), pass.working.end(),
+                     [](const PackedBox& a, const PackedBox& b) { return a.weight() > b.weight(); });
+    PackingMemo memo;
+    memo.work = &pass.work;
+    for (bool moved = true; moved;) {
+        moved = false;
+        for (std::size_t i = 0; i < pass.working.size() && !moved; ++i) {
+            for (std::size_t j = i + 1; j < pass.working.size() && !moved; ++j) {
+                if (pass.working[i].weight() == pass.working[j].weight()) continue;
+                moved = try_move_item(types, pass.working, i, j, mean, &memo);
+            }
+        }
+    }
+    return pass;
+}
+
+// With whole-number weights every move lowers the sum of squared item
+// weights, so the plain pass ends; the remembered pairs must give the very same boxes, and count the
+// packings the plain pass asks for, quantity limits, dropped boxes and box
+// types that change included.
+TEST(WeightBalancing, RememberedPairsChangeNeitherBoxesNorAskedPackings) {
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> light(0, 10);
+    std::uniform_int_distribution<int> heavy(40, 100);
+    std::uniform_int_distribution<int> box_count(2, 9);
+    std::uniform_int_distribution<int> per_box(1, 5);
+    std::uniform_int_distribution<int> limit(0, 4);  // 0: no limit
+    const auto quantity = [&]() -> std::optional<std::int32_t> {
+        const int n = limit(rng);
+        if (n == 0) return std::nullopt;
+        return n;
+    };
+    for (int round = 0; round < 400; ++round) {
+        BoxPtr small = bar("S", 3, quantity());
+        BoxPtr mid = bar("M", 5, quantity(), 1);
+        BoxPtr big = bar("L", 8, quantity(), 2);
+        const BoxList types = boxes_of({small, mid, big});
+        std::vector<PackedBox> driver;
+        int code = 0;
+        const int boxes = box_count(rng);
+        for (int b = 0; b < boxes; ++b) {
+            std::vector<ItemPtr> items;
+            // Boxes of one item, which can drop out, are common.
+            const int n = per_box(rng) % 2 == 0 ? 1 : per_box(rng);
+            for (int k = 0; k < n; ++k) {
+                // A box drops out only when its last item has a negative weight.
+                const unsigned kind = rng() % 8;
+                const int w = kind == 0 ? -light(rng) - 1 : kind < 3 ? heavy(rng) : light(rng);
+                items.push_back(cube("I" + std::to_string(code++), w));
+            }
+            driver.push_back(packed(n <= 3 && b % 3 == 0 ? small : n <= 5 && b % 3 == 1 ? mid : big,
+                                    items));
+        }
+        const PackedBoxList list = packed_list(driver);
+        const PlainPass expected = plain_pass(types, list);
+        EngineWork work;
+        const PackedBoxList result = balance_weights(types, list, &work);
+        const PackedBoxList plain = packed_list(expected.working);
+        ASSERT_EQ(result.size(), plain.size()) << "round " << round;
+        for (std::size_t k = 0; k < result.size(); ++k) {
+            const PackedBox& got = result.sorted_view()[k];
+            const PackedBox& want = plain.sorted_view()[k];
+            EXPECT_EQ(got.box(), want.box()) << "round " << round;
+            ASSERT_EQ(got.item_count(), want.item_count()) << "round " << round;
+            for (std::size_t p = 0; p < got.item_count(); ++p) {
+                EXPECT_EQ(got.items()[p].item(), want.items()[p].item()) << "round " << round;
+            }
+        }
+        EXPECT_EQ(work.asked, expected.work.asked) << "round " << round;
+        EXPECT_LE(work.packed, expected.work.packed) << "round " << round;
     }
 }
 
