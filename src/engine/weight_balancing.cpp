@@ -108,7 +108,33 @@ PackingMemo::Outcomes* PackingMemo::outcomes(const std::vector<ItemPtr>& items,
     for (const ItemPtr& item : items) key.push_back(item.get());
     const auto found = outcomes_.find(key);
     if (found != outcomes_.end()) return &found->second;
-    if (key_items_ + key.size() > kMostKeyItems) return nullptr;
+    if (key.size() > kMostKeyItems / 2) return nullptr;
+    const auto older = older_.find(key);
+    if (key_items_ + key.size() > kMostKeyItems / 2) {
+        // Full: what it learnt becomes the older half, and what was older is
+        // forgotten. The lists of the latest moves are the ones asked again.
+        std::optional<Outcomes> kept;
+        if (older != older_.end()) kept = std::move(older->second);
+        older_ = std::move(outcomes_);
+        outcomes_.clear();
+        key_items_ = 0;
+        older_held_ = held_placements_;
+        held_placements_ = 0;
+        if (kept) {
+            key_items_ += key.size();
+            Outcomes& added = outcomes_[std::move(key)];
+            added = std::move(*kept);
+            if (added.held) held_placements_ += added.held->item_count();
+            return &added;
+        }
+    } else if (older != older_.end()) {
+        key_items_ += key.size();
+        Outcomes& added = outcomes_[std::move(key)];
+        added = std::move(older->second);
+        older_.erase(older);
+        if (added.held) held_placements_ += added.held->item_count();
+        return &added;
+    }
     key_items_ += key.size();
     Outcomes& added = outcomes_[std::move(key)];
     added.failed.assign(type_count, false);
@@ -128,7 +154,7 @@ const std::vector<BoxFacts>& PackingMemo::box_facts(const BoxList& boxes) {
 }
 
 bool PackingMemo::make_room(std::size_t placements) {
-    if (held_placements_ + placements > kMostHeldPlacements) return false;
+    if (older_held_ + held_placements_ + placements > kMostHeldPlacements) return false;
     held_placements_ += placements;
     return true;
 }

@@ -17,9 +17,9 @@ namespace stowvex {
 
 // What one balancing pass has learnt about packing lists of items into box
 // types. The packing of a list into a type depends on nothing but the type and
-// the list's sorted view, so once known it is not packed again: the pass asks
-// the same questions many times, as every move restarts the scan over pairs
-// whose boxes mostly did not change.
+// the list's sorted view, so while the memo holds it, it is not packed again:
+// the pass asks the same questions many times, as every move restarts the
+// scan over pairs whose boxes mostly did not change.
 class PackingMemo {
 public:
     // Outcomes for one list of items, per box type by position in the box
@@ -56,8 +56,10 @@ private:
     };
 
     // Key items and held placements, each bounded so that a long pass cannot
-    // grow the memo without limit (some 32 MB each); a full memo only stops
-    // learning.
+    // grow the memo without limit (some 32 MB each). The memo learns in two
+    // halves: when the newer is full it becomes the older, and the older is
+    // forgotten; an outcome found in the older moves to the newer. Held
+    // placements count until their half is forgotten.
     static constexpr std::size_t kMostKeyItems = std::size_t{1} << 22;
     static constexpr std::size_t kMostHeldPlacements = std::size_t{1} << 18;
     std::size_t key_items_ = 0;
@@ -65,7 +67,9 @@ private:
     std::optional<bool> limited_supply_;
     std::vector<BoxFacts> box_facts_;
 
-    std::unordered_map<Key, Outcomes, KeyHash> outcomes_;
+    std::unordered_map<Key, Outcomes, KeyHash> outcomes_;  // the newer half
+    std::unordered_map<Key, Outcomes, KeyHash> older_;
+    std::size_t older_held_ = 0;  // placements held in the older half
 };
 
 // The rebalanced boxes; the given list's boxes are not changed. With `work`,
