@@ -61,14 +61,19 @@ private:
 // its own error.
 class TextWriter {
 public:
-    explicit TextWriter(int indent) : indent_(indent) {}
+    // `expected`: the size the text is likely to reach, reserved at once.
+    TextWriter(int indent, std::size_t expected) : indent_(indent) {
+        out_.resize(std::max<std::size_t>(expected, 256));
+        next_ = &out_[0];
+        end_ = next_ + out_.size();
+    }
 
     std::string take() {
-        out_.resize(used_);
+        out_.resize(size());
         return std::move(out_);
     }
     bool invalid_utf8() const { return invalid_utf8_; }
-    std::size_t size() const { return used_; }
+    std::size_t size() const { return static_cast<std::size_t>(next_ - out_.data()); }
     // The blanks of all indentation written, in levels.
     std::size_t levels() const { return levels_; }
 
@@ -83,17 +88,25 @@ public:
         }
         put(closed.bracket == '{' ? '}' : ']');
     }
-    // A key of the forms: plain ASCII, which needs no escaping.
+    // A key of the forms: plain ASCII, which needs no escaping. Its quotes,
+    // name and colon go out as one piece.
     template <std::size_t N>
     void key(const char (&name)[N]) {
-        next_element();
-        put('"');
-        put(name, N - 1);
-        if (indent_ >= 0) {
-            put("\": ", 3);
+        char* p = nullptr;
+        if (indent_ < 0) {
+            p = room(N + 3);
+            if (open_.back().count++ > 0) *p++ = ',';
         } else {
-            put("\":", 2);
+            next_element();
+            p = room(N + 3);
         }
+        *p++ = '"';
+        std::memcpy(p, name, N - 1);
+        p += N - 1;
+        *p++ = '"';
+        *p++ = ':';
+        if (indent_ >= 0) *p++ = ' ';
+        next_ = p;
         after_key_ = true;
     }
     void text(const std::string& value) {
@@ -102,6 +115,19 @@ public:
     }
     void number(double value) {
         element();
+        char* p = room(sizeof(Formatted::text));
+        // A double holding a whole number below 10^15 in size is written as
+        // its digits and ".0", exactly as the library writes it.
+        if (value > -1e15 && value < 1e15) {
+            const auto whole = static_cast<std::int64_t>(value);
+            if (static_cast<double>(whole) == value) {
+                if (std::signbit(value)) *p++ = '-';
+                next_ = whole_number(p, static_cast<std::uint64_t>(whole < 0 ? -whole : whole));
+                *next_++ = '.';
+                *next_++ = '0';
+                return;
+            }
+        }
         if (!std::isfinite(value)) {
             put("null", 4);
             return;
@@ -117,18 +143,12 @@ public:
             cached.bits = bits;
             cached.size = static_cast<unsigned char>(end - cached.text);
         }
-        put(cached.text, cached.size);
+        std::memcpy(p, cached.text, sizeof cached.text);
+        next_ = p + cached.size;
     }
     void count(std::size_t value) {
         element();
-        char digits[24];
-        char* first = digits + sizeof digits;
-        auto n = static_cast<std::uint64_t>(value);
-        do {
-            *--first = static_cast<char>('0' + n % 10);
-            n /= 10;
-        } while (n != 0);
-        put(first, static_cast<std::size_t>(digits + sizeof digits - first));
+        next_ = whole_number(room(20), static_cast<std::uint64_t>(value));
     }
     void boolean(bool value) {
         element();
@@ -195,16 +215,34 @@ private:
 
     // Room for n more characters at the end of the text.
     char* room(std::size_t n) {
-        if (used_ + n > out_.size()) out_.resize(std::max(2 * out_.size(), used_ + n + 4096));
-        return &out_[used_];
+        if (n > static_cast<std::size_t>(end_ - next_)) grow(n);
+        return next_;
+    }
+    void grow(std::size_t n) {
+        const std::size_t used = size();
+        out_.resize(std::max(2 * out_.size(), used + n + 4096));
+        next_ = &out_[0] + used;
+        end_ = &out_[0] + out_.size();
     }
     void put(char c) {
         *room(1) = c;
-        ++used_;
+        ++next_;
     }
     void put(const char* s, std::size_t n) {
         std::memcpy(room(n), s, n);
-        used_ += n;
+        next_ += n;
+    }
+    // The decimal digits of n at p, which has room for 20; the end of them.
+    static char* whole_number(char* p, std::uint64_t n) {
+        char digits[20];
+        char* first = digits + sizeof digits;
+        do {
+            *--first = static_cast<char>('0' + n % 10);
+            n /= 10;
+        } while (n != 0);
+        const auto size = static_cast<std::size_t>(digits + sizeof digits - first);
+        std::memcpy(p, first, size);
+        return p + size;
     }
     void open(char bracket) {
         element();
@@ -232,13 +270,14 @@ private:
         levels_ += levels;
         const std::size_t n = levels * static_cast<std::size_t>(indent_);
         std::memset(room(n), ' ', n);
-        used_ += n;
+        next_ += n;
     }
     void escaped(const char* s, std::size_t size);
 
     int indent_;
     std::string out_;
-    std::size_t used_ = 0;
+    char* next_;  // the end of the text written so far
+    char* end_;   // the end of the room in out_
     std::vector<Open> open_;
     bool after_key_ = false;
     bool invalid_utf8_ = false;
@@ -278,6 +317,22 @@ std::size_t utf8_sequence(const unsigned char* s, std::size_t left) {
 // 0x7F and non-ASCII included, is written as it is.
 void TextWriter::escaped(const char* s, std::size_t size) {
     static const char* const kHex = "0123456789abcdef";
+    // Most texts are printable ASCII throughout, and go out as they are.
+    if (size <= 64) {
+        char* p = room(size + 2);
+        std::size_t k = 0;
+        while (k < size && static_cast<unsigned char>(s[k]) - 0x20u < 0x60u && s[k] != '"' &&
+               s[k] != '\\') {
+            p[k + 1] = s[k];
+            ++k;
+        }
+        if (k == size) {
+            p[0] = '"';
+            p[size + 1] = '"';
+            next_ = p + size + 2;
+            return;
+        }
+    }
     put('"');
     const auto* bytes = reinterpret_cast<const unsigned char*>(s);
     std::size_t plain = 0;  // start of the bytes not yet written
@@ -497,10 +552,34 @@ json to_json(const PackResponse& response) {
 constexpr int kWideIndent = 512;
 constexpr std::size_t kLargestWideText = std::size_t{1} << 30;
 
+namespace {
+
+// About the size of the compact text of a response, a little more as a
+// rule, so that writing it seldom needs to move it: each placement is
+// written twice, each time some 300 bytes beside its texts.
+std::size_t expected_text_size(const PackResponse& response) {
+    std::size_t size = 512;
+    for (const PackedBox& box : response.boxes().sorted_view()) {
+        size += 900 + 2 * box.box()->reference().size();
+        for (const PackedItem& p : box.items()) {
+            const Item& item = *p.item();
+            size += 2 * (340 + item.item_code().size() + item.item_reference().size()) +
+                    box.box()->reference().size();
+        }
+    }
+    for (const ItemPtr& item : response.unplaced_items().sorted_view()) {
+        size += 300 + 2 * item->item_code().size() + item->item_reference().size();
+    }
+    return size;
+}
+
+}  // namespace
+
 std::string to_json_text(const PackResponse& response, int indent) {
+    const std::size_t compact_size = expected_text_size(response);
     if (indent > kWideIndent) {
         // The text with one blank per level tells how long it would be.
-        TextWriter narrow(1);
+        TextWriter narrow(1, 2 * compact_size);
         write_response(narrow, response);
         if (narrow.invalid_utf8()) {
             (void)to_json(response).dump(-1, ' ', false, json::error_handler_t::strict);
@@ -512,7 +591,13 @@ std::string to_json_text(const PackResponse& response, int indent) {
                                     " would make the JSON text longer than 1 GiB");
         }
     }
-    TextWriter w(indent < 0 ? -1 : indent);
+    // An indented text has some 20 lines per placement; its size is known
+    // only roughly, and the rest is grown as needed.
+    TextWriter w(indent < 0 ? -1 : indent,
+                 indent < 0 ? compact_size
+                            : compact_size + compact_size / 16 *
+                                                 std::min<std::size_t>(
+                                                     static_cast<std::size_t>(indent) * 3 + 1, 64));
     write_response(w, response);
     if (w.invalid_utf8()) {
         // The library's own writer throws its own error; where it meets the
