@@ -290,6 +290,9 @@ private:
 
     // The array of an "items" or "boxes" member; at_ is at its bracket.
     bool elements(std::vector<ObjectFields>& list, const Names& names) {
+        // Room for the elements the rest of the text could hold at some 64
+        // bytes each, so that the list seldom moves while it grows.
+        list.reserve(list.size() + static_cast<std::size_t>(end_ - at_) / 64);
         ++at_;
         blanks();
         if (take(']')) return true;

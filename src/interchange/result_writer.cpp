@@ -20,9 +20,17 @@ namespace {
 
 using nlohmann::json;
 
+// The bytes from..to of a text being written.
+struct Piece {
+    std::size_t from = 0;
+    std::size_t to = 0;
+};
+
 // Builds a JSON value.
 class ValueWriter {
 public:
+    static constexpr bool kRepeats = false;
+
     json take() { return std::move(root_); }
 
     void begin_object() { open(json::object()); }
@@ -61,6 +69,8 @@ private:
 // its own error.
 class TextWriter {
 public:
+    static constexpr bool kRepeats = true;
+
     // `expected`: the size the text is likely to reach, reserved at once.
     TextWriter(int indent, std::size_t expected) : indent_(indent) {
         out_.resize(std::max<std::size_t>(expected, 256));
@@ -74,6 +84,16 @@ public:
     }
     bool invalid_utf8() const { return invalid_utf8_; }
     std::size_t size() const { return static_cast<std::size_t>(next_ - out_.data()); }
+    // Compact text does not depend on where a value stands, so members
+    // written once can be written again as a copy of their text.
+    bool repeats_pieces() const { return indent_ < 0; }
+    // Members already written, again, after a member of the open object.
+    void repeat(const Piece& piece) {
+        const std::size_t n = piece.to - piece.from;
+        char* p = room(n);
+        std::memcpy(p, out_.data() + piece.from, n);
+        next_ = p + n;
+    }
     // The blanks of all indentation written, in levels.
     std::size_t levels() const { return levels_; }
 
@@ -371,9 +391,13 @@ void TextWriter::escaped(const char* s, std::size_t size) {
 // The forms, members in ascending byte order of their keys. A placement in
 // the response's list, and a box in its list, carry their box's index (and
 // the placement its box's reference) as well.
+//
+// A placement's members from "depth" on are the same in its box and in the
+// response's list of placements: with a `tail`, a writer that repeats pieces
+// notes where they are written the first time and copies them the second.
 template <class Writer>
 void write_placement(Writer& w, const PackedItem& p, const std::size_t* box_index,
-                     const std::string* box_reference) {
+                     const std::string* box_reference, Piece* tail = nullptr) {
     const Item& item = *p.item();
     w.begin_object();
     w.key("ItemCode");
@@ -391,6 +415,14 @@ void write_placement(Writer& w, const PackedItem& p, const std::size_t* box_inde
         w.count(*box_index);
         w.key("box_reference");
         w.text(*box_reference);
+    }
+    if constexpr (Writer::kRepeats) {
+        if (tail != nullptr && tail->to != 0) {
+            w.repeat(*tail);
+            w.end();
+            return;
+        }
+        if (tail != nullptr) tail->from = w.size();
     }
     w.key("depth");
     w.number(p.depth());
@@ -416,11 +448,15 @@ void write_placement(Writer& w, const PackedItem& p, const std::size_t* box_inde
     w.number(p.y());
     w.key("z");
     w.number(p.z());
+    if constexpr (Writer::kRepeats) {
+        if (tail != nullptr) tail->to = w.size();
+    }
     w.end();
 }
 
 template <class Writer>
-void write_packed_box(Writer& w, const PackedBox& box, const std::size_t* box_index) {
+void write_packed_box(Writer& w, const PackedBox& box, const std::size_t* box_index,
+                      std::vector<Piece>* tails = nullptr) {
     const Box& type = *box.box();
     const bool limited = type.has_weight_limit();
     w.begin_object();
@@ -442,7 +478,9 @@ void write_packed_box(Writer& w, const PackedBox& box, const std::size_t* box_in
     w.number(box.item_weight());
     w.key("items");
     w.begin_array();
-    for (const PackedItem& p : box.items()) write_placement(w, p, nullptr, nullptr);
+    for (const PackedItem& p : box.items()) {
+        write_placement(w, p, nullptr, nullptr, tails != nullptr ? &tails->emplace_back() : nullptr);
+    }
     w.end();
     w.key("length");
     w.number(type.length());
@@ -486,18 +524,23 @@ void write_packed_box(Writer& w, const PackedBox& box, const std::size_t* box_in
 template <class Writer>
 void write_response(Writer& w, const PackResponse& r) {
     const std::vector<PackedBox>& boxes = r.boxes().sorted_view();
+    std::vector<Piece> tails;  // of the placements in the boxes, in order
+    bool repeat = false;
+    if constexpr (Writer::kRepeats) repeat = w.repeats_pieces();
     w.begin_object();
     w.key("boxes");
     w.begin_array();
     for (std::size_t index = 0; index < boxes.size(); ++index) {
-        write_packed_box(w, boxes[index], &index);
+        write_packed_box(w, boxes[index], &index, repeat ? &tails : nullptr);
     }
     w.end();
     w.key("placements");
     w.begin_array();
+    std::size_t placed = 0;
     for (std::size_t index = 0; index < boxes.size(); ++index) {
         for (const PackedItem& p : boxes[index].items()) {
-            write_placement(w, p, &index, &boxes[index].box()->reference());
+            write_placement(w, p, &index, &boxes[index].box()->reference(),
+                            repeat ? &tails[placed++] : nullptr);
         }
     }
     w.end();
