@@ -83,16 +83,19 @@ public:
         return std::move(out_);
     }
     bool invalid_utf8() const { return invalid_utf8_; }
+    bool ascii() const { return ascii_; }
     std::size_t size() const { return static_cast<std::size_t>(next_ - out_.data()); }
     // Compact text does not depend on where a value stands, so members
     // written once can be written again as a copy of their text.
     bool repeats_pieces() const { return indent_ < 0; }
-    // Members already written, again, after a member of the open object.
+    // Members already written, again, in the open object: after a member
+    // of it if they were written after one.
     void repeat(const Piece& piece) {
         const std::size_t n = piece.to - piece.from;
         char* p = room(n);
         std::memcpy(p, out_.data() + piece.from, n);
         next_ = p + n;
+        ++open_.back().count;
     }
     // The blanks of all indentation written, in levels.
     std::size_t levels() const { return levels_; }
@@ -301,6 +304,7 @@ private:
     std::vector<Open> open_;
     bool after_key_ = false;
     bool invalid_utf8_ = false;
+    bool ascii_ = true;
     std::size_t levels_ = 0;
     std::vector<Formatted> formatted_ = std::vector<Formatted>(std::size_t{1} << kFormattedBits);
 };
@@ -340,14 +344,14 @@ void TextWriter::escaped(const char* s, std::size_t size) {
     // Most texts are printable ASCII throughout, and go out as they are.
     if (size <= 64) {
         char* p = room(size + 2);
-        std::size_t k = 0;
-        while (k < size && static_cast<unsigned char>(s[k]) - 0x20u < 0x60u && s[k] != '"' &&
-               s[k] != '\\') {
-            p[k + 1] = s[k];
-            ++k;
+        bool plain = true;
+        for (std::size_t k = 0; k < size; ++k) {
+            const auto b = static_cast<unsigned char>(s[k]);
+            plain &= b >= 0x20 && b < 0x80 && b != '"' && b != '\\';
         }
-        if (k == size) {
+        if (plain) {
             p[0] = '"';
+            std::memcpy(p + 1, s, size);
             p[size + 1] = '"';
             next_ = p + size + 2;
             return;
@@ -363,6 +367,7 @@ void TextWriter::escaped(const char* s, std::size_t size) {
             continue;
         }
         if (b >= 0x80) {
+            ascii_ = false;
             const std::size_t n = utf8_sequence(bytes + k, size - k);
             invalid_utf8_ = invalid_utf8_ || n == 0;
             k += n == 0 ? 1 : n;
@@ -392,23 +397,56 @@ void TextWriter::escaped(const char* s, std::size_t size) {
 // the response's list, and a box in its list, carry their box's index (and
 // the placement its box's reference) as well.
 //
-// A placement's members from "depth" on are the same in its box and in the
-// response's list of placements: with a `tail`, a writer that repeats pieces
-// notes where they are written the first time and copies them the second.
+// A placement's members before "box_index" and from "depth" on are the same
+// in its box and in the response's list of placements: with `pieces`, a
+// writer that repeats pieces notes where they are written the first time and
+// copies them the second.
+struct PlacementPieces {
+    Piece head;  // the members before "box_index"
+    Piece tail;  // the members from "depth" on
+};
+
+// Where the text written so far ends, for a writer that repeats pieces.
+template <class Writer>
+std::size_t text_end(const Writer& w) {
+    if constexpr (Writer::kRepeats) {
+        return w.size();
+    } else {
+        return 0;
+    }
+}
+
+// Writes a piece again if there is one to repeat.
+template <class Writer>
+bool repeated(Writer& w, const Piece* piece) {
+    if constexpr (Writer::kRepeats) {
+        if (piece != nullptr) {
+            w.repeat(*piece);
+            return true;
+        }
+    }
+    return false;
+}
+
 template <class Writer>
 void write_placement(Writer& w, const PackedItem& p, const std::size_t* box_index,
-                     const std::string* box_reference, Piece* tail = nullptr) {
+                     const std::string* box_reference, PlacementPieces* pieces = nullptr) {
     const Item& item = *p.item();
+    const bool again = pieces != nullptr && pieces->tail.to != 0;
     w.begin_object();
-    w.key("ItemCode");
-    w.text(item.item_code());
-    w.key("ItemReference");
-    w.text(item.item_reference());
-    w.key("box_group");
-    if (const std::string* group = box_group_of(item)) {
-        w.text(*group);
-    } else {
-        w.null();
+    if (!repeated(w, again ? &pieces->head : nullptr)) {
+        if (pieces != nullptr) pieces->head.from = text_end(w);
+        w.key("ItemCode");
+        w.text(item.item_code());
+        w.key("ItemReference");
+        w.text(item.item_reference());
+        w.key("box_group");
+        if (const std::string* group = box_group_of(item)) {
+            w.text(*group);
+        } else {
+            w.null();
+        }
+        if (pieces != nullptr) pieces->head.to = text_end(w);
     }
     if (box_index != nullptr) {
         w.key("box_index");
@@ -416,14 +454,11 @@ void write_placement(Writer& w, const PackedItem& p, const std::size_t* box_inde
         w.key("box_reference");
         w.text(*box_reference);
     }
-    if constexpr (Writer::kRepeats) {
-        if (tail != nullptr && tail->to != 0) {
-            w.repeat(*tail);
-            w.end();
-            return;
-        }
-        if (tail != nullptr) tail->from = w.size();
+    if (repeated(w, again ? &pieces->tail : nullptr)) {
+        w.end();
+        return;
     }
+    if (pieces != nullptr) pieces->tail.from = text_end(w);
     w.key("depth");
     w.number(p.depth());
     w.key("length");
@@ -448,15 +483,13 @@ void write_placement(Writer& w, const PackedItem& p, const std::size_t* box_inde
     w.number(p.y());
     w.key("z");
     w.number(p.z());
-    if constexpr (Writer::kRepeats) {
-        if (tail != nullptr) tail->to = w.size();
-    }
+    if (pieces != nullptr) pieces->tail.to = text_end(w);
     w.end();
 }
 
 template <class Writer>
 void write_packed_box(Writer& w, const PackedBox& box, const std::size_t* box_index,
-                      std::vector<Piece>* tails = nullptr) {
+                      std::vector<PlacementPieces>* placements = nullptr) {
     const Box& type = *box.box();
     const bool limited = type.has_weight_limit();
     w.begin_object();
@@ -479,7 +512,8 @@ void write_packed_box(Writer& w, const PackedBox& box, const std::size_t* box_in
     w.key("items");
     w.begin_array();
     for (const PackedItem& p : box.items()) {
-        write_placement(w, p, nullptr, nullptr, tails != nullptr ? &tails->emplace_back() : nullptr);
+        write_placement(w, p, nullptr, nullptr,
+                        placements != nullptr ? &placements->emplace_back() : nullptr);
     }
     w.end();
     w.key("length");
@@ -524,14 +558,14 @@ void write_packed_box(Writer& w, const PackedBox& box, const std::size_t* box_in
 template <class Writer>
 void write_response(Writer& w, const PackResponse& r) {
     const std::vector<PackedBox>& boxes = r.boxes().sorted_view();
-    std::vector<Piece> tails;  // of the placements in the boxes, in order
+    std::vector<PlacementPieces> pieces;  // of the placements in the boxes, in order
     bool repeat = false;
     if constexpr (Writer::kRepeats) repeat = w.repeats_pieces();
     w.begin_object();
     w.key("boxes");
     w.begin_array();
     for (std::size_t index = 0; index < boxes.size(); ++index) {
-        write_packed_box(w, boxes[index], &index, repeat ? &tails : nullptr);
+        write_packed_box(w, boxes[index], &index, repeat ? &pieces : nullptr);
     }
     w.end();
     w.key("placements");
@@ -540,7 +574,7 @@ void write_response(Writer& w, const PackResponse& r) {
     for (std::size_t index = 0; index < boxes.size(); ++index) {
         for (const PackedItem& p : boxes[index].items()) {
             write_placement(w, p, &index, &boxes[index].box()->reference(),
-                            repeat ? &tails[placed++] : nullptr);
+                            repeat ? &pieces[placed++] : nullptr);
         }
     }
     w.end();
@@ -619,6 +653,10 @@ std::size_t expected_text_size(const PackResponse& response) {
 }  // namespace
 
 std::string to_json_text(const PackResponse& response, int indent) {
+    return to_json_result_text(response, indent).text;
+}
+
+ResultText to_json_result_text(const PackResponse& response, int indent) {
     const std::size_t compact_size = expected_text_size(response);
     if (indent > kWideIndent) {
         // The text with one blank per level tells how long it would be.
@@ -647,7 +685,8 @@ std::string to_json_text(const PackResponse& response, int indent) {
         // first bad string and what it reports do not depend on the indent.
         (void)to_json(response).dump(-1, ' ', false, json::error_handler_t::strict);
     }
-    return w.take();
+    const bool ascii = w.ascii();
+    return ResultText{w.take(), ascii};
 }
 
 }  // namespace stowvex
