@@ -30,6 +30,7 @@
 //   repeated members the last counts.
 #include "interchange/plain_request_scanner.hpp"
 
+#include <algorithm>
 #include <cfenv>
 #include <charconv>
 #include <cmath>
@@ -54,6 +55,15 @@ constexpr std::uint64_t kPowersOfTen[16] = {
     100000000000000ULL, 1000000000000000ULL};
 constexpr double kTens[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                               1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The bytes a plain string holds: printable ASCII but the quotation mark and
+// the reverse solidus.
+constexpr std::array<bool, 256> plain_bytes() {
+    std::array<bool, 256> plain{};
+    for (int b = 0x20; b <= 0x7E; ++b) plain[static_cast<std::size_t>(b)] = b != '"' && b != '\\';
+    return plain;
+}
+constexpr auto kPlainByte = plain_bytes();
 
 // The names of the used members, in the order of ObjectFields::members.
 template <std::size_t N>
@@ -132,17 +142,11 @@ private:
     bool plain_string(std::string_view& value) {
         if (!take('"')) return false;
         const char* first = at_;
-        while (at_ != end_) {
-            const auto c = static_cast<unsigned char>(*at_);
-            if (c == '"') {
-                value = std::string_view(first, static_cast<std::size_t>(at_ - first));
-                ++at_;
-                return true;
-            }
-            if (c < 0x20 || c > 0x7E || c == '\\') return false;
-            ++at_;
-        }
-        return false;
+        while (at_ != end_ && kPlainByte[static_cast<unsigned char>(*at_)]) ++at_;
+        if (!at('"')) return false;
+        value = std::string_view(first, static_cast<std::size_t>(at_ - first));
+        ++at_;
+        return true;
     }
     // A member's name, its colon and the blanks around it.
     bool member_name(std::string_view& name) {
@@ -291,8 +295,11 @@ private:
     // The array of an "items" or "boxes" member; at_ is at its bracket.
     bool elements(std::vector<ObjectFields>& list, const Names& names) {
         // Room for the elements the rest of the text could hold at some 64
-        // bytes each, so that the list seldom moves while it grows.
-        list.reserve(list.size() + static_cast<std::size_t>(end_ - at_) / 64);
+        // bytes each, up to a few thousand, so that the list seldom moves
+        // while it grows.
+        constexpr std::size_t kMostReserved = 4096;
+        list.reserve(list.size() +
+                     std::min(static_cast<std::size_t>(end_ - at_) / 64, kMostReserved));
         ++at_;
         blanks();
         if (take(']')) return true;
@@ -326,7 +333,11 @@ private:
 
     static int member_of(std::string_view name, const Names& names) {
         for (std::size_t k = 0; k < names.size(); ++k) {
-            if (name == names[k]) return static_cast<int>(k);
+            const std::string_view candidate = names[k];
+            if (candidate.size() == name.size() && candidate[0] == name[0] &&
+                std::memcmp(candidate.data(), name.data(), name.size()) == 0) {
+                return static_cast<int>(k);
+            }
         }
         return -1;
     }
