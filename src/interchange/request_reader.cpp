@@ -2,6 +2,7 @@
 // first failing read decides which error the caller sees.
 #include "interchange/request_reader.hpp"
 
+#include "interchange/plain_request_scanner.hpp"
 #include "interchange/request_fields.hpp"
 
 #include <cstdint>
@@ -194,8 +195,11 @@ ItemPtr read_item(const Object& value) {
         throw std::invalid_argument("item is missing required field 'ItemCode'");
     }
     std::string item_code = required_text(value, kItemCode);
-    const Rotation rotation =
-        rotation_from_string(text_or_default(value, kAllowedRotation, "BestFit"));
+    // Without a rotation text an item rotates freely, as the text "BestFit" says.
+    const json* rotation_text = present_member(value, kAllowedRotation);
+    const Rotation rotation = rotation_text != nullptr
+                                  ? rotation_from_string(rotation_text->get<std::string>())
+                                  : Rotation::BEST_FIT;
     const double weight = number_or_default(value, kWeight, 0.0);
     const double depth = required_number(value, kItemDepth);
     const double length = required_number(value, kItemLength);
@@ -254,20 +258,30 @@ PackRequest request_from_json(const json& value) {
     return request;
 }
 
+namespace {
+
+PackRequest request_from_fields(const RequestFields& fields) {
+    PackRequest request;
+    for (const ObjectFields& item : fields.items) request.items.add(read_item(FieldsObject(item)));
+    for (const ObjectFields& box : fields.boxes) request.boxes.add(read_box(FieldsObject(box)));
+    return request;
+}
+
+}  // namespace
+
 // A request of the usual shape is read from fields collected in one pass
 // over its text, without its JSON value; the same rules read both, in the
-// same order. Any other text, a NUL byte in it included, is parsed first.
+// same order. A plain text is scanned without the library; a text of the
+// usual shape that is not plain goes through the library's parser, which
+// collects the same fields. Any other text, a NUL byte in it included, is
+// parsed first.
 PackRequest parse_request(const std::string& text) {
+    if (std::optional<RequestFields> fields = scan_plain_request(text)) {
+        return request_from_fields(*fields);
+    }
     if (text.find('\0') == std::string::npos) {
         if (std::optional<RequestFields> fields = collect_request_fields(text)) {
-            PackRequest request;
-            for (const ObjectFields& item : fields->items) {
-                request.items.add(read_item(FieldsObject(item)));
-            }
-            for (const ObjectFields& box : fields->boxes) {
-                request.boxes.add(read_box(FieldsObject(box)));
-            }
-            return request;
+            return request_from_fields(*fields);
         }
     }
     const json value = json::parse(text, nullptr, /*allow_exceptions=*/true,

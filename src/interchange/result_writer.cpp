@@ -20,9 +20,17 @@ namespace {
 
 using nlohmann::json;
 
+// The bytes from..to of a text being written.
+struct Piece {
+    std::size_t from = 0;
+    std::size_t to = 0;
+};
+
 // Builds a JSON value.
 class ValueWriter {
 public:
+    static constexpr bool kRepeats = false;
+
     json take() { return std::move(root_); }
 
     void begin_object() { open(json::object()); }
@@ -61,14 +69,34 @@ private:
 // its own error.
 class TextWriter {
 public:
-    explicit TextWriter(int indent) : indent_(indent) {}
+    static constexpr bool kRepeats = true;
+
+    // `expected`: the size the text is likely to reach, reserved at once.
+    TextWriter(int indent, std::size_t expected) : indent_(indent) {
+        out_.resize(std::max<std::size_t>(expected, 256));
+        next_ = &out_[0];
+        end_ = next_ + out_.size();
+    }
 
     std::string take() {
-        out_.resize(used_);
+        out_.resize(size());
         return std::move(out_);
     }
     bool invalid_utf8() const { return invalid_utf8_; }
-    std::size_t size() const { return used_; }
+    bool ascii() const { return ascii_; }
+    std::size_t size() const { return static_cast<std::size_t>(next_ - out_.data()); }
+    // Compact text does not depend on where a value stands, so members
+    // written once can be written again as a copy of their text.
+    bool repeats_pieces() const { return indent_ < 0; }
+    // Members already written, again, in the open object: after a member
+    // of it if they were written after one.
+    void repeat(const Piece& piece) {
+        const std::size_t n = piece.to - piece.from;
+        char* p = room(n);
+        std::memcpy(p, out_.data() + piece.from, n);
+        next_ = p + n;
+        ++open_.back().count;
+    }
     // The blanks of all indentation written, in levels.
     std::size_t levels() const { return levels_; }
 
@@ -83,17 +111,25 @@ public:
         }
         put(closed.bracket == '{' ? '}' : ']');
     }
-    // A key of the forms: plain ASCII, which needs no escaping.
+    // A key of the forms: plain ASCII, which needs no escaping. Its quotes,
+    // name and colon go out as one piece.
     template <std::size_t N>
     void key(const char (&name)[N]) {
-        next_element();
-        put('"');
-        put(name, N - 1);
-        if (indent_ >= 0) {
-            put("\": ", 3);
+        char* p = nullptr;
+        if (indent_ < 0) {
+            p = room(N + 3);
+            if (open_.back().count++ > 0) *p++ = ',';
         } else {
-            put("\":", 2);
+            next_element();
+            p = room(N + 3);
         }
+        *p++ = '"';
+        std::memcpy(p, name, N - 1);
+        p += N - 1;
+        *p++ = '"';
+        *p++ = ':';
+        if (indent_ >= 0) *p++ = ' ';
+        next_ = p;
         after_key_ = true;
     }
     void text(const std::string& value) {
@@ -102,6 +138,19 @@ public:
     }
     void number(double value) {
         element();
+        char* p = room(sizeof(Formatted::text));
+        // A double holding a whole number below 10^15 in size is written as
+        // its digits and ".0", exactly as the library writes it.
+        if (value > -1e15 && value < 1e15) {
+            const auto whole = static_cast<std::int64_t>(value);
+            if (static_cast<double>(whole) == value) {
+                if (std::signbit(value)) *p++ = '-';
+                next_ = whole_number(p, static_cast<std::uint64_t>(whole < 0 ? -whole : whole));
+                *next_++ = '.';
+                *next_++ = '0';
+                return;
+            }
+        }
         if (!std::isfinite(value)) {
             put("null", 4);
             return;
@@ -117,18 +166,12 @@ public:
             cached.bits = bits;
             cached.size = static_cast<unsigned char>(end - cached.text);
         }
-        put(cached.text, cached.size);
+        std::memcpy(p, cached.text, sizeof cached.text);
+        next_ = p + cached.size;
     }
     void count(std::size_t value) {
         element();
-        char digits[24];
-        char* first = digits + sizeof digits;
-        auto n = static_cast<std::uint64_t>(value);
-        do {
-            *--first = static_cast<char>('0' + n % 10);
-            n /= 10;
-        } while (n != 0);
-        put(first, static_cast<std::size_t>(digits + sizeof digits - first));
+        next_ = whole_number(room(20), static_cast<std::uint64_t>(value));
     }
     void boolean(bool value) {
         element();
@@ -195,16 +238,34 @@ private:
 
     // Room for n more characters at the end of the text.
     char* room(std::size_t n) {
-        if (used_ + n > out_.size()) out_.resize(std::max(2 * out_.size(), used_ + n + 4096));
-        return &out_[used_];
+        if (n > static_cast<std::size_t>(end_ - next_)) grow(n);
+        return next_;
+    }
+    void grow(std::size_t n) {
+        const std::size_t used = size();
+        out_.resize(std::max(2 * out_.size(), used + n + 4096));
+        next_ = &out_[0] + used;
+        end_ = &out_[0] + out_.size();
     }
     void put(char c) {
         *room(1) = c;
-        ++used_;
+        ++next_;
     }
     void put(const char* s, std::size_t n) {
         std::memcpy(room(n), s, n);
-        used_ += n;
+        next_ += n;
+    }
+    // The decimal digits of n at p, which has room for 20; the end of them.
+    static char* whole_number(char* p, std::uint64_t n) {
+        char digits[20];
+        char* first = digits + sizeof digits;
+        do {
+            *--first = static_cast<char>('0' + n % 10);
+            n /= 10;
+        } while (n != 0);
+        const auto size = static_cast<std::size_t>(digits + sizeof digits - first);
+        std::memcpy(p, first, size);
+        return p + size;
     }
     void open(char bracket) {
         element();
@@ -232,16 +293,18 @@ private:
         levels_ += levels;
         const std::size_t n = levels * static_cast<std::size_t>(indent_);
         std::memset(room(n), ' ', n);
-        used_ += n;
+        next_ += n;
     }
     void escaped(const char* s, std::size_t size);
 
     int indent_;
     std::string out_;
-    std::size_t used_ = 0;
+    char* next_;  // the end of the text written so far
+    char* end_;   // the end of the room in out_
     std::vector<Open> open_;
     bool after_key_ = false;
     bool invalid_utf8_ = false;
+    bool ascii_ = true;
     std::size_t levels_ = 0;
     std::vector<Formatted> formatted_ = std::vector<Formatted>(std::size_t{1} << kFormattedBits);
 };
@@ -278,6 +341,22 @@ std::size_t utf8_sequence(const unsigned char* s, std::size_t left) {
 // 0x7F and non-ASCII included, is written as it is.
 void TextWriter::escaped(const char* s, std::size_t size) {
     static const char* const kHex = "0123456789abcdef";
+    // Most texts are printable ASCII throughout, and go out as they are.
+    if (size <= 64) {
+        char* p = room(size + 2);
+        bool plain = true;
+        for (std::size_t k = 0; k < size; ++k) {
+            const auto b = static_cast<unsigned char>(s[k]);
+            plain &= b >= 0x20 && b < 0x80 && b != '"' && b != '\\';
+        }
+        if (plain) {
+            p[0] = '"';
+            std::memcpy(p + 1, s, size);
+            p[size + 1] = '"';
+            next_ = p + size + 2;
+            return;
+        }
+    }
     put('"');
     const auto* bytes = reinterpret_cast<const unsigned char*>(s);
     std::size_t plain = 0;  // start of the bytes not yet written
@@ -288,6 +367,7 @@ void TextWriter::escaped(const char* s, std::size_t size) {
             continue;
         }
         if (b >= 0x80) {
+            ascii_ = false;
             const std::size_t n = utf8_sequence(bytes + k, size - k);
             invalid_utf8_ = invalid_utf8_ || n == 0;
             k += n == 0 ? 1 : n;
@@ -316,20 +396,57 @@ void TextWriter::escaped(const char* s, std::size_t size) {
 // The forms, members in ascending byte order of their keys. A placement in
 // the response's list, and a box in its list, carry their box's index (and
 // the placement its box's reference) as well.
+//
+// A placement's members before "box_index" and from "depth" on are the same
+// in its box and in the response's list of placements: with `pieces`, a
+// writer that repeats pieces notes where they are written the first time and
+// copies them the second.
+struct PlacementPieces {
+    Piece head;  // the members before "box_index"
+    Piece tail;  // the members from "depth" on
+};
+
+// Where the text written so far ends, for a writer that repeats pieces.
+template <class Writer>
+std::size_t text_end(const Writer& w) {
+    if constexpr (Writer::kRepeats) {
+        return w.size();
+    } else {
+        return 0;
+    }
+}
+
+// Writes a piece again if there is one to repeat.
+template <class Writer>
+bool repeated(Writer& w, const Piece* piece) {
+    if constexpr (Writer::kRepeats) {
+        if (piece != nullptr) {
+            w.repeat(*piece);
+            return true;
+        }
+    }
+    return false;
+}
+
 template <class Writer>
 void write_placement(Writer& w, const PackedItem& p, const std::size_t* box_index,
-                     const std::string* box_reference) {
+                     const std::string* box_reference, PlacementPieces* pieces = nullptr) {
     const Item& item = *p.item();
+    const bool again = pieces != nullptr && pieces->tail.to != 0;
     w.begin_object();
-    w.key("ItemCode");
-    w.text(item.item_code());
-    w.key("ItemReference");
-    w.text(item.item_reference());
-    w.key("box_group");
-    if (const std::string* group = box_group_of(item)) {
-        w.text(*group);
-    } else {
-        w.null();
+    if (!repeated(w, again ? &pieces->head : nullptr)) {
+        if (pieces != nullptr) pieces->head.from = text_end(w);
+        w.key("ItemCode");
+        w.text(item.item_code());
+        w.key("ItemReference");
+        w.text(item.item_reference());
+        w.key("box_group");
+        if (const std::string* group = box_group_of(item)) {
+            w.text(*group);
+        } else {
+            w.null();
+        }
+        if (pieces != nullptr) pieces->head.to = text_end(w);
     }
     if (box_index != nullptr) {
         w.key("box_index");
@@ -337,6 +454,11 @@ void write_placement(Writer& w, const PackedItem& p, const std::size_t* box_inde
         w.key("box_reference");
         w.text(*box_reference);
     }
+    if (repeated(w, again ? &pieces->tail : nullptr)) {
+        w.end();
+        return;
+    }
+    if (pieces != nullptr) pieces->tail.from = text_end(w);
     w.key("depth");
     w.number(p.depth());
     w.key("length");
@@ -361,11 +483,13 @@ void write_placement(Writer& w, const PackedItem& p, const std::size_t* box_inde
     w.number(p.y());
     w.key("z");
     w.number(p.z());
+    if (pieces != nullptr) pieces->tail.to = text_end(w);
     w.end();
 }
 
 template <class Writer>
-void write_packed_box(Writer& w, const PackedBox& box, const std::size_t* box_index) {
+void write_packed_box(Writer& w, const PackedBox& box, const std::size_t* box_index,
+                      std::vector<PlacementPieces>* placements = nullptr) {
     const Box& type = *box.box();
     const bool limited = type.has_weight_limit();
     w.begin_object();
@@ -387,7 +511,10 @@ void write_packed_box(Writer& w, const PackedBox& box, const std::size_t* box_in
     w.number(box.item_weight());
     w.key("items");
     w.begin_array();
-    for (const PackedItem& p : box.items()) write_placement(w, p, nullptr, nullptr);
+    for (const PackedItem& p : box.items()) {
+        write_placement(w, p, nullptr, nullptr,
+                        placements != nullptr ? &placements->emplace_back() : nullptr);
+    }
     w.end();
     w.key("length");
     w.number(type.length());
@@ -431,18 +558,23 @@ void write_packed_box(Writer& w, const PackedBox& box, const std::size_t* box_in
 template <class Writer>
 void write_response(Writer& w, const PackResponse& r) {
     const std::vector<PackedBox>& boxes = r.boxes().sorted_view();
+    std::vector<PlacementPieces> pieces;  // of the placements in the boxes, in order
+    bool repeat = false;
+    if constexpr (Writer::kRepeats) repeat = w.repeats_pieces();
     w.begin_object();
     w.key("boxes");
     w.begin_array();
     for (std::size_t index = 0; index < boxes.size(); ++index) {
-        write_packed_box(w, boxes[index], &index);
+        write_packed_box(w, boxes[index], &index, repeat ? &pieces : nullptr);
     }
     w.end();
     w.key("placements");
     w.begin_array();
+    std::size_t placed = 0;
     for (std::size_t index = 0; index < boxes.size(); ++index) {
         for (const PackedItem& p : boxes[index].items()) {
-            write_placement(w, p, &index, &boxes[index].box()->reference());
+            write_placement(w, p, &index, &boxes[index].box()->reference(),
+                            repeat ? &pieces[placed++] : nullptr);
         }
     }
     w.end();
@@ -497,10 +629,38 @@ json to_json(const PackResponse& response) {
 constexpr int kWideIndent = 512;
 constexpr std::size_t kLargestWideText = std::size_t{1} << 30;
 
+namespace {
+
+// About the size of the compact text of a response, a little more as a
+// rule, so that writing it seldom needs to move it: each placement is
+// written twice, each time some 300 bytes beside its texts.
+std::size_t expected_text_size(const PackResponse& response) {
+    std::size_t size = 512;
+    for (const PackedBox& box : response.boxes().sorted_view()) {
+        size += 900 + 2 * box.box()->reference().size();
+        for (const PackedItem& p : box.items()) {
+            const Item& item = *p.item();
+            size += 2 * (340 + item.item_code().size() + item.item_reference().size()) +
+                    box.box()->reference().size();
+        }
+    }
+    for (const ItemPtr& item : response.unplaced_items().sorted_view()) {
+        size += 300 + 2 * item->item_code().size() + item->item_reference().size();
+    }
+    return size;
+}
+
+}  // namespace
+
 std::string to_json_text(const PackResponse& response, int indent) {
+    return to_json_result_text(response, indent).text;
+}
+
+ResultText to_json_result_text(const PackResponse& response, int indent) {
+    const std::size_t compact_size = expected_text_size(response);
     if (indent > kWideIndent) {
         // The text with one blank per level tells how long it would be.
-        TextWriter narrow(1);
+        TextWriter narrow(1, 2 * compact_size);
         write_response(narrow, response);
         if (narrow.invalid_utf8()) {
             (void)to_json(response).dump(-1, ' ', false, json::error_handler_t::strict);
@@ -512,14 +672,21 @@ std::string to_json_text(const PackResponse& response, int indent) {
                                     " would make the JSON text longer than 1 GiB");
         }
     }
-    TextWriter w(indent < 0 ? -1 : indent);
+    // An indented text has some 20 lines per placement; its size is known
+    // only roughly, and the rest is grown as needed.
+    TextWriter w(indent < 0 ? -1 : indent,
+                 indent < 0 ? compact_size
+                            : compact_size + compact_size / 16 *
+                                                 std::min<std::size_t>(
+                                                     static_cast<std::size_t>(indent) * 3 + 1, 64));
     write_response(w, response);
     if (w.invalid_utf8()) {
         // The library's own writer throws its own error; where it meets the
         // first bad string and what it reports do not depend on the indent.
         (void)to_json(response).dump(-1, ' ', false, json::error_handler_t::strict);
     }
-    return w.take();
+    const bool ascii = w.ascii();
+    return ResultText{w.take(), ascii};
 }
 
 }  // namespace stowvex

@@ -27,4 +27,12 @@ nlohmann::json to_json(const PackResponse& response);
 // throws the library's type_error 316.
 std::string to_json_text(const PackResponse& response, int indent);
 
+// A result text and whether it is ASCII throughout (no text in it holds a
+// byte above 0x7F), so that a caller may take it without decoding it.
+struct ResultText {
+    std::string text;
+    bool ascii = true;
+};
+ResultText to_json_result_text(const PackResponse& response, int indent);
+
 }  // namespace stowvex

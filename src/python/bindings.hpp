@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "interchange/result_writer.hpp"
+
 namespace stowvex::python {
 
 namespace py = pybind11;
@@ -13,6 +15,9 @@ namespace py = pybind11;
 // A new Python object for a JSON value: objects become dicts whose keys keep
 // the value's (ascending) order, integers ints and floats floats.
 py::object json_to_python(const nlohmann::json& value);
+
+// A result text as a Python str; ASCII text is copied without decoding.
+py::str result_text_to_python(const ResultText& result);
 
 void bind_model(py::module_& m);
 void bind_results(py::module_& m);

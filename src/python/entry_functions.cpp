@@ -38,7 +38,8 @@ void bind_entry_functions(py::module_& m) {
     m.def(
         "solve",
         [](const std::string& request_json) {
-            return to_json_text(pack_items(parse_request(request_json)), -1);
+            return result_text_to_python(
+                to_json_result_text(pack_items(parse_request(request_json)), -1));
         },
         py::arg("request_json"),
         "The simplest entry point: pass a JSON string shaped like\n"

@@ -89,7 +89,10 @@ void bind_results(py::module_& m) {
             "The full result -- every box, every placed item, and every unplaced item -- as a "
             "plain Python dict.")
         .def(
-            "to_json", [](const PackResponse& r, int indent) { return to_json_text(r, indent); },
+            "to_json",
+            [](const PackResponse& r, int indent) {
+                return result_text_to_python(to_json_result_text(r, indent));
+            },
             py::arg("indent") = 2, "The full result as a JSON string.")
         .def("__repr__", [](const PackResponse& r) {
             return std::string("<stowvex.PackResult success=") + (r.success() ? "True" : "False") +

@@ -328,6 +328,54 @@ TEST(ResponseText, AnyIndentGivesTheLibrarysLayout) {
     }
 }
 
+// Numbers are written by a path of their own where they hold whole numbers
+// and through a cache of formatted texts otherwise; either way every byte is
+// the library's. Many values, each written several times, in boxes of all
+// sizes so that the text outgrows the room reserved for it.
+TEST(ResponseText, NumbersAreWrittenAsTheLibraryWritesThem) {
+    std::vector<double> values = {0.0, -0.0, 0.5, -0.5, 1e15, -1e15, 1e15 - 1, 1 - 1e15,
+                                  1e15 - 0.5, 999999999999999.9, 1e16, 9007199254740992.0,
+                                  9007199254740993.0, 4503599627370496.5, 1e-5, 1e-4, 123456.789,
+                                  std::nextafter(1.0, 0.0), std::nextafter(1.0, 2.0), 5e-324,
+                                  1.7976931348623157e308, -2.5e-300};
+    for (int n = -3000; n <= 3000; ++n) values.push_back(n);
+    for (int e = 0; e <= 60; ++e) {
+        const double power = std::ldexp(1.0, e);
+        for (const double v : {power, power - 1, power + 1, -power, power / 3}) values.push_back(v);
+    }
+    double ten = 1;
+    for (int e = 0; e <= 16; ++e, ten *= 10) {
+        for (const double v : {ten, ten - 1, ten + 1, ten * 7 / 8, -ten, ten / 1000}) {
+            values.push_back(v);
+        }
+    }
+    std::uint64_t state = 12345;
+    for (int k = 0; k < 20000; ++k) {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        const double whole = static_cast<double>(state >> (14 + k % 40));
+        values.push_back(k % 3 == 0 ? whole : k % 3 == 1 ? -whole : whole / 64);
+    }
+    for (const std::size_t per_box : {1u, 7u, 300u}) {
+        PackedBoxList boxes = packed_boxes();
+        for (std::size_t first = 0; first < values.size(); first += per_box) {
+            PackedBox box(make_box("B" + std::to_string(first), values[first], 1, 1, -1, 0, true,
+                                   std::nullopt));
+            for (std::size_t k = first; k < std::min(first + per_box, values.size()); ++k) {
+                const double v = values[k];
+                const double w = values[(k * 7 + 3) % values.size()];
+                box.add(PackedItem(make_item("i", "i", w, v, 1, v, "", Rotation::BEST_FIT), v, w,
+                                   -v, "WLD", w, v, -w));
+            }
+            boxes.add(box);
+        }
+        const PackResponse response(true, std::move(boxes), items());
+        EXPECT_EQ(to_json_text(response, -1), to_json(response).dump(-1)) << per_box;
+        if (per_box == 300) {
+            EXPECT_EQ(to_json_text(response, 2), to_json(response).dump(2));
+        }
+    }
+}
+
 TEST(ResponseText, IndentTooLargeForAnyTextIsRefused) {
     PackResponse response(true, packed_boxes(), items());
     try {

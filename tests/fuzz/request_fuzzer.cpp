@@ -1,5 +1,7 @@
 // Fuzz target for packing: a request as JSON text, or an order generated from
-// the bytes. Reading may refuse a text with the reader's documented errors;
+// the bytes. A text the plain-request scanner takes must be one the JSON
+// library reads into the same fields. Reading may refuse a text with the
+// reader's documented errors;
 // once a request has been read, packing and writing must not throw, the
 // result must keep every promise of result_invariants.hpp, and the compact and
 // indented texts must hold the same value.
@@ -20,7 +22,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "../cpp/request_fields_checks.hpp"
 #include "engine/packer.hpp"
+#include "interchange/plain_request_scanner.hpp"
 #include "interchange/request_reader.hpp"
 #include "interchange/result_writer.hpp"
 #include "result_invariants.hpp"
@@ -165,7 +169,19 @@ void fuzz_generated_order(ByteSource in, bool large_granted) {
     check(items, boxes, indent, items.size() <= 12);
 }
 
+void check_plain_scan(const std::string& text) {
+    const std::optional<RequestFields> plain = scan_plain_request(text);
+    if (!plain) return;
+    if (text.find('\0') != std::string::npos) fail("the plain scan took a NUL byte");
+    const std::optional<RequestFields> collected = collect_request_fields(text);
+    if (!collected) fail("the plain scan took a text the JSON library refuses");
+    if (!testing::same_fields(*plain, *collected)) {
+        fail("the plain scan read other values than the JSON library");
+    }
+}
+
 void fuzz_request_text(const std::string& text) {
+    check_plain_scan(text);
     PackRequest request;
     try {
         request = parse_request(text);

@@ -51,6 +51,19 @@ class TestSolve:
         assert ": " not in text and ", " not in text and "\n" not in text
         assert keys_sorted_everywhere(json.loads(text))
 
+    @pytest.mark.parametrize("code", ["plain", "caf\u00e9", "\u2603\U0001f642", "tab\there"])
+    def test_result_text_is_the_written_text_whatever_its_characters(self, code):
+        request = {"items": [item(code), item("big", 99)], "boxes": [box("B \u00e4" if code == "plain"
+                                                                         else "B")]}
+        text = stowvex.solve(json.dumps(request))
+        result = stowvex.pack_dicts(request["items"], request["boxes"])
+        assert text == result.to_json(indent=-1)
+        assert text.isascii() == (code.isascii() and request["boxes"][0]["Reference"].isascii())
+        decoded = json.loads(text)
+        assert decoded["placements"][0]["ItemCode"] == code
+        assert decoded["unplaced_item_codes"] == ["big"]
+        assert json.loads(result.to_json(indent=3)) == decoded
+
     def test_number_formatting(self):
         text = stowvex.solve(json.dumps({"items": [item("A", 2, 3, 4)], "boxes": [box("B", 30)]}))
         assert '"width":30.0' in text
