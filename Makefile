@@ -53,11 +53,11 @@ browser:
 test-python: module browser
 	$(VPY) -m pytest
 
-# make test-types: the module's stub (src/python/stowvex.pyi) and the optimiser
+# make test-types: the module's stub (src/stowvex.pyi) and the optimiser
 # extension's stub against the built modules, then mypy --strict over the files
 # pyproject.toml names.
 test-types: module
-	$(VPY) -m mypy.stubtest stowvex --allowlist src/python/stubtest-allowlist.txt
+	$(VPY) -m mypy.stubtest stowvex --allowlist tests/python/stubtest-allowlist.txt
 	$(VPY) -m mypy.stubtest stowvex_tools._optimiser
 	$(VPY) -m mypy
 

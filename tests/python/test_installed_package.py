@@ -17,7 +17,7 @@ from pathlib import Path
 import pytest
 
 ROOT = Path(__file__).resolve().parents[2]
-STUB = ROOT / "src" / "python" / "stowvex.pyi"
+STUB = ROOT / "src" / "stowvex.pyi"
 
 # What a user would find of the installation: where the two packages were
 # loaded from, and the files beside them.
@@ -56,7 +56,7 @@ def test_packages_load_from_the_installation_not_the_tree(installed_python, tmp_
     for name in ("stowvex", "stowvex_tools"):
         path = Path(found[name]).resolve()
         assert "site-packages" in path.parts, path
-        assert not path.is_relative_to(ROOT / "src") and not path.is_relative_to(ROOT / "python")
+        assert not path.is_relative_to(ROOT / "src")
     assert found["versions"][0] == found["versions"][1] != "0+unknown"
 
 
@@ -79,10 +79,10 @@ def tracked_sources():
     if shutil.which("git") is None or not (ROOT / ".git").exists():
         pytest.skip("needs the git checkout to list the sources")
     listed = subprocess.run(
-        ["git", "-C", str(ROOT), "ls-files", "--", "src", "cmake", "python", "CMakeLists.txt",
+        ["git", "-C", str(ROOT), "ls-files", "--", "src", "cmake", "CMakeLists.txt",
          "pyproject.toml", "LICENSE", "README.md"],
         capture_output=True, text=True, check=True).stdout.split()
-    assert "src/python/stowvex.pyi" in listed
+    assert "src/stowvex.pyi" in listed
     return set(listed)
 
 

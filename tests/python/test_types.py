@@ -16,7 +16,7 @@ import pytest
 import stowvex
 from stowvex import Box, Item, Rotation
 
-STUB = Path(__file__).resolve().parents[2] / "src" / "python" / "stowvex.pyi"
+STUB = Path(__file__).resolve().parents[2] / "src" / "stowvex.pyi"
 
 # Correct use: mypy --strict must accept every line.
 CORRECT = """

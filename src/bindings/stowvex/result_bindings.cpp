@@ -8,7 +8,7 @@
 
 #include "interchange/result_writer.hpp"
 #include "model/pack_response.hpp"
-#include "python/bindings.hpp"
+#include "bindings/stowvex/bindings.hpp"
 
 namespace stowvex::python {
 

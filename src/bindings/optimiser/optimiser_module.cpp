@@ -12,7 +12,7 @@
 
 #include "interchange/request_reader.hpp"
 #include "optimiser/optimiser.hpp"
-#include "python/json_errors.hpp"
+#include "bindings/json_errors.hpp"
 
 namespace py = pybind11;
 

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "python/bindings.hpp"
+#include "bindings/stowvex/bindings.hpp"
 
 namespace stowvex::python {
 

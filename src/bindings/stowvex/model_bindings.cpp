@@ -8,7 +8,7 @@
 
 #include "model/box.hpp"
 #include "model/item.hpp"
-#include "python/bindings.hpp"
+#include "bindings/stowvex/bindings.hpp"
 
 namespace stowvex::python {
 

@@ -9,7 +9,7 @@
 #include "engine/packer.hpp"
 #include "interchange/request_reader.hpp"
 #include "interchange/result_writer.hpp"
-#include "python/bindings.hpp"
+#include "bindings/stowvex/bindings.hpp"
 
 namespace stowvex::python {
 
