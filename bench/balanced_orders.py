@@ -38,27 +38,43 @@ def request(stowvex, n, seed, min_side, max_side, tenths):
     for k, share in enumerate(SHARES):
         side = round((cargo_volume * share) ** (1 / 3))
         empty = 1 + k
-        boxes.append(stowvex.Box(f"T{k}", side, round(side * 1.2), side,
-                                 max_weight=round(cargo_weight * share * 1.1) + empty,
-                                 empty_weight=empty))
+        boxes.append(
+            stowvex.Box(
+                f"T{k}",
+                side,
+                round(side * 1.2),
+                side,
+                max_weight=round(cargo_weight * share * 1.1) + empty,
+                empty_weight=empty,
+            )
+        )
     return items, boxes
 
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--sizes", default="300,600",
-                        help="item counts, comma separated (default: %(default)s)")
-    parser.add_argument("--seeds", default="1",
-                        help="random seeds, comma separated (default: %(default)s)")
-    parser.add_argument("--repeat", type=int, default=1,
-                        help="timed runs per request; the median is reported (default: "
-                        "%(default)s)")
+    parser.add_argument(
+        "--sizes", default="300,600", help="item counts, comma separated (default: %(default)s)"
+    )
+    parser.add_argument(
+        "--seeds", default="1", help="random seeds, comma separated (default: %(default)s)"
+    )
+    parser.add_argument(
+        "--repeat",
+        type=int,
+        default=1,
+        help="timed runs per request; the median is reported (default: %(default)s)",
+    )
     parser.add_argument("--min-side", type=int, default=5)
     parser.add_argument("--max-side", type=int, default=30)
-    parser.add_argument("--tenths", action="store_true",
-                        help="sides in tenths (5.0, 5.1, ... 30.0) instead of whole numbers")
-    parser.add_argument("--no-check", action="store_true",
-                        help="skip the placement and weight-limit checks")
+    parser.add_argument(
+        "--tenths",
+        action="store_true",
+        help="sides in tenths (5.0, 5.1, ... 30.0) instead of whole numbers",
+    )
+    parser.add_argument(
+        "--no-check", action="store_true", help="skip the placement and weight-limit checks"
+    )
     args = parser.parse_args(argv)
 
     stowvex = benchlib.import_engine()
@@ -91,17 +107,31 @@ def main(argv=None):
             item_weights = [b.item_weight for b in result.boxes]
             spread = max(item_weights) - min(item_weights) if item_weights else 0.0
             fill = benchlib.mean([b.volume_utilisation for b in result.boxes])
-            rows.append([n, seed, len(result.boxes),
-                         " ".join(f"{ref}x{usage[ref]}" for ref in sorted(usage)),
-                         f"{spread:.1f}", f"{fill:.1f}", result.total_unplaced,
-                         benchlib.duration(benchlib.quantile(times, 0.5))])
+            rows.append(
+                [
+                    n,
+                    seed,
+                    len(result.boxes),
+                    " ".join(f"{ref}x{usage[ref]}" for ref in sorted(usage)),
+                    f"{spread:.1f}",
+                    f"{fill:.1f}",
+                    result.total_unplaced,
+                    benchlib.duration(benchlib.quantile(times, 0.5)),
+                ]
+            )
 
     sides = f"{args.min_side}-{args.max_side}" + (" in tenths" if args.tenths else "")
-    print(f"stowvex balanced orders: pack(), sides {sides}, BEST_FIT, 5 box types with weight "
-          f"limits, median of {args.repeat}")
+    print(
+        f"stowvex balanced orders: pack(), sides {sides}, BEST_FIT, 5 box types with weight "
+        f"limits, median of {args.repeat}"
+    )
     print(f"machine: {benchlib.machine_line()}")
-    print(benchlib.table(["items", "seed", "boxes", "types", "weight spread", "fill%",
-                          "unplaced", "t median"], rows))
+    print(
+        benchlib.table(
+            ["items", "seed", "boxes", "types", "weight spread", "fill%", "unplaced", "t median"],
+            rows,
+        )
+    )
     if not args.no_check:
         print(f"checks: {bad} boxes with unsound placements or over their weight limit")
     return 1 if bad else 0

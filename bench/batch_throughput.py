@@ -30,8 +30,15 @@ def write_orders(path, orders, count, density):
             copy, index = divmod(n, len(orders))
             items = []
             for k, (w, l, h) in enumerate(orders[index], start=1):
-                items.append({"ItemCode": f"P{k:03d}", "Width": w, "Length": l, "Depth": h,
-                              "Weight": round(w * l * h * 1e-9 * density, 3)})
+                items.append(
+                    {
+                        "ItemCode": f"P{k:03d}",
+                        "Width": w,
+                        "Length": l,
+                        "Depth": h,
+                        "Weight": round(w * l * h * 1e-9 * density, 3),
+                    }
+                )
             out.write(json.dumps({"id": f"{copy + 1}-{index + 1}", "items": items}) + "\n")
 
 
@@ -48,9 +55,21 @@ def run_batch(stowvex_command, source, catalogue, output, workers):
     if output.exists():
         output.unlink()
     cpu, start = children_cpu(), time.perf_counter()
-    command = subprocess.Popen([stowvex_command, "batch", str(source), "--boxes",
-                                str(catalogue), "-o", str(output), "--workers", str(workers),
-                                "--no-progress"], stdout=subprocess.DEVNULL)
+    command = subprocess.Popen(
+        [
+            stowvex_command,
+            "batch",
+            str(source),
+            "--boxes",
+            str(catalogue),
+            "-o",
+            str(output),
+            "--workers",
+            str(workers),
+            "--no-progress",
+        ],
+        stdout=subprocess.DEVNULL,
+    )
     workers_cpu = {}
     try:
         import psutil
@@ -81,12 +100,17 @@ def run_dask(source, catalogue, folder, workers):
     if folder.exists():
         shutil.rmtree(folder)
     cpu, start = children_cpu(), time.perf_counter()
-    with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
-                      dashboard_address=None) as cluster, Client(cluster):
+    with (
+        LocalCluster(
+            n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=None
+        ) as cluster,
+        Client(cluster),
+    ):
         started = time.perf_counter()
         lines = db.read_text(str(source), blocksize=4_000_000)
-        pack_lines(lines, boxes=str(catalogue)).to_textfiles(str(folder / "*.jsonl"),
-                                                             last_endline=True)
+        pack_lines(lines, boxes=str(catalogue)).to_textfiles(
+            str(folder / "*.jsonl"), last_endline=True
+        )
         done = time.perf_counter()
     return done - started, started - start, children_cpu() - cpu
 
@@ -98,15 +122,21 @@ def dask_lines(folder):
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--data", help="data directory (default: ../shared/data beside the "
-                        "project root)")
-    parser.add_argument("--orders", type=int, default=100_000,
-                        help="orders to pack (default: %(default)s)")
-    parser.add_argument("--workers", default="1,2",
-                        help="worker counts of stowvex batch (default: %(default)s)")
+    parser.add_argument(
+        "--data", help="data directory (default: ../shared/data beside the project root)"
+    )
+    parser.add_argument(
+        "--orders", type=int, default=100_000, help="orders to pack (default: %(default)s)"
+    )
+    parser.add_argument(
+        "--workers", default="1,2", help="worker counts of stowvex batch (default: %(default)s)"
+    )
     parser.add_argument("--no-dask", action="store_true", help="skip the Dask run")
-    parser.add_argument("--work", default=str(benchlib.PROJECT_ROOT / "build" / "bench"),
-                        help="folder for the order and result files (default: build/bench)")
+    parser.add_argument(
+        "--work",
+        default=str(benchlib.PROJECT_ROOT / "build" / "bench"),
+        help="folder for the order and result files (default: build/bench)",
+    )
     args = parser.parse_args(argv)
 
     data = benchlib.data_dir(args.data)
@@ -121,17 +151,29 @@ def main(argv=None):
     if command is None:
         sys.exit("the stowvex command is not installed beside this interpreter (make module)")
 
-    print(f"stowvex batch throughput: {args.orders:,} orders "
-          f"({sum(map(len, orders)) / len(orders):.1f} parcels each on average), "
-          f"{len(parcel_orders.CARTONS)} carton types")
-    print(f"machine: {benchlib.machine_line()}; load average before: "
-          f"{' '.join(f'{x:.2f}' for x in os.getloadavg())}")
+    print(
+        f"stowvex batch throughput: {args.orders:,} orders "
+        f"({sum(map(len, orders)) / len(orders):.1f} parcels each on average), "
+        f"{len(parcel_orders.CARTONS)} carton types"
+    )
+    print(
+        f"machine: {benchlib.machine_line()}; load average before: "
+        f"{' '.join(f'{x:.2f}' for x in os.getloadavg())}"
+    )
     rows, reference, base = [], None, None
 
     def row(name, seconds, cpu, same):
-        rows.append([name, f"{seconds:.1f} s", f"{args.orders / seconds:,.0f}",
-                     f"{base / seconds:.2f}x", f"{cpu:.1f} s", f"{cpu / args.orders * 1e6:.0f} us",
-                     "same" if same else "DIFFERENT"])
+        rows.append(
+            [
+                name,
+                f"{seconds:.1f} s",
+                f"{args.orders / seconds:,.0f}",
+                f"{base / seconds:.2f}x",
+                f"{cpu:.1f} s",
+                f"{cpu / args.orders * 1e6:.0f} us",
+                "same" if same else "DIFFERENT",
+            ]
+        )
 
     for workers in (int(w) for w in args.workers.split(",")):
         output = work / f"results-{workers}.jsonl"
@@ -144,10 +186,15 @@ def main(argv=None):
     if not args.no_dask:
         folder = work / "dask-results"
         seconds, startup, cpu = run_dask(source, catalogue, folder, 2)
-        row(f"Dask, 2 workers (+{startup:.1f} s start)", seconds, cpu,
-            dask_lines(folder) == reference)
-    print(benchlib.table(["run", "time", "orders/s", "speed-up", "CPU", "CPU/order", "output"],
-                         rows))
+        row(
+            f"Dask, 2 workers (+{startup:.1f} s start)",
+            seconds,
+            cpu,
+            dask_lines(folder) == reference,
+        )
+    print(
+        benchlib.table(["run", "time", "orders/s", "speed-up", "CPU", "CPU/order", "output"], rows)
+    )
     print(f"load average after: {' '.join(f'{x:.2f}' for x in os.getloadavg())}")
     return 1 if any(r[-1] != "same" for r in rows) else 0
 

@@ -63,8 +63,10 @@ def import_engine():
     try:
         import stowvex
     except ImportError as error:
-        sys.exit(f"cannot import stowvex ({error}); build it with `make module` and run "
-                 "the benchmark with .venv/bin/python")
+        sys.exit(
+            f"cannot import stowvex ({error}); build it with `make module` and run "
+            "the benchmark with .venv/bin/python"
+        )
     return stowvex
 
 
@@ -112,18 +114,21 @@ def check_packed_box(packed, slack=0.0):
             problems.append(f"{code}: orientation {placed.orientation} not allowed")
         low = (placed.x, placed.y, placed.z)
         high = (placed.x + dims[0], placed.y + dims[1], placed.z + dims[2])
-        if min(low) < 0 or high[0] > box.width + slack or high[1] > box.length + slack \
-                or high[2] > box.depth + slack:
+        if (
+            min(low) < 0
+            or high[0] > box.width + slack
+            or high[1] > box.length + slack
+            or high[2] > box.depth + slack
+        ):
             problems.append(f"{code}: outside the box")
         cuboids.append((low, high, code))
     # Sweep along x: only cuboids whose x ranges meet are compared.
     cuboids.sort(key=lambda c: c[0][0])
     for i, (low_a, high_a, code_a) in enumerate(cuboids):
-        for low_b, high_b, code_b in cuboids[i + 1:]:
+        for low_b, high_b, code_b in cuboids[i + 1 :]:
             if low_b[0] >= high_a[0] - slack:
                 break
-            if all(low_a[k] < high_b[k] - slack and low_b[k] < high_a[k] - slack
-                   for k in (1, 2)):
+            if all(low_a[k] < high_b[k] - slack and low_b[k] < high_a[k] - slack for k in (1, 2)):
                 problems.append(f"{code_a} and {code_b} overlap")
     return problems
 
@@ -162,8 +167,10 @@ def table(headers, rows, aligns=None):
 
 def machine_line():
     cpus = os.cpu_count() or 0
-    line = (f"{platform.machine()}, {cpus} logical CPUs, Python {platform.python_version()}, "
-            f"{platform.system()}")
+    line = (
+        f"{platform.machine()}, {cpus} logical CPUs, Python {platform.python_version()}, "
+        f"{platform.system()}"
+    )
     if hasattr(os, "getloadavg"):
         line += f", load average {os.getloadavg()[0]:.2f}"
     return line

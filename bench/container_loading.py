@@ -63,7 +63,7 @@ def read_thpack(path):
 
     def take(n):
         nonlocal position
-        values = [int(float(t)) for t in tokens[position:position + n]]
+        values = [int(float(t)) for t in tokens[position : position + n]]
         position += n
         return values
 
@@ -116,9 +116,17 @@ def build_request(stowvex, problem, args):
             continue
         rotation, width, length, depth = mapped
         for copy in range(1, count + 1):
-            items.append(stowvex.Item(f"T{type_id:02d}-{copy:03d}", f"type {type_id}",
-                                      width, length, depth, 0.0,
-                                      allowed_rotation=getattr(stowvex.Rotation, rotation)))
+            items.append(
+                stowvex.Item(
+                    f"T{type_id:02d}-{copy:03d}",
+                    f"type {type_id}",
+                    width,
+                    length,
+                    depth,
+                    0.0,
+                    allowed_rotation=getattr(stowvex.Rotation, rotation),
+                )
+            )
             cargo += l * w * h
     return items, [box], cargo, excluded
 
@@ -126,42 +134,90 @@ def build_request(stowvex, problem, args):
 def run_instance(stowvex, entry, items, boxes):
     if entry == "pack":
         return benchlib.timed(stowvex.pack, items, boxes)
-    dict_items = [{"ItemCode": i.item_code, "ItemReference": i.item_reference,
-                   "Width": i.width, "Length": i.length, "Depth": i.depth, "Weight": i.weight,
-                   "AllowedRotation": {"NEVER": "Never", "KEEP_FLAT": "KeepFlat",
-                                       "BEST_FIT": "BestFit"}[
-                       benchlib.rotation_name(i.allowed_rotation)]} for i in items]
-    dict_boxes = [{"Reference": b.reference, "Width": b.width, "Length": b.length,
-                   "Depth": b.depth, "MaximumBoxes": b.max_quantity} for b in boxes]
+    dict_items = [
+        {
+            "ItemCode": i.item_code,
+            "ItemReference": i.item_reference,
+            "Width": i.width,
+            "Length": i.length,
+            "Depth": i.depth,
+            "Weight": i.weight,
+            "AllowedRotation": {"NEVER": "Never", "KEEP_FLAT": "KeepFlat", "BEST_FIT": "BestFit"}[
+                benchlib.rotation_name(i.allowed_rotation)
+            ],
+        }
+        for i in items
+    ]
+    dict_boxes = [
+        {
+            "Reference": b.reference,
+            "Width": b.width,
+            "Length": b.length,
+            "Depth": b.depth,
+            "MaximumBoxes": b.max_quantity,
+        }
+        for b in boxes
+    ]
     return benchlib.timed(stowvex.pack_dicts, dict_items, dict_boxes)
 
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--data", help="data directory (default: ../shared/data beside the "
-                        "project root)")
-    parser.add_argument("--sets", default="1-10",
-                        help="BR sets, e.g. '1,4,7' or '1-10' (default: %(default)s)")
-    parser.add_argument("--instances", type=int, default=10,
-                        help="instances per set, from --first on (default: %(default)s)")
-    parser.add_argument("--first", type=int, default=1,
-                        help="first instance index of each set (default: %(default)s)")
+    parser.add_argument(
+        "--data", help="data directory (default: ../shared/data beside the project root)"
+    )
+    parser.add_argument(
+        "--sets", default="1-10", help="BR sets, e.g. '1,4,7' or '1-10' (default: %(default)s)"
+    )
+    parser.add_argument(
+        "--instances",
+        type=int,
+        default=10,
+        help="instances per set, from --first on (default: %(default)s)",
+    )
+    parser.add_argument(
+        "--first",
+        type=int,
+        default=1,
+        help="first instance index of each set (default: %(default)s)",
+    )
     parser.add_argument("--all", action="store_true", help="all 100 instances of each set")
-    parser.add_argument("--two-way", choices=("height", "shortest", "longest"), default="height",
-                        help="types with two sides allowed vertical: which one is kept vertical "
-                        "(default: %(default)s = the side given as height)")
-    parser.add_argument("--free-rotation", action="store_true",
-                        help="ignore the vertical flags (BEST_FIT for all; NOT comparable "
-                        "with the literature)")
-    parser.add_argument("--max-containers", type=int, default=1,
-                        help="MaximumBoxes of the container type; 0 = unlimited, the engine "
-                        "packs leftover cargo into further containers (default: %(default)s)")
-    parser.add_argument("--entry", choices=("pack", "pack_dicts"), default="pack",
-                        help="entry function to time (default: %(default)s)")
-    parser.add_argument("--warmup", type=int, default=1,
-                        help="untimed runs of the first instance (default: %(default)s)")
-    parser.add_argument("--no-check", action="store_true",
-                        help="skip the independent placement check (not timed either way)")
+    parser.add_argument(
+        "--two-way",
+        choices=("height", "shortest", "longest"),
+        default="height",
+        help="types with two sides allowed vertical: which one is kept vertical "
+        "(default: %(default)s = the side given as height)",
+    )
+    parser.add_argument(
+        "--free-rotation",
+        action="store_true",
+        help="ignore the vertical flags (BEST_FIT for all; NOT comparable with the literature)",
+    )
+    parser.add_argument(
+        "--max-containers",
+        type=int,
+        default=1,
+        help="MaximumBoxes of the container type; 0 = unlimited, the engine "
+        "packs leftover cargo into further containers (default: %(default)s)",
+    )
+    parser.add_argument(
+        "--entry",
+        choices=("pack", "pack_dicts"),
+        default="pack",
+        help="entry function to time (default: %(default)s)",
+    )
+    parser.add_argument(
+        "--warmup",
+        type=int,
+        default=1,
+        help="untimed runs of the first instance (default: %(default)s)",
+    )
+    parser.add_argument(
+        "--no-check",
+        action="store_true",
+        help="skip the independent placement check (not timed either way)",
+    )
     parser.add_argument("--csv", help="write one row per instance to this file")
     parser.add_argument("-v", "--verbose", action="store_true", help="one line per instance")
     args = parser.parse_args(argv)
@@ -176,7 +232,9 @@ def main(argv=None):
         if not path.is_file():
             sys.exit(f"no such set: {path}")
         problems = read_thpack(path)
-        chosen = problems if args.all else problems[args.first - 1:args.first - 1 + args.instances]
+        chosen = (
+            problems if args.all else problems[args.first - 1 : args.first - 1 + args.instances]
+        )
         work.append((number, chosen))
 
     if args.warmup and work and work[0][1]:
@@ -204,23 +262,36 @@ def main(argv=None):
                     problems_found.append(f"reported fill {fills[0]} != placed volume {own_fill}")
             if problems_found:
                 failures += 1
-                print(f"BR{number} #{problem['index']}: {len(problems_found)} problems, e.g. "
-                      f"{problems_found[0]}", file=sys.stderr)
+                print(
+                    f"BR{number} #{problem['index']}: {len(problems_found)} problems, e.g. "
+                    f"{problems_found[0]}",
+                    file=sys.stderr,
+                )
             record = {
-                "set": number, "instance": problem["index"], "types": len(problem["types"]),
-                "items": len(items), "excluded": excluded,
-                "cargo_pct": 100.0 * cargo / capacity, "fill_pct": max(fills),
+                "set": number,
+                "instance": problem["index"],
+                "types": len(problem["types"]),
+                "items": len(items),
+                "excluded": excluded,
+                "cargo_pct": 100.0 * cargo / capacity,
+                "fill_pct": max(fills),
                 "items_fullest": len(fullest) if fullest is not None else 0,
-                "fill_box0_pct": fills[0], "items_box0": len(first) if first is not None else 0,
-                "containers": len(result.boxes), "unplaced": result.total_unplaced,
-                "seconds": seconds, "problems": len(problems_found),
+                "fill_box0_pct": fills[0],
+                "items_box0": len(first) if first is not None else 0,
+                "containers": len(result.boxes),
+                "unplaced": result.total_unplaced,
+                "seconds": seconds,
+                "problems": len(problems_found),
             }
             records.append(record)
             if args.verbose:
-                print(f"BR{number} #{record['instance']:3d}: {record['items']:4d} items, "
-                      f"fill {max(fills):6.2f} %, {record['items_fullest']} in it, "
-                      f"{record['containers']} containers, {benchlib.duration(seconds):>10}",
-                      file=sys.stderr, flush=True)
+                print(
+                    f"BR{number} #{record['instance']:3d}: {record['items']:4d} items, "
+                    f"fill {max(fills):6.2f} %, {record['items_fullest']} in it, "
+                    f"{record['containers']} containers, {benchlib.duration(seconds):>10}",
+                    file=sys.stderr,
+                    flush=True,
+                )
         per_instance += records
         if records:
             rows.append(summary_row(f"BR{number}", records, not args.max_containers))
@@ -228,10 +299,15 @@ def main(argv=None):
         rows.append(summary_row("all", per_instance, not args.max_containers))
 
     unlimited = not args.max_containers
-    mapping = "free rotation (NOT comparable)" if args.free_rotation else \
-        f"vertical flags respected, two-way types: {args.two_way}"
-    print(f"stowvex container loading: {args.entry}(), {mapping}, containers: "
-          f"{args.max_containers or 'unlimited'}")
+    mapping = (
+        "free rotation (NOT comparable)"
+        if args.free_rotation
+        else f"vertical flags respected, two-way types: {args.two_way}"
+    )
+    print(
+        f"stowvex container loading: {args.entry}(), {mapping}, containers: "
+        f"{args.max_containers or 'unlimited'}"
+    )
     print(f"machine: {benchlib.machine_line()}")
     headers = ["set", "inst", "items", "cargo%", "fill% mean", "min", "max", "placed"]
     if unlimited:
@@ -239,8 +315,10 @@ def main(argv=None):
     headers += ["t median", "t p90", "t max"]
     print(benchlib.table(headers, rows))
     if unlimited:
-        print("fill = volume utilisation of the fullest container, placed = items in it; "
-              "box0 = result.boxes[0]")
+        print(
+            "fill = volume utilisation of the fullest container, placed = items in it; "
+            "box0 = result.boxes[0]"
+        )
     else:
         print("fill = volume utilisation of the container, placed = items in it")
     print(f"cargo% = all cargo / container volume; t = wall time of one {args.entry}() call")
@@ -260,18 +338,26 @@ def summary_row(name, records, unlimited):
     fills = [r["fill_pct"] for r in records]
     times = [r["seconds"] for r in records]
     row = [
-        name, len(records),
+        name,
+        len(records),
         f"{benchlib.mean([r['items'] for r in records]):.0f}",
         f"{benchlib.mean([r['cargo_pct'] for r in records]):.1f}",
-        f"{benchlib.mean(fills):.2f}", f"{min(fills):.2f}", f"{max(fills):.2f}",
+        f"{benchlib.mean(fills):.2f}",
+        f"{min(fills):.2f}",
+        f"{max(fills):.2f}",
         f"{benchlib.mean([r['items_fullest'] for r in records]):.1f}",
     ]
     if unlimited:
-        row += [f"{benchlib.mean([r['containers'] for r in records]):.1f}",
-                f"{benchlib.mean([r['fill_box0_pct'] for r in records]):.2f}",
-                f"{sum(r['fill_box0_pct'] == r['fill_pct'] for r in records)}/{len(records)}"]
-    row += [benchlib.duration(benchlib.quantile(times, 0.5)),
-            benchlib.duration(benchlib.quantile(times, 0.9)), benchlib.duration(max(times))]
+        row += [
+            f"{benchlib.mean([r['containers'] for r in records]):.1f}",
+            f"{benchlib.mean([r['fill_box0_pct'] for r in records]):.2f}",
+            f"{sum(r['fill_box0_pct'] == r['fill_pct'] for r in records)}/{len(records)}",
+        ]
+    row += [
+        benchlib.duration(benchlib.quantile(times, 0.5)),
+        benchlib.duration(benchlib.quantile(times, 0.9)),
+        benchlib.duration(max(times)),
+    ]
     return row
 
 

@@ -5,6 +5,8 @@
 // the number of boxes.
 //
 // Usage: engine_work [--repeat N] FILE...
+#include "engine/engine_work.hpp"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -15,7 +17,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine_work.hpp"
 #include "engine/packer.hpp"
 #include "interchange/request_reader.hpp"
 #include "interchange/result_writer.hpp"

@@ -43,14 +43,16 @@ def _start_worker():
     global _engine, _tools
     _engine = benchlib.import_engine()
     import stowvex_tools
+
     _tools = stowvex_tools
 
 
 def request_of(parcels, cartons, density):
-    items = [_engine.Item(f"P{n:03d}", "", w, l, h, round(w * l * h * 1e-9 * density, 3))
-             for n, (w, l, h) in enumerate(parcels, start=1)]
-    boxes = [_engine.Box(r, w, l, d, max_weight=m, empty_weight=e)
-             for r, w, l, d, e, m in cartons]
+    items = [
+        _engine.Item(f"P{n:03d}", "", w, l, h, round(w * l * h * 1e-9 * density, 3))
+        for n, (w, l, h) in enumerate(parcels, start=1)
+    ]
+    boxes = [_engine.Box(r, w, l, d, max_weight=m, empty_weight=e) for r, w, l, d, e, m in cartons]
     return items, boxes
 
 
@@ -62,9 +64,14 @@ def _solve(task):
     start = time.perf_counter()
     result = _tools.optimise(items, boxes, time_limit=TIME_LIMIT)
     seconds = time.perf_counter() - start
-    return {"order": n, "engine": figures(engine), "optimiser": figures(result),
-            "seconds": seconds, "faults": len(_tools.validate(result, items, boxes)),
-            "engine_faults": len(_tools.validate(engine, items, boxes))}
+    return {
+        "order": n,
+        "engine": figures(engine),
+        "optimiser": figures(result),
+        "seconds": seconds,
+        "faults": len(_tools.validate(result, items, boxes)),
+        "engine_faults": len(_tools.validate(engine, items, boxes)),
+    }
 
 
 def figures(result):
@@ -83,13 +90,16 @@ def fit_together(a, b, room):
             continue
         for q in set(permutations(b)):
             if all(q[k] <= room[k] for k in range(3)) and any(
-                    p[k] + q[k] <= room[k] for k in range(3)):
+                p[k] + q[k] <= room[k] for k in range(3)
+            ):
                 return True
     return False
 
 
 def lower_bound(parcels, room):
-    volume_of = lambda ps: math.prod(room) and sum(math.prod(p) for p in ps) / math.prod(room)
+    def volume_of(ps):
+        return math.prod(room) and sum(math.prod(p) for p in ps) / math.prod(room)
+
     by_volume = sorted(parcels, key=math.prod, reverse=True)
     best = math.ceil(volume_of(by_volume) - 1e-9)
     clique = []
@@ -97,23 +107,31 @@ def lower_bound(parcels, room):
         if not all(not fit_together(p, c, room) for c in clique):
             continue
         clique.append(p)
-        alone = [q for q in by_volume
-                 if q not in clique and all(not fit_together(q, c, room) for c in clique)]
+        alone = [
+            q
+            for q in by_volume
+            if q not in clique and all(not fit_together(q, c, room) for c in clique)
+        ]
         best = max(best, len(clique) + math.ceil(volume_of(alone) - 1e-9))
     return best
 
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--data", help="data directory (default: ../shared/data beside the "
-                        "project root)")
+    parser.add_argument(
+        "--data", help="data directory (default: ../shared/data beside the project root)"
+    )
     parser.add_argument("--orders", type=int, default=None, help="the first N orders only")
-    parser.add_argument("--jobs", type=int, default=os.cpu_count() or 1,
-                        help="orders packed at once in the catalogue run (default: the "
-                        "number of CPUs, %(default)s)")
+    parser.add_argument(
+        "--jobs",
+        type=int,
+        default=os.cpu_count() or 1,
+        help="orders packed at once in the catalogue run (default: the "
+        "number of CPUs, %(default)s)",
+    )
     args = parser.parse_args(argv)
     data = benchlib.data_dir(args.data)
-    orders = parcel_orders.read_orders(data / "orders" / "parcel_orders.txt")[:args.orders]
+    orders = parcel_orders.read_orders(data / "orders" / "parcel_orders.txt")[: args.orders]
     density = parcel_orders.DEFAULT_DENSITY
 
     # One carton type, one order at a time: the times are the optimiser's own.
@@ -123,40 +141,74 @@ def main(argv=None):
     room = XL[0][1:4]
     bounds = [lower_bound(parcels, room) for parcels in orders]
     with multiprocessing.Pool(args.jobs, initializer=_start_worker) as pool:
-        catalogue = list(pool.imap(_solve, [(n, p, parcel_orders.CARTONS, density)
-                                            for n, p in enumerate(orders, start=1)]))
+        catalogue = list(
+            pool.imap(
+                _solve,
+                [(n, p, parcel_orders.CARTONS, density) for n, p in enumerate(orders, start=1)],
+            )
+        )
 
-    print(f"stowvex optimiser, parcel orders: {len(orders)} orders, "
-          f"{sum(len(o) for o in orders)} parcels, time_limit {TIME_LIMIT} s, one thread")
+    print(
+        f"stowvex optimiser, parcel orders: {len(orders)} orders, "
+        f"{sum(len(o) for o in orders)} parcels, time_limit {TIME_LIMIT} s, one thread"
+    )
     print(f"machine: {benchlib.machine_line()}")
     times = [r["seconds"] for r in one]
     engine_boxes = sum(r["engine"]["boxes"] for r in one)
     boxes = sum(r["optimiser"]["boxes"] for r in one)
     print("\none carton type, CARTON-XL 600 x 400 x 400 mm:")
-    print(benchlib.table(
-        ["", "cartons", "orders at bound"],
-        [["engine", engine_boxes, sum(r["engine"]["boxes"] == b for r, b in zip(one, bounds))],
-         ["optimiser", boxes, sum(r["optimiser"]["boxes"] == b for r, b in zip(one, bounds))],
-         ["lower bound", sum(bounds), len(orders)]]))
+    print(
+        benchlib.table(
+            ["", "cartons", "orders at bound"],
+            [
+                [
+                    "engine",
+                    engine_boxes,
+                    sum(r["engine"]["boxes"] == b for r, b in zip(one, bounds)),
+                ],
+                [
+                    "optimiser",
+                    boxes,
+                    sum(r["optimiser"]["boxes"] == b for r, b in zip(one, bounds)),
+                ],
+                ["lower bound", sum(bounds), len(orders)],
+            ],
+        )
+    )
     slow = sum(t > TIME_LIMIT for t in times)
-    print(f"optimiser time per order: median {benchlib.duration(benchlib.quantile(times, 0.5))}, "
-          f"p90 {benchlib.duration(benchlib.quantile(times, 0.9))}, "
-          f"max {benchlib.duration(max(times))}; {slow} orders over {TIME_LIMIT:g} s")
+    print(
+        f"optimiser time per order: median {benchlib.duration(benchlib.quantile(times, 0.5))}, "
+        f"p90 {benchlib.duration(benchlib.quantile(times, 0.9))}, "
+        f"max {benchlib.duration(max(times))}; {slow} orders over {TIME_LIMIT:g} s"
+    )
     met = boxes <= 1730 and slow == 0 and benchlib.quantile(times, 0.5) <= 0.005
-    print(f"target at most 1730 cartons, every order within 1 s, median at most 5 ms: "
-          f"{'met' if met else 'NOT MET'}")
+    print(
+        f"target at most 1730 cartons, every order within 1 s, median at most 5 ms: "
+        f"{'met' if met else 'NOT MET'}"
+    )
 
     better = sum(rank(r["optimiser"]) < rank(r["engine"]) for r in catalogue)
     worse = sum(rank(r["optimiser"]) > rank(r["engine"]) for r in catalogue)
     print(f"\nfive carton types ({', '.join(c[0] for c in parcel_orders.CARTONS)}):")
-    print(benchlib.table(
-        ["", "cartons", "carton volume m3", "placed"],
-        [[who, sum(r[who]["boxes"] for r in catalogue),
-          f"{sum(r[who]['volume'] for r in catalogue) * 1e-9:.2f}",
-          sum(r[who]["placed"] for r in catalogue)] for who in ("engine", "optimiser")]))
-    print(f"orders where the optimiser is better: {better}, equal: "
-          f"{len(catalogue) - better - worse}, worse: {worse} (target: worse 0, "
-          f"{'met' if worse == 0 else 'NOT MET'})")
+    print(
+        benchlib.table(
+            ["", "cartons", "carton volume m3", "placed"],
+            [
+                [
+                    who,
+                    sum(r[who]["boxes"] for r in catalogue),
+                    f"{sum(r[who]['volume'] for r in catalogue) * 1e-9:.2f}",
+                    sum(r[who]["placed"] for r in catalogue),
+                ]
+                for who in ("engine", "optimiser")
+            ],
+        )
+    )
+    print(
+        f"orders where the optimiser is better: {better}, equal: "
+        f"{len(catalogue) - better - worse}, worse: {worse} (target: worse 0, "
+        f"{'met' if worse == 0 else 'NOT MET'})"
+    )
     faults = sum(r["faults"] for r in one + catalogue)
     engine_faults = sum(r["engine_faults"] for r in one + catalogue)
     print(f"\nchecks: {faults} faults in optimiser results, {engine_faults} in the engine's")

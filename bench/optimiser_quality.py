@@ -50,9 +50,14 @@ RUNS = {
     "effort 1e8 support": {"time_limit": None, "effort": 100_000_000, "min_support": 1.0},
 }
 FIRST_ONLY = {"10 s": 5}
-TARGETS = {"1 s": (93.0, 88.0), "0.1 s": (92.0, None), "1 s support": (91.5, None),
-           "effort 1e8": (93.0, 88.0), "effort 1e7": (92.0, None),
-           "effort 1e8 support": (91.5, None)}
+TARGETS = {
+    "1 s": (93.0, 88.0),
+    "0.1 s": (92.0, None),
+    "1 s support": (91.5, None),
+    "effort 1e8": (93.0, 88.0),
+    "effort 1e7": (92.0, None),
+    "effort 1e8 support": (91.5, None),
+}
 DEFAULT_RUNS = ["greedy", "0.1 s", "1 s", "1 s support", "10 s"]
 MAPPING = SimpleNamespace(free_rotation=False, two_way="height", max_containers=1)
 
@@ -63,6 +68,7 @@ def _start_worker():
     global _engine, _tools
     _engine = benchlib.import_engine()
     import stowvex_tools
+
     _tools = stowvex_tools
 
 
@@ -78,10 +84,19 @@ def _solve(task):
     seconds, cpu = time.perf_counter() - start, time.process_time() - cpu_start
     faults = len(_tools.validate(result, items, boxes, min_support=support))
     engine_faults = len(_tools.validate(engine, items, boxes, min_support=support))
-    return {"run": run, "set": number, "instance": problem["index"],
-            "engine": fill_of(engine), "fill": fill_of(result), "placed": result.total_placed,
-            "items": len(items), "seconds": seconds, "cpu": cpu, "faults": faults,
-            "engine_faults": engine_faults}
+    return {
+        "run": run,
+        "set": number,
+        "instance": problem["index"],
+        "engine": fill_of(engine),
+        "fill": fill_of(result),
+        "placed": result.total_placed,
+        "items": len(items),
+        "seconds": seconds,
+        "cpu": cpu,
+        "faults": faults,
+        "engine_faults": engine_faults,
+    }
 
 
 def fill_of(result):
@@ -90,16 +105,24 @@ def fill_of(result):
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--data", help="data directory (default: ../shared/data beside the "
-                        "project root)")
+    parser.add_argument(
+        "--data", help="data directory (default: ../shared/data beside the project root)"
+    )
     parser.add_argument("--sets", default="1-7", help="BR sets (default: %(default)s)")
-    parser.add_argument("--instances", type=int, default=100,
-                        help="instances per set (default: all %(default)s)")
-    parser.add_argument("--runs", default=",".join(DEFAULT_RUNS),
-                        help="runs to make, comma separated (default: %(default)s)")
-    parser.add_argument("--jobs", type=int, default=os.cpu_count() or 1,
-                        help="instances packed at once (default: the number of CPUs, "
-                        "%(default)s)")
+    parser.add_argument(
+        "--instances", type=int, default=100, help="instances per set (default: all %(default)s)"
+    )
+    parser.add_argument(
+        "--runs",
+        default=",".join(DEFAULT_RUNS),
+        help="runs to make, comma separated (default: %(default)s)",
+    )
+    parser.add_argument(
+        "--jobs",
+        type=int,
+        default=os.cpu_count() or 1,
+        help="instances packed at once (default: the number of CPUs, %(default)s)",
+    )
     args = parser.parse_args(argv)
     runs = [r.strip() for r in args.runs.split(",") if r.strip()]
     for run in runs:
@@ -114,25 +137,45 @@ def main(argv=None):
             count = min(args.instances, FIRST_ONLY.get(run, args.instances))
             tasks += [(run, number, p) for p in problems[:count]]
     # The longest runs first, so that the cores finish together.
-    tasks.sort(key=lambda t: -(RUNS[t[0]].get("time_limit")
-                               or RUNS[t[0]].get("effort", 0) / 1e8))
+    tasks.sort(key=lambda t: -(RUNS[t[0]].get("time_limit") or RUNS[t[0]].get("effort", 0) / 1e8))
     started = time.perf_counter()
     with multiprocessing.Pool(args.jobs, initializer=_start_worker) as pool:
         records = list(pool.imap_unordered(_solve, tasks))
     wall = time.perf_counter() - started
 
-    print(f"stowvex optimiser, container loading: BR sets {args.sets}, one container, "
-          f"{args.jobs} instances at once, {wall:.0f} s in all")
+    print(
+        f"stowvex optimiser, container loading: BR sets {args.sets}, one container, "
+        f"{args.jobs} instances at once, {wall:.0f} s in all"
+    )
     print(f"machine: {benchlib.machine_line()}")
     failed = False
     for run in runs:
         mine = [r for r in records if r["run"] == run]
-        rows = [summary_row(f"BR{n}", [r for r in mine if r["set"] == n])
-                for n in sorted({r["set"] for r in mine})]
+        rows = [
+            summary_row(f"BR{n}", [r for r in mine if r["set"] == n])
+            for n in sorted({r["set"] for r in mine})
+        ]
         rows.append(summary_row("all", mine))
         print(f"\n{run} ({', '.join(f'{k}={v}' for k, v in RUNS[run].items())}):")
-        print(benchlib.table(["set", "inst", "engine fill%", "fill% mean", "min", "max",
-                              "placed", "t median", "t p90", "t max", "cpu/t", "faults"], rows))
+        print(
+            benchlib.table(
+                [
+                    "set",
+                    "inst",
+                    "engine fill%",
+                    "fill% mean",
+                    "min",
+                    "max",
+                    "placed",
+                    "t median",
+                    "t p90",
+                    "t max",
+                    "cpu/t",
+                    "faults",
+                ],
+                rows,
+            )
+        )
         faults = sum(r["faults"] for r in mine)
         failed = failed or faults > 0
         if run in TARGETS:
@@ -142,21 +185,30 @@ def main(argv=None):
             wanted = f"mean >= {mean_target} %" + (f", none below {floor} %" if floor else "")
             print(f"target {wanted}: {'met' if met else 'NOT MET'}")
     engine_faults = sum(r["engine_faults"] for r in records)
-    print(f"\nchecks: {sum(r['faults'] for r in records)} faults in optimiser results, "
-          f"{engine_faults} in the engine's (support counted only in support runs)")
+    print(
+        f"\nchecks: {sum(r['faults'] for r in records)} faults in optimiser results, "
+        f"{engine_faults} in the engine's (support counted only in support runs)"
+    )
     return 1 if failed else 0
 
 
 def summary_row(name, records):
     fills = [r["fill"] for r in records]
     times = [r["seconds"] for r in records]
-    return [name, len(records), f"{benchlib.mean([r['engine'] for r in records]):.2f}",
-            f"{benchlib.mean(fills):.2f}", f"{min(fills):.2f}", f"{max(fills):.2f}",
-            f"{benchlib.mean([r['placed'] for r in records]):.1f}",
-            benchlib.duration(benchlib.quantile(times, 0.5)),
-            benchlib.duration(benchlib.quantile(times, 0.9)), benchlib.duration(max(times)),
-            f"{sum(r['cpu'] for r in records) / sum(times):.2f}",
-            sum(r["faults"] for r in records)]
+    return [
+        name,
+        len(records),
+        f"{benchlib.mean([r['engine'] for r in records]):.2f}",
+        f"{benchlib.mean(fills):.2f}",
+        f"{min(fills):.2f}",
+        f"{max(fills):.2f}",
+        f"{benchlib.mean([r['placed'] for r in records]):.1f}",
+        benchlib.duration(benchlib.quantile(times, 0.5)),
+        benchlib.duration(benchlib.quantile(times, 0.9)),
+        benchlib.duration(max(times)),
+        f"{sum(r['cpu'] for r in records) / sum(times):.2f}",
+        sum(r["faults"] for r in records),
+    ]
 
 
 if __name__ == "__main__":

@@ -53,21 +53,39 @@ def order_inputs(stowvex, parcels, rotation, density, boxes):
     dict_items = []
     for n, (w, l, h) in enumerate(parcels, start=1):
         weight = round(w * l * h * 1e-9 * density, 3)
-        dict_items.append({"ItemCode": f"P{n:03d}", "ItemReference": f"parcel {w:g}x{l:g}x{h:g}",
-                           "Width": w, "Length": l, "Depth": h, "Weight": weight,
-                           "AllowedRotation": ROTATION_TEXT[rotation]})
-    objects = [stowvex.Item(d["ItemCode"], d["ItemReference"], d["Width"], d["Length"],
-                            d["Depth"], d["Weight"],
-                            allowed_rotation=getattr(stowvex.Rotation, rotation))
-               for d in dict_items]
+        dict_items.append(
+            {
+                "ItemCode": f"P{n:03d}",
+                "ItemReference": f"parcel {w:g}x{l:g}x{h:g}",
+                "Width": w,
+                "Length": l,
+                "Depth": h,
+                "Weight": weight,
+                "AllowedRotation": ROTATION_TEXT[rotation],
+            }
+        )
+    objects = [
+        stowvex.Item(
+            d["ItemCode"],
+            d["ItemReference"],
+            d["Width"],
+            d["Length"],
+            d["Depth"],
+            d["Weight"],
+            allowed_rotation=getattr(stowvex.Rotation, rotation),
+        )
+        for d in dict_items
+    ]
     dict_boxes = carton_dicts()
     text = json.dumps({"items": dict_items, "boxes": dict_boxes})
     return objects, (dict_items, dict_boxes), text
 
 
 def carton_dicts():
-    return [{"Reference": r, "Width": w, "Length": l, "Depth": d, "BoxWeight": e, "MaxWeight": m}
-            for r, w, l, d, e, m in CARTONS]
+    return [
+        {"Reference": r, "Width": w, "Length": l, "Depth": d, "BoxWeight": e, "MaxWeight": m}
+        for r, w, l, d, e, m in CARTONS
+    ]
 
 
 def carton_objects(stowvex):
@@ -79,52 +97,83 @@ def outline(result):
     item codes per box, unplaced codes."""
     if isinstance(result, str):
         data = json.loads(result)
-        return (tuple((b["box_reference"], tuple(p["ItemCode"] for p in b["items"]))
-                      for b in data["boxes"]),
-                tuple(data["unplaced_item_codes"]))
-    return (tuple((b.box.reference, tuple(p.item.item_code for p in b.items))
-                  for b in result.boxes),
-            tuple(i.item_code for i in result.unplaced_items))
+        return (
+            tuple(
+                (b["box_reference"], tuple(p["ItemCode"] for p in b["items"]))
+                for b in data["boxes"]
+            ),
+            tuple(data["unplaced_item_codes"]),
+        )
+    return (
+        tuple((b.box.reference, tuple(p.item.item_code for p in b.items)) for b in result.boxes),
+        tuple(i.item_code for i in result.unplaced_items),
+    )
 
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--data", help="data directory (default: ../shared/data beside the "
-                        "project root)")
-    parser.add_argument("--orders", type=int, default=None,
-                        help="use the first N orders (default: all)")
-    parser.add_argument("--entries", default="pack,pack_dicts,solve",
-                        help="entry functions to time, comma separated (default: %(default)s)")
-    parser.add_argument("--repeat", type=int, default=5,
-                        help="timed runs per order and entry; every run is a sample "
-                        "(default: %(default)s)")
-    parser.add_argument("--warmup", type=int, default=10,
-                        help="orders packed untimed per entry before timing (default: "
-                        "%(default)s)")
-    parser.add_argument("--density", type=float, default=DEFAULT_DENSITY,
-                        help="parcel density in kg/m3 for the weights; 0 = weightless "
-                        "(default: 166.7)")
-    parser.add_argument("--rotation", choices=sorted(ROTATION_TEXT), default="BEST_FIT",
-                        help="rotation freedom of every parcel (default: %(default)s)")
-    parser.add_argument("--no-check", action="store_true",
-                        help="skip the placement check and the cross-entry comparison")
-    parser.add_argument("--slowest", type=int, default=5,
-                        help="list the N slowest orders of pack() (default: %(default)s)")
+    parser.add_argument(
+        "--data", help="data directory (default: ../shared/data beside the project root)"
+    )
+    parser.add_argument(
+        "--orders", type=int, default=None, help="use the first N orders (default: all)"
+    )
+    parser.add_argument(
+        "--entries",
+        default="pack,pack_dicts,solve",
+        help="entry functions to time, comma separated (default: %(default)s)",
+    )
+    parser.add_argument(
+        "--repeat",
+        type=int,
+        default=5,
+        help="timed runs per order and entry; every run is a sample (default: %(default)s)",
+    )
+    parser.add_argument(
+        "--warmup",
+        type=int,
+        default=10,
+        help="orders packed untimed per entry before timing (default: %(default)s)",
+    )
+    parser.add_argument(
+        "--density",
+        type=float,
+        default=DEFAULT_DENSITY,
+        help="parcel density in kg/m3 for the weights; 0 = weightless (default: 166.7)",
+    )
+    parser.add_argument(
+        "--rotation",
+        choices=sorted(ROTATION_TEXT),
+        default="BEST_FIT",
+        help="rotation freedom of every parcel (default: %(default)s)",
+    )
+    parser.add_argument(
+        "--no-check",
+        action="store_true",
+        help="skip the placement check and the cross-entry comparison",
+    )
+    parser.add_argument(
+        "--slowest",
+        type=int,
+        default=5,
+        help="list the N slowest orders of pack() (default: %(default)s)",
+    )
     args = parser.parse_args(argv)
 
     stowvex = benchlib.import_engine()
     data = benchlib.data_dir(args.data)
     orders = read_orders(data / "orders" / "parcel_orders.txt")
     if args.orders is not None:
-        orders = orders[:args.orders]
+        orders = orders[: args.orders]
     entries = [e.strip() for e in args.entries.split(",") if e.strip()]
     for entry in entries:
         if entry not in ("pack", "pack_dicts", "solve"):
             sys.exit(f"unknown entry function: {entry}")
 
     boxes = carton_objects(stowvex)
-    inputs = [order_inputs(stowvex, parcels, args.rotation, args.density, boxes)
-              for parcels in orders]
+    inputs = [
+        order_inputs(stowvex, parcels, args.rotation, args.density, boxes) for parcels in orders
+    ]
     calls = {
         "pack": lambda i: stowvex.pack(i[0], boxes),
         "pack_dicts": lambda i: stowvex.pack_dicts(*i[1]),
@@ -174,8 +223,10 @@ def main(argv=None):
 
     parcels = sum(len(o) for o in orders)
     weights = "weightless" if args.density == 0 else f"{args.density:.1f} kg/m3"
-    print(f"stowvex parcel orders: {len(orders)} orders, {parcels} parcels, "
-          f"{len(CARTONS)} carton types, {args.rotation}, {weights}, repeat {args.repeat}")
+    print(
+        f"stowvex parcel orders: {len(orders)} orders, {parcels} parcels, "
+        f"{len(CARTONS)} carton types, {args.rotation}, {weights}, repeat {args.repeat}"
+    )
     print(f"machine: {benchlib.machine_line()}")
     rows = []
     for entry in entries:
@@ -183,26 +234,47 @@ def main(argv=None):
         samples = [benchlib.quantile(per_order, 0.5) for per_order in times[entry]]
         calls_made = sum(len(per_order) for per_order in times[entry])
         total = sum(sum(per_order) for per_order in times[entry])
-        rows.append([f"{entry}()", calls_made, f"{total:.2f} s", f"{calls_made / total:.0f}",
-                     ms(benchlib.mean(samples)), ms(benchlib.quantile(samples, 0.5)),
-                     ms(benchlib.quantile(samples, 0.9)), ms(benchlib.quantile(samples, 0.99)),
-                     ms(max(samples))])
-    print(benchlib.table(["entry", "calls", "total", "orders/s", "mean", "median", "p90",
-                          "p99", "max"], rows))
-    print(f"boxes per order: mean {benchlib.mean(box_counts):.2f}, max {max(box_counts)}; "
-          f"volume utilisation: mean per order {benchlib.mean(overall):.1f} %, "
-          f"mean per box {benchlib.mean(per_box):.1f} %")
+        rows.append(
+            [
+                f"{entry}()",
+                calls_made,
+                f"{total:.2f} s",
+                f"{calls_made / total:.0f}",
+                ms(benchlib.mean(samples)),
+                ms(benchlib.quantile(samples, 0.5)),
+                ms(benchlib.quantile(samples, 0.9)),
+                ms(benchlib.quantile(samples, 0.99)),
+                ms(max(samples)),
+            ]
+        )
+    print(
+        benchlib.table(
+            ["entry", "calls", "total", "orders/s", "mean", "median", "p90", "p99", "max"], rows
+        )
+    )
+    print(
+        f"boxes per order: mean {benchlib.mean(box_counts):.2f}, max {max(box_counts)}; "
+        f"volume utilisation: mean per order {benchlib.mean(overall):.1f} %, "
+        f"mean per box {benchlib.mean(per_box):.1f} %"
+    )
     print(f"orders with unplaced parcels: {with_unplaced} ({unplaced} parcels)")
     print("boxes used: " + ", ".join(f"{ref} {usage[ref]}" for ref, *_ in CARTONS))
     if args.slowest and "pack" in entries:
         latency = [benchlib.quantile(t, 0.5) for t in times["pack"]]
-        slow = sorted(range(len(orders)), key=lambda n: -latency[n])[:args.slowest]
-        print("slowest pack() orders: " + "; ".join(
-            f"#{n + 1} {len(orders[n])} parcels, {len(results[n].boxes)} boxes, "
-            f"{ms(latency[n])}" for n in slow))
+        slow = sorted(range(len(orders)), key=lambda n: -latency[n])[: args.slowest]
+        print(
+            "slowest pack() orders: "
+            + "; ".join(
+                f"#{n + 1} {len(orders[n])} parcels, {len(results[n].boxes)} boxes, "
+                f"{ms(latency[n])}"
+                for n in slow
+            )
+        )
     if not args.no_check:
-        print(f"checks: {bad_orders} orders with unsound placements, {mismatches} orders where "
-              "the entry functions disagree")
+        print(
+            f"checks: {bad_orders} orders with unsound placements, {mismatches} orders where "
+            "the entry functions disagree"
+        )
     return 1 if bad_orders or mismatches else 0
 
 

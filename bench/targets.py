@@ -23,9 +23,9 @@ repackings) and the time per packing.
 """
 
 import argparse
+import itertools
 import json
 import math
-import os
 import statistics
 import subprocess
 import sys
@@ -64,17 +64,20 @@ def random_items(rng, n, min_side=5, max_side=60, prefix="r"):
 
 
 def item_text(code, width, length, depth, weight):
-    return (f'{{"ItemCode": "{code}", "Width": {number(width, 1)}, '
-            f'"Length": {number(length, 2)}, "Depth": {number(depth, 3)}, '
-            f'"Weight": {number(weight, 3)}}}')
+    return (
+        f'{{"ItemCode": "{code}", "Width": {number(width, 1)}, '
+        f'"Length": {number(length, 2)}, "Depth": {number(depth, 3)}, '
+        f'"Weight": {number(weight, 3)}}}'
+    )
 
 
 def cube_side(volume):
     """The whole side w whose box w x 1.2w x w comes nearest the volume."""
     target = Fraction(volume) / Fraction(6, 5)
-    guess = int(round(float(target) ** (1 / 3)))
-    return min((w for w in (guess - 1, guess, guess + 1) if w > 0),
-               key=lambda w: (abs(w**3 - target), w))
+    guess = round(float(target) ** (1 / 3))
+    return min(
+        (w for w in (guess - 1, guess, guess + 1) if w > 0), key=lambda w: (abs(w**3 - target), w)
+    )
 
 
 def box_types(items, shares, prefix, weight_limited):
@@ -86,9 +89,11 @@ def box_types(items, shares, prefix, weight_limited):
     boxes = []
     for k, share in enumerate(shares):
         side = cube_side(volume * Fraction(share))
-        text = (f'{{"Reference": "{prefix}{k:0{len(str(len(shares) - 1))}d}", "Width": {side}, '
-                f'"Length": {(6 * side + 2) // 5}, "Depth": {side}, '
-                f'"BoxWeight": {number(Fraction(k + 1, 5), 1)}')
+        text = (
+            f'{{"Reference": "{prefix}{k:0{len(str(len(shares) - 1))}d}", "Width": {side}, '
+            f'"Length": {(6 * side + 2) // 5}, "Depth": {side}, '
+            f'"BoxWeight": {number(Fraction(k + 1, 5), 1)}'
+        )
         if weight_limited:
             text += f', "MaxWeight": {number(weight * Fraction(share) * Fraction(11, 10), 1)}'
         boxes.append(text + "}")
@@ -96,8 +101,13 @@ def box_types(items, shares, prefix, weight_limited):
 
 
 def request_text(items, boxes):
-    return ('{"items": [' + ", ".join(item_text(*item) for item in items) + '], "boxes": [' +
-            ", ".join(boxes) + "]}")
+    return (
+        '{"items": ['
+        + ", ".join(item_text(*item) for item in items)
+        + '], "boxes": ['
+        + ", ".join(boxes)
+        + "]}"
+    )
 
 
 def one_box_request(n, seed=1):
@@ -133,9 +143,11 @@ def carton_order_request(seed, n=30):
 
 
 def single_item_request():
-    return ('{"items": [{"ItemCode": "A", "Width": 10, "Length": 20, "Depth": 5, '
-            '"Weight": 1.5}], "boxes": [{"Reference": "B", "Width": 30, "Length": 30, '
-            '"Depth": 30}]}')
+    return (
+        '{"items": [{"ItemCode": "A", "Width": 10, "Length": 20, "Depth": 5, '
+        '"Weight": 1.5}], "boxes": [{"Reference": "B", "Width": 30, "Length": 30, '
+        '"Depth": 30}]}'
+    )
 
 
 def hundred_in_one_box_request(seed=1):
@@ -148,25 +160,44 @@ def hundred_in_one_box_request(seed=1):
 # The figures of the engine before its speed-up, quoted from the issue that
 # set the targets (2-core machine, Release build, quiet).
 BEFORE = {
-    "one box 100": "0.6 ms", "one box 1000": "6.8 ms", "one box 3000": "22 ms",
-    "one box 8000": "91 ms", "one box 9000": "25 s", "one box 10000": "37 s",
-    "six types 100": "9.5 ms", "six types 300": "245 ms", "six types 1000": "9-20 s",
+    "one box 100": "0.6 ms",
+    "one box 1000": "6.8 ms",
+    "one box 3000": "22 ms",
+    "one box 8000": "91 ms",
+    "one box 9000": "25 s",
+    "one box 10000": "37 s",
+    "six types 100": "9.5 ms",
+    "six types 300": "245 ms",
+    "six types 1000": "9-20 s",
     "six types 3000": "> 15 min",
-    "ten types, one box": "2 ms", "ten types, two boxes": "368 ms",
-    "slow/balancing_100_items_2_boxes": "~0.4 s", "slow/balancing_1000_items_6_types": "12-20 s",
-    "slow/groups_limits_2000_items": "15-83 s", "slow/one_box_9000_items": "~25 s",
-    "carton order (median of 50)": "853 us", "one item, one box": "14 us",
+    "ten types, one box": "2 ms",
+    "ten types, two boxes": "368 ms",
+    "slow/balancing_100_items_2_boxes": "~0.4 s",
+    "slow/balancing_1000_items_6_types": "12-20 s",
+    "slow/groups_limits_2000_items": "15-83 s",
+    "slow/one_box_9000_items": "~25 s",
+    "carton order (median of 50)": "853 us",
+    "one item, one box": "14 us",
 }
 TARGET = {
-    "one box 10000": "<= 0.3 s", "one box 20000": "no cliff", "six types 1000": "<= 0.5 s", "six types 3000": "<= 3 s",
+    "one box 10000": "<= 0.3 s",
+    "one box 20000": "no cliff",
+    "six types 1000": "<= 0.5 s",
+    "six types 3000": "<= 3 s",
     "carton order (median of 50)": "<= 150 us",
-    "slow/balancing_100_items_2_boxes": "<= 1 s", "slow/balancing_1000_items_6_types": "<= 1 s",
-    "slow/groups_limits_2000_items": "<= 1 s", "slow/one_box_9000_items": "<= 1 s",
+    "slow/balancing_100_items_2_boxes": "<= 1 s",
+    "slow/balancing_1000_items_6_types": "<= 1 s",
+    "slow/groups_limits_2000_items": "<= 1 s",
+    "slow/one_box_9000_items": "<= 1 s",
 }
 ONE_BOX_SIZES = (100, 1000, 3000, 8000, 9000, 10000, 11000, 20000)
 SIX_TYPE_SIZES = (100, 300, 1000, 3000)
-SLOW = ("balancing_100_items_2_boxes", "balancing_1000_items_6_types",
-        "groups_limits_2000_items", "one_box_9000_items")
+SLOW = (
+    "balancing_100_items_2_boxes",
+    "balancing_1000_items_6_types",
+    "groups_limits_2000_items",
+    "one_box_9000_items",
+)
 
 
 def cases(data, skip):
@@ -205,10 +236,13 @@ def solve_time(stowvex, text, budget):
 
 def peak_memory_mb(text_path):
     """Peak resident memory of a fresh interpreter that solves the request."""
-    code = ("import resource, sys, stowvex; stowvex.solve(open(sys.argv[1]).read()); "
-            "print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss)")
-    out = subprocess.run([sys.executable, "-c", code, str(text_path)], check=True,
-                         capture_output=True, text=True).stdout
+    code = (
+        "import resource, sys, stowvex; stowvex.solve(open(sys.argv[1]).read()); "
+        "print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss)"
+    )
+    out = subprocess.run(
+        [sys.executable, "-c", code, str(text_path)], check=True, capture_output=True, text=True
+    ).stdout
     return int(out) / 1024
 
 
@@ -216,8 +250,13 @@ def engine_work(tool, paths, repeat, limit=None):
     """The engine timer's line for each file, by file; None when the run takes
     longer than `limit` seconds."""
     try:
-        out = subprocess.run([str(tool), "--repeat", str(repeat), *map(str, paths)],
-                             check=True, capture_output=True, text=True, timeout=limit).stdout
+        out = subprocess.run(
+            [str(tool), "--repeat", str(repeat), *map(str, paths)],
+            check=True,
+            capture_output=True,
+            text=True,
+            timeout=limit,
+        ).stdout
     except subprocess.TimeoutExpired:
         return None
     return {json.loads(line)["file"]: json.loads(line) for line in out.splitlines()}
@@ -226,17 +265,31 @@ def engine_work(tool, paths, repeat, limit=None):
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--data", help="data directory (default: ../shared/data)")
-    parser.add_argument("--engine-work", help="the engine timer, bench/engine_work.cpp built "
-                        "(make bench-tool); without it no packing counts are given")
-    parser.add_argument("--budget", type=float, default=2.0,
-                        help="seconds of repeats per case (default: %(default)s)")
-    parser.add_argument("--limit", type=float, default=60.0,
-                        help="with --engine-work, a case whose one run takes longer than this "
-                        "many seconds is reported as such and not timed through solve() "
-                        "(default: %(default)s)")
-    parser.add_argument("--skip", default="",
-                        help="comma-separated words; cases whose name holds one are left out "
-                        "(for instance 3000 for the slowest)")
+    parser.add_argument(
+        "--engine-work",
+        help="the engine timer, bench/engine_work.cpp built "
+        "(make bench-tool); without it no packing counts are given",
+    )
+    parser.add_argument(
+        "--budget",
+        type=float,
+        default=2.0,
+        help="seconds of repeats per case (default: %(default)s)",
+    )
+    parser.add_argument(
+        "--limit",
+        type=float,
+        default=60.0,
+        help="with --engine-work, a case whose one run takes longer than this "
+        "many seconds is reported as such and not timed through solve() "
+        "(default: %(default)s)",
+    )
+    parser.add_argument(
+        "--skip",
+        default="",
+        help="comma-separated words; cases whose name holds one are left out "
+        "(for instance 3000 for the slowest)",
+    )
     args = parser.parse_args(argv)
     stowvex = benchlib.import_engine()
     data = Path(args.data) if args.data else benchlib.DEFAULT_DATA
@@ -251,8 +304,9 @@ def main(argv=None):
             if any(word in name for word in skip):
                 continue
             text = make()
-            path = Path(folder) / (name.replace("/", "_").replace(" ", "_").replace(",", "")
-                                   + ".json")
+            path = Path(folder) / (
+                name.replace("/", "_").replace(" ", "_").replace(",", "") + ".json"
+            )
             path.write_text(text, encoding="utf-8")
             row = {"name": name, "path": path, "items": len(json.loads(text)["items"])}
             rows.append(row)
@@ -270,8 +324,7 @@ def main(argv=None):
             print(f"  {name}: {benchlib.duration(row['seconds'])}", file=sys.stderr, flush=True)
             if args.engine_work and row["seconds"] < 1:
                 row.update(engine_work(args.engine_work, [path], 3)[str(path)])
-        carton = [solve_time(stowvex, carton_order_request(seed), 0.05)[0]
-                  for seed in range(1, 51)]
+        carton = [solve_time(stowvex, carton_order_request(seed), 0.05)[0] for seed in range(1, 51)]
         pack_times = []
         items = [stowvex.Item("A", "A", 10, 20, 5, 1.5)]
         boxes = [stowvex.Box("B", 30, 30, 30)]
@@ -295,25 +348,66 @@ def main(argv=None):
             if name == "100 items, one box":
                 extra.append(f"JSON {json_share * 100:.0f} % of solve (before: 31 %)")
         asked = row.get("asked", "")
-        per = (benchlib.duration(row["pack"] / row["asked"]) if row.get("asked") else "")
-        now = (f"> {row['over']:g} s" if "over" in row else benchlib.duration(row["seconds"]))
-        table.append([name, row["items"], row.get("boxes", ""), BEFORE.get(name, ""),
-                      now, TARGET.get(name, ""), asked,
-                      row.get("packed", ""), per, "; ".join(extra)])
-    table.append(["carton order (median of 50)", 30, "", BEFORE["carton order (median of 50)"],
-                  benchlib.duration(statistics.median(carton)),
-                  TARGET["carton order (median of 50)"], "", "", "", ""])
-    print(benchlib.table(["case", "items", "boxes", "before", "now", "target", "packings",
-                          "packed", "per packing", ""], table,
-                         ["<", ">", ">", ">", ">", ">", ">", ">", ">", "<"]))
+        per = benchlib.duration(row["pack"] / row["asked"]) if row.get("asked") else ""
+        now = f"> {row['over']:g} s" if "over" in row else benchlib.duration(row["seconds"])
+        table.append(
+            [
+                name,
+                row["items"],
+                row.get("boxes", ""),
+                BEFORE.get(name, ""),
+                now,
+                TARGET.get(name, ""),
+                asked,
+                row.get("packed", ""),
+                per,
+                "; ".join(extra),
+            ]
+        )
+    table.append(
+        [
+            "carton order (median of 50)",
+            30,
+            "",
+            BEFORE["carton order (median of 50)"],
+            benchlib.duration(statistics.median(carton)),
+            TARGET["carton order (median of 50)"],
+            "",
+            "",
+            "",
+            "",
+        ]
+    )
+    print(
+        benchlib.table(
+            [
+                "case",
+                "items",
+                "boxes",
+                "before",
+                "now",
+                "target",
+                "packings",
+                "packed",
+                "per packing",
+                "",
+            ],
+            table,
+            ["<", ">", ">", ">", ">", ">", ">", ">", ">", "<"],
+        )
+    )
     sizes = [r for r in rows if r["name"].startswith("one box ") and "seconds" in r]
-    growth = [f"{a['items']}->{b['items']}: "
-              f"{math.log(b['seconds'] / a['seconds']) / math.log(b['items'] / a['items']):.2f}"
-              for a, b in zip(sizes, sizes[1:])]
+    growth = [
+        f"{a['items']}->{b['items']}: "
+        f"{math.log(b['seconds'] / a['seconds']) / math.log(b['items'] / a['items']):.2f}"
+        for a, b in itertools.pairwise(sizes)
+    ]
     print("growth exponent of one box (log t2/t1 / log n2/n1): " + ", ".join(growth))
-    print("packings: the single-box packings the method calls for (driver trials and every "
-          "box type the balancing pass tries); packed: those not answered by an earlier packing "
-          "of the same list; per packing: the engine's packing time / packings")
+    print(
+        "packings: the single-box packings the method calls for (driver trials and every "
+        "box type the balancing pass tries); packed: those not answered by an earlier packing "
+        "of the same list; per packing: the engine's packing time / packings"
+    )
     return 0
 
 

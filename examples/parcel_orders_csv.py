@@ -25,8 +25,17 @@ def main(path: str, out: TextIO = sys.stdout, copies: int = 1) -> None:
             order_id = f"order-{number:04d}" + (f"-{copy + 1}" if copies > 1 else "")
             for n, parcel in enumerate(parcels, start=1):
                 w, l, h = (float(side) for side in parcel.split("x"))
-                writer.writerow([order_id, f"P{n:03d}", f"{w:g}", f"{l:g}", f"{h:g}",
-                                 round(w * l * h * KG_PER_MM3, 3), 1])
+                writer.writerow(
+                    [
+                        order_id,
+                        f"P{n:03d}",
+                        f"{w:g}",
+                        f"{l:g}",
+                        f"{h:g}",
+                        round(w * l * h * KG_PER_MM3, 3),
+                        1,
+                    ]
+                )
 
 
 if __name__ == "__main__":

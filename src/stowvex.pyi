@@ -13,9 +13,9 @@ solve(json) -> json is the simplest entry point; pack_dicts(items, boxes) and pa
 from __future__ import annotations
 
 from collections.abc import Sequence
-from typing import ClassVar, SupportsFloat, SupportsIndex, TypedDict
+from typing import ClassVar, SupportsFloat, SupportsIndex, TypeAlias, TypedDict
 
-from typing_extensions import Never, TypeAlias
+from typing_extensions import Never
 
 __version__: str
 

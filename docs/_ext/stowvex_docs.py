@@ -6,6 +6,7 @@ import re
 import subprocess
 import sys
 from pathlib import Path
+from typing import Any, ClassVar
 
 from docutils import nodes
 from docutils.parsers.rst import directives
@@ -23,12 +24,16 @@ class PythonRun(SphinxDirective):
     ``text``); ``hide-code`` shows the output alone."""
 
     has_content = True
-    option_spec = {"output": directives.unchanged, "hide-code": directives.flag}
+    option_spec: ClassVar[dict[str, Any]] = {
+        "output": directives.unchanged,
+        "hide-code": directives.flag,
+    }
 
     def run(self):
         code = "\n".join(self.content) + "\n"
-        proc = subprocess.run([sys.executable, "-c", code], cwd=ROOT, capture_output=True,
-                              text=True, timeout=300)
+        proc = subprocess.run(
+            [sys.executable, "-c", code], cwd=ROOT, capture_output=True, text=True, timeout=300
+        )
         if proc.returncode != 0:
             raise self.error(f"the example failed:\n{proc.stderr}")
         shown = []

@@ -2,12 +2,11 @@
 // every extension module of the project.
 #pragma once
 
-#include <pybind11/pybind11.h>
-
 #include <cstring>
 #include <exception>
 
 #include <nlohmann/json.hpp>
+#include <pybind11/pybind11.h>
 
 namespace stowvex::python {
 
@@ -22,8 +21,8 @@ inline void translate_json_errors(std::exception_ptr error) {
         if (error) std::rethrow_exception(error);
     } catch (const nlohmann::json::exception& e) {
         const char* message = e.what();
-        PyObject* text = PyUnicode_DecodeUTF8(message, static_cast<Py_ssize_t>(std::strlen(message)),
-                                              "backslashreplace");
+        PyObject* text = PyUnicode_DecodeUTF8(
+            message, static_cast<Py_ssize_t>(std::strlen(message)), "backslashreplace");
         if (text == nullptr) return;  // the decoding error (memory) stays set
         PyErr_SetObject(PyExc_RuntimeError, text);
         Py_DECREF(text);

@@ -1,12 +1,12 @@
 // Free spaces: cutting by placed blocks.
 #include "engine/free_space.hpp"
 
-#include "engine/orientation.hpp"
-
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <utility>
+
+#include "engine/orientation.hpp"
 
 namespace stowvex {
 
@@ -53,8 +53,7 @@ private:
 
 }  // namespace
 
-FreeSpace make_free_space(double x, double y, double z, double width, double length,
-                          double depth) {
+FreeSpace make_free_space(double x, double y, double z, double width, double length, double depth) {
     return FreeSpace{{x, y, z, width, length, depth}, width * length * depth, width * length};
 }
 
@@ -164,12 +163,11 @@ void cut_space(const FreeSpace& space, const std::vector<Block>& blocks, const d
                 const std::size_t pieces_from = cut.size();
                 append_pieces(*it, p, cut);
                 if (smallest != nullptr) {
-                    cut.erase(std::remove_if(cut.begin() + static_cast<std::ptrdiff_t>(pieces_from),
-                                             cut.end(),
-                                             [smallest](const FreeSpace& s) {
-                                                 return too_small(s, smallest);
-                                             }),
-                              cut.end());
+                    cut.erase(
+                        std::remove_if(
+                            cut.begin() + static_cast<std::ptrdiff_t>(pieces_from), cut.end(),
+                            [smallest](const FreeSpace& s) { return too_small(s, smallest); }),
+                        cut.end());
                 }
                 for (std::size_t k = pieces_from; k < cut.size(); ++k) run.bounds.include(cut[k]);
             }

@@ -23,8 +23,7 @@ struct FreeSpace : Block {
     double base_area;  // width * length
 };
 
-FreeSpace make_free_space(double x, double y, double z, double width, double length,
-                          double depth);
+FreeSpace make_free_space(double x, double y, double z, double width, double length, double depth);
 
 // Lowest first; at equal height the larger volume, then the larger floor.
 inline bool space_before(const FreeSpace& a, const FreeSpace& b) {

@@ -9,9 +9,9 @@ namespace stowvex {
 
 namespace {
 
-constexpr std::int32_t kAhead = 0;     // before the older spaces of its key
-constexpr std::int32_t kInPlace = 1;   // where its parent stood, or first list
-constexpr std::int32_t kBehind = 2;    // after the older spaces of its key
+constexpr std::int32_t kAhead = 0;    // before the older spaces of its key
+constexpr std::int32_t kInPlace = 1;  // where its parent stood, or first list
+constexpr std::int32_t kBehind = 2;   // after the older spaces of its key
 
 template <class Tie>
 int compare_ties(const Tie& a, const Tie& b) {
@@ -24,8 +24,7 @@ int compare_ties(const Tie& a, const Tie& b) {
 }  // namespace
 
 void FreeSpaceQueue::reset(double width, double length, double depth,
-                           const std::vector<Block>& placed, bool exact,
-                           const double smallest[3]) {
+                           const std::vector<Block>& placed, bool exact, const double smallest[3]) {
     const bool finite = std::isfinite(width) && std::isfinite(length) && std::isfinite(depth) &&
                         std::fabs(width) <= 1e300 && std::fabs(length) <= 1e300 &&
                         std::fabs(depth) <= 1e300;
@@ -47,7 +46,8 @@ void FreeSpaceQueue::reset(double width, double length, double depth,
     if (heap_) {
         nodes_.reserve(spaces.size());
         for (std::size_t k = 0; k < spaces.size(); ++k) {
-            nodes_.push_back(Node{spaces[k], Label{Tie{kInPlace, 0, static_cast<std::uint32_t>(k)}, 0}});
+            nodes_.push_back(
+                Node{spaces[k], Label{Tie{kInPlace, 0, static_cast<std::uint32_t>(k)}, 0}});
         }
         std::make_heap(nodes_.begin(), nodes_.end(),
                        [this](const Node& a, const Node& b) { return later(a, b); });
@@ -101,9 +101,8 @@ void FreeSpaceQueue::fill_list(const std::vector<Block>& blocks) {
         cut_space(t.space, blocks, nullptr, pieces_);
         for (const FreeSpace& piece : pieces_) split.push_back(Tried{piece, false});
     }
-    std::stable_sort(split.begin(), split.end(), [](const Tried& a, const Tried& b) {
-        return space_before(a.space, b.space);
-    });
+    std::stable_sort(split.begin(), split.end(),
+                     [](const Tried& a, const Tried& b) { return space_before(a.space, b.space); });
     list_.swap(split);
     cursor_ = 0;
 }
@@ -123,8 +122,8 @@ void FreeSpaceQueue::fill_heap(const std::vector<Block>& blocks, const double sm
                                [&node](const Block& b) { return overlaps(node.space, b); });
         };
         const auto move_cut = [&](std::vector<Node>& nodes) {
-            const auto first_cut = std::partition(
-                nodes.begin(), nodes.end(), [&](const Node& n) { return !cut_by_blocks(n); });
+            const auto first_cut = std::partition(nodes.begin(), nodes.end(),
+                                                  [&](const Node& n) { return !cut_by_blocks(n); });
             const bool any = first_cut != nodes.end();
             cut_.insert(cut_.end(), first_cut, nodes.end());
             nodes.erase(first_cut, nodes.end());

@@ -30,7 +30,8 @@ void ListFacts::add(const double dims[3], double weight) {
     if (!unplaceable) {
         double sorted[3];
         sort_ascending(dims[0], dims[1], dims[2], sorted);
-        for (int rank = 0; rank < 3; ++rank) largest_[rank] = std::max(largest_[rank], sorted[rank]);
+        for (int rank = 0; rank < 3; ++rank)
+            largest_[rank] = std::max(largest_[rank], sorted[rank]);
         // An infinite measure fits no finite volume; its digits do not count.
         for (int k = 0; k < 3; ++k) {
             const int bits = stowvex::fraction_bits(dims[k]);
@@ -49,7 +50,8 @@ void ListFacts::add(const ListFacts& other) {
     }
     count_ += other.count_;
     unplaceable_ = unplaceable_ || other.unplaceable_;
-    for (int rank = 0; rank < 3; ++rank) largest_[rank] = std::max(largest_[rank], other.largest_[rank]);
+    for (int rank = 0; rank < 3; ++rank)
+        largest_[rank] = std::max(largest_[rank], other.largest_[rank]);
     fraction_bits_ = std::max(fraction_bits_, other.fraction_bits_);
     volume_sum_ += other.volume_sum_;
     volume_below_ = sum_below(volume_sum_, count_);
@@ -86,10 +88,9 @@ bool ListFacts::cannot_be_held(const BoxFacts& box) const {
            !(largest_[0] <= box.sorted[0] && largest_[1] <= box.sorted[1] &&
              largest_[2] <= box.sorted[2]) ||
            (fraction_bits_ <= box.exact_bits && volume_below_ > box.volume_above) ||
-           (box.budget >= 0.0 &&
-            (!(lightest_ >= 0.0 && heaviest_ <= box.budget) ||
-             (count_ <= kMostWeighedItems &&
-              sum_below(weight_sum_, count_) > box.budget * (1.0 + 0x1p-19))));
+           (box.budget >= 0.0 && (!(lightest_ >= 0.0 && heaviest_ <= box.budget) ||
+                                  (count_ <= kMostWeighedItems &&
+                                   sum_below(weight_sum_, count_) > box.budget * (1.0 + 0x1p-19))));
 }
 
 }  // namespace stowvex

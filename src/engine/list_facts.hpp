@@ -53,7 +53,7 @@ private:
     bool unplaceable_ = false;
     double largest_[3] = {0.0, 0.0, 0.0};
     int fraction_bits_ = 0;
-    double volume_sum_ = 0.0;  // of volume_below of each placeable item
+    double volume_sum_ = 0.0;    // of volume_below of each placeable item
     double volume_below_ = 0.0;  // of the sum, kept with it
     double lightest_ = 0.0;
     double heaviest_ = 0.0;

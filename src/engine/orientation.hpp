@@ -49,7 +49,6 @@ int best_layout(const double dims[3], Rotation rotation, double available_width,
 
 // Whether any allowed row fits the available extent.
 bool fits_some_orientation(double width, double length, double depth, Rotation rotation,
-                           double available_width, double available_length,
-                           double available_depth);
+                           double available_width, double available_length, double available_depth);
 
 }  // namespace stowvex

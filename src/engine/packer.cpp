@@ -72,8 +72,7 @@ PackResponse pack_items(const ItemList& items, const BoxList& boxes, EngineWork*
         for (const BoxPtr& box : candidates) {
             if (supply_used_up(*box, used)) continue;
             if (work != nullptr) ++work->asked, ++work->packed;
-            PackedBox trial =
-                drop_split_groups(SingleBoxPacker(box).pack_box(items), group_counts);
+            PackedBox trial = drop_split_groups(SingleBoxPacker(box).pack_box(items), group_counts);
             if (trial.item_count() == 0) continue;
             if (!best || better_trial(trial, *best)) best = std::move(trial);
             if (best->item_count() == remaining.size()) break;

@@ -6,10 +6,9 @@
 #include <unordered_map>
 
 #include "engine/engine_work.hpp"
-
-#include "model/sorted_collection.hpp"
 #include "model/pack_request.hpp"
 #include "model/pack_response.hpp"
+#include "model/sorted_collection.hpp"
 
 namespace stowvex {
 

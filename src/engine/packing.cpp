@@ -43,11 +43,10 @@ struct Spot {
 // item of the current one, then in a new layer on top of the tallest item of
 // the current one, in a volume of this size with its corner at (0, 0, 0). On
 // success the cursor moves on; otherwise it is left exactly as it was.
-Spot spot_at_cursor(const double dims[3], Rotation rotation, PlacementCursor& cursor,
-                    double width, double length, double depth) {
+Spot spot_at_cursor(const double dims[3], Rotation rotation, PlacementCursor& cursor, double width,
+                    double length, double depth) {
     // Current row: the rest of the row, and everything behind and above it.
-    int chosen =
-        best_layout(dims, rotation, width - cursor.x, length - cursor.y, depth - cursor.z);
+    int chosen = best_layout(dims, rotation, width - cursor.x, length - cursor.y, depth - cursor.z);
     if (chosen >= 0) {
         const Layout& layout = kLayouts[chosen];
         const Spot spot{chosen, cursor.x, cursor.y, cursor.z};
@@ -188,7 +187,8 @@ void Packing::fill_rows_and_layers(double width, double length, double depth, do
         if (index == EntryIndex::kNone) break;
         from = index + 1;
         const PackingEntry& e = entries_[index];
-        if (!e.placeable || placed_[e.identity] != 0 || over_budget(used_weight, e.weight, budget)) {
+        if (!e.placeable || placed_[e.identity] != 0 ||
+            over_budget(used_weight, e.weight, budget)) {
             continue;
         }
         const Spot spot = spot_at_cursor(e.dims, e.rotation, cursor, width, length, depth);

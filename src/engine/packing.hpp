@@ -74,8 +74,7 @@ public:
 
 private:
     void fill_rows_and_layers(double width, double length, double depth, double budget,
-                              double& used_weight, int nesting_depth,
-                              std::vector<Placement>& out);
+                              double& used_weight, int nesting_depth, std::vector<Placement>& out);
     void fill_free_spaces(double width, double length, double depth, double budget,
                           double& used_weight, int nesting_depth, std::vector<Placement>& out);
     bool could_take_any(const FreeSpace& space, double budget) const;

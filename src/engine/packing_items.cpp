@@ -1,14 +1,14 @@
 // Reading a list of items for the single-box packer, and the entry index.
 #include "engine/packing_items.hpp"
 
-#include "engine/exact_measures.hpp"
-#include "engine/orientation.hpp"
-
 #include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
 #include <utility>
+
+#include "engine/exact_measures.hpp"
+#include "engine/orientation.hpp"
 
 namespace stowvex {
 
@@ -21,9 +21,9 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 EntryIndex::Node EntryIndex::none() { return Node{{kInfinity, kInfinity, kInfinity}, kInfinity}; }
 
 EntryIndex::Node EntryIndex::joined(const Node& a, const Node& b) {
-    return Node{{std::min(a.low[0], b.low[0]), std::min(a.low[1], b.low[1]),
-                 std::min(a.low[2], b.low[2])},
-                std::min(a.light, b.light)};
+    return Node{
+        {std::min(a.low[0], b.low[0]), std::min(a.low[1], b.low[1]), std::min(a.low[2], b.low[2])},
+        std::min(a.light, b.light)};
 }
 
 EntryIndex::Extent EntryIndex::no_extent() {
@@ -33,7 +33,8 @@ EntryIndex::Extent EntryIndex::no_extent() {
 EntryIndex::Extent EntryIndex::joined(const Extent& a, const Extent& b) {
     return Extent{{std::max(a.high[0], b.high[0]), std::max(a.high[1], b.high[1]),
                    std::max(a.high[2], b.high[2])},
-                  std::max(a.heavy, b.heavy), a.volume + b.volume};
+                  std::max(a.heavy, b.heavy),
+                  a.volume + b.volume};
 }
 
 EntryIndex::EntryIndex(const std::vector<PackingEntry>& entries) {
@@ -114,7 +115,8 @@ std::uint32_t EntryIndex::next(std::uint32_t from, const double bound[3], double
 std::uint32_t EntryIndex::leftmost(std::size_t k, const double bound[3], double used,
                                    double budget) const {
     if (excluded(nodes_[k], bound, used, budget)) return kNone;
-    if (k >= leaves_) return present_[k - leaves_] != 0 ? static_cast<std::uint32_t>(k - leaves_) : kNone;
+    if (k >= leaves_)
+        return present_[k - leaves_] != 0 ? static_cast<std::uint32_t>(k - leaves_) : kNone;
     const std::uint32_t found = leftmost(2 * k, bound, used, budget);
     if (found != kNone) return found;
     return leftmost(2 * k + 1, bound, used, budget);

@@ -44,8 +44,7 @@ public:
     // measures are at most `bound` and whose weight may be added to `used`
     // under the budget (negative: no limit). Every entry that fits such an
     // extent and passes that weight test is found; some found may not fit.
-    std::uint32_t next(std::uint32_t from, const double bound[3], double used,
-                       double budget) const;
+    std::uint32_t next(std::uint32_t from, const double bound[3], double used, double budget) const;
 
     // Over the entries still in: the smallest and the largest measure of
     // each rank, the heaviest weight that is not NaN (-infinity if none), and
@@ -67,8 +66,7 @@ private:
     static Node joined(const Node& a, const Node& b);
     static bool excluded(const Node& n, const double bound[3], double used, double budget);
     // The first entry looked for in the subtree of node k.
-    std::uint32_t leftmost(std::size_t k, const double bound[3], double used,
-                           double budget) const;
+    std::uint32_t leftmost(std::size_t k, const double bound[3], double used, double budget) const;
 
     // Per subtree, what only the figures above read: the largest measure of
     // each rank, the heaviest weight and the sum of the volume bounds (a
@@ -81,9 +79,9 @@ private:
     static Extent no_extent();
     static Extent joined(const Extent& a, const Extent& b);
 
-    std::vector<Node> nodes_;  // heap layout: node k has children 2k and 2k + 1
+    std::vector<Node> nodes_;      // heap layout: node k has children 2k and 2k + 1
     std::vector<Extent> extents_;  // the same layout
-    std::vector<char> present_;  // by entry
+    std::vector<char> present_;    // by entry
     std::size_t leaves_ = 0;
     std::size_t count_ = 0;
 };

@@ -14,14 +14,12 @@ namespace {
 constexpr std::size_t kLongList = 4096;
 
 // Packs the items into the box; whether a whole packing gave up, and the box.
-std::pair<bool, PackedBox> pack_into_box(const BoxPtr& box, const PackingItems& items,
-                                         bool whole) {
+std::pair<bool, PackedBox> pack_into_box(const BoxPtr& box, const PackingItems& items, bool whole) {
     // Packings of one thread follow one another: they share the buffers.
     thread_local PackingScratch scratch;
     thread_local std::vector<Placement> placements;
     Packing packing(items, whole, scratch);
-    packing.pack(box->width(), box->length(), box->depth(), box->max_item_weight(), 0,
-                 placements);
+    packing.pack(box->width(), box->length(), box->depth(), box->max_item_weight(), 0, placements);
     PackedBox packed(box);
     const bool gave_up = packing.gave_up();
     if (!gave_up) {

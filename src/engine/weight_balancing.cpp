@@ -71,11 +71,10 @@ bool comparable(const std::vector<ItemPtr>& items) {
 // does not go before.
 std::vector<ItemPtr> with_item(const std::vector<ItemPtr>& sorted, const ItemPtr& item) {
     const DefaultItemSorter::Key key = DefaultItemSorter::key_of(*item);
-    const auto at = std::upper_bound(sorted.begin(), sorted.end(), item,
-                                     [&key](const ItemPtr&, const ItemPtr& other) {
-                                         return DefaultItemSorter::compare(
-                                                    key, DefaultItemSorter::key_of(*other)) < 0;
-                                     });
+    const auto at = std::upper_bound(
+        sorted.begin(), sorted.end(), item, [&key](const ItemPtr&, const ItemPtr& other) {
+            return DefaultItemSorter::compare(key, DefaultItemSorter::key_of(*other)) < 0;
+        });
     std::vector<ItemPtr> out;
     out.reserve(sorted.size() + 1);
     out.insert(out.end(), sorted.begin(), at);
@@ -222,8 +221,8 @@ BoxItems box_items(const PackedBox& box) {
 }
 
 // try_move_item, with what has been read of the two boxes (nullptr: read here).
-bool move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::size_t i,
-               std::size_t j, double mean_item_weight, PackingMemo* memo, const BoxItems* read_i,
+bool move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::size_t i, std::size_t j,
+               double mean_item_weight, PackingMemo* memo, const BoxItems* read_i,
                const BoxItems* read_j);
 
 }  // namespace
@@ -235,8 +234,8 @@ bool try_move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::s
 
 namespace {
 
-bool move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::size_t i,
-               std::size_t j, double mean_item_weight, PackingMemo* memo, const BoxItems* read_i,
+bool move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::size_t i, std::size_t j,
+               double mean_item_weight, PackingMemo* memo, const BoxItems* read_i,
                const BoxItems* read_j) {
     std::optional<BoxItems> own_i, own_j;
     if (read_i == nullptr) read_i = &own_i.emplace(box_items(working[i]));
@@ -256,8 +255,7 @@ bool move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::size_
 
     // Quantity limits hold for the whole run: boxes other than this pair
     // already use up part of each limited type's supply.
-    const bool limited =
-        memo != nullptr ? memo->limited_supply(boxes) : any_limited_supply(boxes);
+    const bool limited = memo != nullptr ? memo->limited_supply(boxes) : any_limited_supply(boxes);
     BoxUseCounts others;
     if (limited) {
         for (std::size_t k = 0; k < working.size(); ++k) {
@@ -350,8 +348,7 @@ bool move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::size_
 
 }  // namespace
 
-PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed,
-                              EngineWork* work) {
+PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed, EngineWork* work) {
     const std::vector<PackedBox>& driver_boxes = packed.sorted_view();
     double total_item_weight = 0.0;
     for (const PackedBox& box : driver_boxes) total_item_weight += box.item_weight();
@@ -396,11 +393,10 @@ PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed,
         // pairs see other counts.
         const BoxPtr& new_heavy = working[heavy].box();
         const BoxPtr& new_light = working[light].box();
-        const bool same_types =
-            (new_heavy->reference() == heavy_type->reference() &&
-             new_light->reference() == light_type->reference()) ||
-            (new_heavy->reference() == light_type->reference() &&
-             new_light->reference() == heavy_type->reference());
+        const bool same_types = (new_heavy->reference() == heavy_type->reference() &&
+                                 new_light->reference() == light_type->reference()) ||
+                                (new_heavy->reference() == light_type->reference() &&
+                                 new_light->reference() == heavy_type->reference());
         if (limited && !same_types) failed.forget();
     };
     // What has been read of each box, by label: a box is read once, not for

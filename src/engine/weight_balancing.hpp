@@ -10,8 +10,8 @@
 #include "engine/box_use_counts.hpp"
 #include "engine/engine_work.hpp"
 #include "engine/list_facts.hpp"
-#include "model/sorted_collection.hpp"
 #include "model/packed_box.hpp"
+#include "model/sorted_collection.hpp"
 
 namespace stowvex {
 
@@ -44,7 +44,6 @@ public:
     // throughout.
     bool limited_supply(const BoxList& boxes);
     const std::vector<BoxFacts>& box_facts(const BoxList& boxes);
-
 
     // Where the pass counts its single-box packings, if anywhere.
     EngineWork* work = nullptr;

@@ -21,8 +21,8 @@
 //   only under that rounding mode and also gives the nearest double: for at
 //   most 15 digits and a power of ten of at most 22 in size by one exact
 //   multiplication or division (rounded once, as every IEEE operation), and
-//   otherwise by std::from_chars, which always rounds correctly. Where from_chars reports a result out of range (overflow, which
-//   the library refuses, or underflow) the scan gives nothing.
+//   otherwise by std::from_chars, which always rounds correctly. Where from_chars reports a result
+//   out of range (overflow, which the library refuses, or underflow) the scan gives nothing.
 // - The shape rules are those of the library-driven collector: the same
 //   texts are refused there and here (a second "items" or "boxes", a list
 //   that is neither an array nor null, an element that is no object, a used
@@ -49,12 +49,25 @@ using nlohmann::json;
 constexpr int kDeepest = 32;
 
 // 10^0 to 10^15 as whole numbers and 10^0 to 10^22 as doubles, all exact.
-constexpr std::uint64_t kPowersOfTen[16] = {
-    1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100000ULL, 1000000ULL, 10000000ULL, 100000000ULL,
-    1000000000ULL, 10000000000ULL, 100000000000ULL, 1000000000000ULL, 10000000000000ULL,
-    100000000000000ULL, 1000000000000000ULL};
-constexpr double kTens[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr std::uint64_t kPowersOfTen[16] = {1ULL,
+                                            10ULL,
+                                            100ULL,
+                                            1000ULL,
+                                            10000ULL,
+                                            100000ULL,
+                                            1000000ULL,
+                                            10000000ULL,
+                                            100000000ULL,
+                                            1000000000ULL,
+                                            10000000000ULL,
+                                            100000000000ULL,
+                                            1000000000000ULL,
+                                            10000000000000ULL,
+                                            100000000000000ULL,
+                                            1000000000000000ULL};
+constexpr double kTens[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                              1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                              1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 // The bytes a plain string holds: printable ASCII but the quotation mark and
 // the reverse solidus.
@@ -234,17 +247,10 @@ private:
                 value = json(text);
                 return true;
             }
-            case 't':
-                value = true;
-                return literal("true");
-            case 'f':
-                value = false;
-                return literal("false");
-            case 'n':
-                value = nullptr;
-                return literal("null");
-            default:
-                return number(value);
+            case 't': value = true; return literal("true");
+            case 'f': value = false; return literal("false");
+            case 'n': value = nullptr; return literal("null");
+            default: return number(value);
         }
     }
 

@@ -29,9 +29,7 @@ public:
     bool start_object(std::size_t) {
         if (skipping_ > 0) return ++skipping_, true;
         switch (place_) {
-            case Place::kTop:
-                place_ = Place::kRequest;
-                return true;
+            case Place::kTop: place_ = Place::kRequest; return true;
             case Place::kElements:
                 list_->emplace_back();
                 place_ = Place::kElement;
@@ -44,8 +42,7 @@ public:
                 if (member_ >= 0) return false;  // a used member that is no scalar
                 ++skipping_;
                 return true;
-            default:
-                return false;
+            default: return false;
         }
     }
     bool end_object() {
@@ -93,7 +90,8 @@ public:
             const auto& names = list_ == &fields_.items ? kItemMembers : kBoxMembers;
             member_ = -1;
             for (std::size_t k = 0; k < names.size(); ++k) {
-                if (std::strcmp(names[k], name.c_str()) == 0 && name.size() == std::strlen(names[k])) {
+                if (std::strcmp(names[k], name.c_str()) == 0 &&
+                    name.size() == std::strlen(names[k])) {
                     member_ = static_cast<int>(k);
                 }
             }
@@ -128,8 +126,7 @@ private:
                 object.present |= static_cast<std::uint8_t>(1u << member_);
                 return true;
             }
-            default:
-                return false;  // a request, list or element that is no object
+            default: return false;  // a request, list or element that is no object
         }
     }
     bool end_skipped() {
@@ -142,8 +139,8 @@ private:
     RequestFields fields_;
     Place place_ = Place::kTop;
     std::vector<ObjectFields>* list_ = nullptr;  // the list being filled, or named
-    int member_ = -1;                             // the used member being read, or -1
-    int skipping_ = 0;                            // depth within a value passed over
+    int member_ = -1;                            // the used member being read, or -1
+    int skipping_ = 0;                           // depth within a value passed over
     bool items_seen_ = false;
     bool boxes_seen_ = false;
 };

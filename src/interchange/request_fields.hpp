@@ -15,8 +15,8 @@ namespace stowvex {
 // The members an item or box object may have that the readers use, in the
 // order of ObjectFields::members.
 inline constexpr std::array<const char*, 8> kItemMembers = {
-    "ItemCode", "AllowedRotation", "Weight", "Depth", "Length", "Width", "ItemReference",
-    "BoxGroup"};
+    "ItemCode", "AllowedRotation", "Weight",        "Depth",
+    "Length",   "Width",           "ItemReference", "BoxGroup"};
 inline constexpr std::array<const char*, 8> kBoxMembers = {
     "Reference", "Active", "BoxWeight", "MaxWeight", "Depth", "Length", "Width", "MaximumBoxes"};
 

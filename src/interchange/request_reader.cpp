@@ -2,14 +2,14 @@
 // first failing read decides which error the caller sees.
 #include "interchange/request_reader.hpp"
 
-#include "interchange/plain_request_scanner.hpp"
-#include "interchange/request_fields.hpp"
-
 #include <cstdint>
 #include <limits>
 #include <optional>
 #include <stdexcept>
 #include <utility>
+
+#include "interchange/plain_request_scanner.hpp"
+#include "interchange/request_fields.hpp"
 
 namespace stowvex {
 
@@ -82,7 +82,8 @@ public:
     }
     const json& at(const Member& m) const {
         if (const json* member = find(m)) return *member;
-        throw json::out_of_range::create(403, std::string("key '") + m.key + "' not found", nullptr);
+        throw json::out_of_range::create(403, std::string("key '") + m.key + "' not found",
+                                         nullptr);
     }
 
 private:
@@ -143,8 +144,7 @@ std::int32_t quantity_of(const json& member) {
     constexpr auto lowest = std::numeric_limits<std::int32_t>::min();
     constexpr auto highest = std::numeric_limits<std::int32_t>::max();
     switch (member.type()) {
-        case json::value_t::boolean:
-            return member.get<bool>() ? 1 : 0;
+        case json::value_t::boolean: return member.get<bool>() ? 1 : 0;
         case json::value_t::number_integer: {
             const auto value = member.get<std::int64_t>();
             if (value < lowest || value > highest) quantity_out_of_range();

@@ -6,9 +6,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "model/pack_request.hpp"
 #include "model/box.hpp"
 #include "model/item.hpp"
+#include "model/pack_request.hpp"
 
 namespace stowvex {
 

@@ -161,8 +161,8 @@ public:
         std::memcpy(&bits, &value, sizeof bits);
         Formatted& cached = formatted_[(bits * 0x9E3779B97F4A7C15ULL) >> (64 - kFormattedBits)];
         if (cached.size == 0 || cached.bits != bits) {
-            const char* end = nlohmann::detail::to_chars(cached.text, cached.text + sizeof cached.text,
-                                                         value);
+            const char* end =
+                nlohmann::detail::to_chars(cached.text, cached.text + sizeof cached.text, value);
             cached.bits = bits;
             cached.size = static_cast<unsigned char>(end - cached.text);
         }
@@ -377,13 +377,34 @@ void TextWriter::escaped(const char* s, std::size_t size) {
         char escape[6] = {'\\', 'u', '0', '0', kHex[b >> 4], kHex[b & 0xF]};
         std::size_t length = 6;
         switch (b) {
-            case '\b': escape[1] = 'b'; length = 2; break;
-            case '\t': escape[1] = 't'; length = 2; break;
-            case '\n': escape[1] = 'n'; length = 2; break;
-            case '\f': escape[1] = 'f'; length = 2; break;
-            case '\r': escape[1] = 'r'; length = 2; break;
-            case '"': escape[1] = '"'; length = 2; break;
-            case '\\': escape[1] = '\\'; length = 2; break;
+            case '\b':
+                escape[1] = 'b';
+                length = 2;
+                break;
+            case '\t':
+                escape[1] = 't';
+                length = 2;
+                break;
+            case '\n':
+                escape[1] = 'n';
+                length = 2;
+                break;
+            case '\f':
+                escape[1] = 'f';
+                length = 2;
+                break;
+            case '\r':
+                escape[1] = 'r';
+                length = 2;
+                break;
+            case '"':
+                escape[1] = '"';
+                length = 2;
+                break;
+            case '\\':
+                escape[1] = '\\';
+                length = 2;
+                break;
             default: break;
         }
         put(escape, length);

@@ -50,9 +50,8 @@ ConcreteBox::ConcreteBox(std::string reference, double width, double length, dou
 ConcreteLimitedSupplyBox::ConcreteLimitedSupplyBox(ConcreteBox box, std::int32_t max_quantity)
     : box_(std::move(box)), max_quantity_(max_quantity) {}
 
-BoxPtr make_box(std::string reference, double width, double length, double depth,
-                double max_weight, double empty_weight, bool active,
-                std::optional<std::int32_t> max_quantity) {
+BoxPtr make_box(std::string reference, double width, double length, double depth, double max_weight,
+                double empty_weight, bool active, std::optional<std::int32_t> max_quantity) {
     ConcreteBox box(std::move(reference), width, length, depth, max_weight, empty_weight, active);
     if (!max_quantity) return std::make_shared<ConcreteBox>(std::move(box));
     return std::make_shared<ConcreteLimitedSupplyBox>(std::move(box), *max_quantity);

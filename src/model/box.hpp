@@ -33,8 +33,8 @@ using BoxPtr = std::shared_ptr<Box>;
 
 class ConcreteBox final : public Box {
 public:
-    ConcreteBox(std::string reference, double width, double length, double depth,
-                double max_weight, double empty_weight, bool active);
+    ConcreteBox(std::string reference, double width, double length, double depth, double max_weight,
+                double empty_weight, bool active);
 
     const std::string& reference() const override { return reference_; }
     double width() const override { return width_; }
@@ -79,9 +79,8 @@ private:
     std::int32_t max_quantity_;
 };
 
-BoxPtr make_box(std::string reference, double width, double length, double depth,
-                double max_weight, double empty_weight, bool active,
-                std::optional<std::int32_t> max_quantity);
+BoxPtr make_box(std::string reference, double width, double length, double depth, double max_weight,
+                double empty_weight, bool active, std::optional<std::int32_t> max_quantity);
 
 // The quantity limit of a box type, or nullptr for a type without one.
 const LimitedSupplyBox* limited_supply_of(const Box& box);

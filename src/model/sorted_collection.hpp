@@ -9,10 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include "model/sorters.hpp"
 #include "model/box.hpp"
 #include "model/item.hpp"
 #include "model/packed_box.hpp"
+#include "model/sorters.hpp"
 
 namespace stowvex {
 

@@ -61,7 +61,8 @@ int DefaultBoxSorter::compare(const Box& a, const Box& b) const {
 
 int DefaultPackedBoxSorter::compare(const PackedBox& a, const PackedBox& b) const {
     if (a.item_count() != b.item_count()) return a.item_count() > b.item_count() ? -1 : 1;
-    if (const int order = larger_first(a.volume_utilisation(), b.volume_utilisation())) return order;
+    if (const int order = larger_first(a.volume_utilisation(), b.volume_utilisation()))
+        return order;
     return larger_first(a.used_volume(), b.used_volume());
 }
 

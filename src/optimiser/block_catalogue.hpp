@@ -16,7 +16,7 @@ namespace stowvex::optimiser {
 struct Block {
     int kind = -1;
     int orientation = -1;
-    Vec3 item_size{};  // extents of one item as turned
+    Vec3 item_size{};            // extents of one item as turned
     std::array<int, 3> count{};  // copies along each axis
     int item_count = 0;
     Vec3 size{};          // extents when laid out from the origin

@@ -37,7 +37,8 @@ void BoxLoading::update_smallest() {
     const auto& kinds = problem_->kinds.kinds;
     for (std::size_t k = 0; k < kinds.size(); ++k) {
         if (remaining_[k] <= 0) continue;
-        for (int a = 0; a < 3; ++a) smallest_[a] = std::min(smallest_[a], kinds[k].smallest_extent[a]);
+        for (int a = 0; a < 3; ++a)
+            smallest_[a] = std::min(smallest_[a], kinds[k].smallest_extent[a]);
         smallest_volume_ = std::min(smallest_volume_, kinds[k].volume);
     }
     spaces_.keep_useful([this](const Cuboid& space) { return useful(space); });
@@ -150,7 +151,8 @@ bool BoxLoading::lay_within(const Cuboid& space, const std::array<bool, 3>& far_
                             std::uint32_t block, Placement& out) const {
     const Block& b = problem_->catalogue[block];
     out.block = block;
-    for (int a = 0; a < 3; ++a) out.corner[a] = far_side[a] ? space.high[a] - b.size[a] : space.low[a];
+    for (int a = 0; a < 3; ++a)
+        out.corner[a] = far_side[a] ? space.high[a] - b.size[a] : space.low[a];
     out.far = far_corner(b, out.corner);
     bool inside = true;
     for (int a = 0; a < 3; ++a) {
@@ -165,8 +167,8 @@ bool BoxLoading::lay_within(const Cuboid& space, const std::array<bool, 3>& far_
            out.far[2] <= space.high[2];
 }
 
-bool BoxLoading::collect(std::size_t index, const std::array<bool, 3>& far_side,
-                         std::size_t limit, std::vector<Placement>& out) {
+bool BoxLoading::collect(std::size_t index, const std::array<bool, 3>& far_side, std::size_t limit,
+                         std::vector<Placement>& out) {
     bool lacks_support = false;
     const Cuboid space = spaces_.spaces()[index];
     const BlockCatalogue& catalogue = problem_->catalogue;

@@ -64,8 +64,8 @@ private:
     bool collect(std::size_t space, const std::array<bool, 3>& far_side, std::size_t limit,
                  std::vector<Placement>& out);
     // Lays a block into a corner of a space; false when it does not fit.
-    bool lay_within(const Cuboid& space, const std::array<bool, 3>& far_side,
-                    std::uint32_t block, Placement& out) const;
+    bool lay_within(const Cuboid& space, const std::array<bool, 3>& far_side, std::uint32_t block,
+                    Placement& out) const;
     double fitness(const Block& block, const Vec3& room) const;
     bool weight_allows(const Block& block) const;
     bool supported(const Block& block, const Vec3& corner) const;

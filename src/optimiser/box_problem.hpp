@@ -44,8 +44,8 @@ struct BoxProblem {
     // Items are valued by their volume, which fills the box fullest; with
     // `favour_large` by their volume to the power 1.5, which favours large
     // items and leaves the small ones to fill the gaps of later boxes.
-    BoxProblem(const KindTable& kinds, std::vector<int> offered, const Box& box,
-               double min_support, const CatalogueSettings& settings, bool favour_large = false);
+    BoxProblem(const KindTable& kinds, std::vector<int> offered, const Box& box, double min_support,
+               const CatalogueSettings& settings, bool favour_large = false);
 
     const KindTable& kinds;
     std::vector<int> offered;

@@ -92,8 +92,8 @@ QuantityLedger BoxSetSearch::ledger_of(const BoxSet& set) const {
     return ledger;
 }
 
-FilledBox BoxSetSearch::fill(std::size_t type, const std::vector<int>& offered,
-                             WorkBudget& budget, bool favour_large) const {
+FilledBox BoxSetSearch::fill(std::size_t type, const std::vector<int>& offered, WorkBudget& budget,
+                             bool favour_large) const {
     CatalogueSettings catalogue;
     catalogue.seed = settings_.seed;
     const BoxProblem problem(kinds_, offered, *types_[type].box, settings_.min_support, catalogue,
@@ -162,8 +162,8 @@ BoxSet BoxSetSearch::construct(WorkBudget& budget) const {
             // costs, the most volume per cost, even against a box that takes
             // everything left.
             finishes = box.items.size() == wanted;
-            const bool wins = best.items.empty() || takes_more(box, best) ||
-                              (finishes && !objective_.by_cost());
+            const bool wins =
+                best.items.empty() || takes_more(box, best) || (finishes && !objective_.by_cost());
             if (wins) best = std::move(box);
         }
         if (best.items.empty()) break;
@@ -190,9 +190,8 @@ bool BoxSetSearch::merge_pairs(BoxSet& set, WorkBudget& budget) const {
             ledger.remove(first.type);
             ledger.remove(second.type);
             // One box fewer is better whatever its type, unless costs rule.
-            const double cap = objective_.by_cost()
-                                   ? types_[first.type].cost + types_[second.type].cost
-                                   : kNoCap;
+            const double cap =
+                objective_.by_cost() ? types_[first.type].cost + types_[second.type].cost : kNoCap;
             FilledBox merged;
             if (!fill_completely(both, ledger, merged, budget, cap)) continue;
             const std::size_t keep = std::min(order[a], order[b]);

@@ -13,9 +13,9 @@ namespace stowvex::optimiser {
 struct BoxType {
     BoxPtr box;
     double volume = 0.0;
-    double cost = 0.0;   // the box's cost, or its volume when no costs are given
-    int reference = 0;   // index of its reference among the distinct references
-    int limit = -1;      // most boxes of its reference a solution may use; -1 without a limit
+    double cost = 0.0;  // the box's cost, or its volume when no costs are given
+    int reference = 0;  // index of its reference among the distinct references
+    int limit = -1;     // most boxes of its reference a solution may use; -1 without a limit
 };
 
 class BoxTypes {

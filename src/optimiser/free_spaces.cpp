@@ -22,7 +22,8 @@ void FreeSpaces::add_maximal_pieces(std::size_t kept) {
         for (std::size_t j = 0; j < kept && !inside; ++j) inside = contains(spaces_[j], piece);
         for (std::size_t j = 0; j < pieces_.size() && !inside; ++j) {
             // Of two equal pieces the first stays.
-            if (j != i && contains(pieces_[j], piece)) inside = j < i || !contains(piece, pieces_[j]);
+            if (j != i && contains(pieces_[j], piece))
+                inside = j < i || !contains(piece, pieces_[j]);
         }
         work_ += kept + pieces_.size();
         if (!inside) {

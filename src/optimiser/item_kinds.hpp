@@ -28,14 +28,14 @@ struct ItemKind {
     double volume = 0.0;
     int group = -1;  // index into KindTable::groups, -1 without a box group
     std::vector<Orientation> orientations;
-    Vec3 smallest_extent{};  // per axis, the smallest placed extent over the orientations
-    bool placeable = true;   // false with a negative side: such an item is never placed
+    Vec3 smallest_extent{};            // per axis, the smallest placed extent over the orientations
+    bool placeable = true;             // false with a negative side: such an item is never placed
     std::vector<std::size_t> members;  // positions of its items in the request, ascending
 };
 
 struct KindTable {
     std::vector<ItemKind> kinds;
-    std::vector<std::string> groups;           // box group names, by first appearance
+    std::vector<std::string> groups;            // box group names, by first appearance
     std::vector<std::vector<int>> group_kinds;  // the kinds of each box group
 
     std::vector<int> counts() const;

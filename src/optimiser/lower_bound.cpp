@@ -79,7 +79,8 @@ class CountBound {
 public:
     CountBound(const KindTable& kinds, const std::vector<int>& counts, const BoxTypes& types)
         : kinds_(kinds), counts_(counts) {
-        for (std::size_t t = 0; t < types.size(); ++t) largest_ = std::max(largest_, types[t].volume);
+        for (std::size_t t = 0; t < types.size(); ++t)
+            largest_ = std::max(largest_, types[t].volume);
         for (std::size_t k = 0; k < counts.size(); ++k) {
             if (counts[k] > 0) order_.push_back(static_cast<int>(k));
         }

@@ -64,7 +64,8 @@ std::vector<double> costs_of(const std::vector<BoxPtr>& boxes, const OptimiserOp
         bool known = false;
         for (const BoxPtr& box : boxes) known = known || box->reference() == reference;
         if (!known) {
-            throw std::invalid_argument("box_costs names '" + reference + "', which is no box type");
+            throw std::invalid_argument("box_costs names '" + reference +
+                                        "', which is no box type");
         }
     }
     for (const BoxPtr& box : boxes) {
@@ -123,7 +124,8 @@ std::optional<BoxSet> box_set_of(const PackResponse& response, const KindTable& 
                                  const BoxTypes& types, const std::vector<ItemPtr>& items) {
     std::unordered_map<const Item*, int> kind_of;
     for (std::size_t k = 0; k < kinds.kinds.size(); ++k) {
-        for (const std::size_t m : kinds.kinds[k].members) kind_of[items[m].get()] = static_cast<int>(k);
+        for (const std::size_t m : kinds.kinds[k].members)
+            kind_of[items[m].get()] = static_cast<int>(k);
     }
     std::unordered_map<const Box*, std::size_t> type_of;
     for (std::size_t t = 0; t < types.size(); ++t) type_of.emplace(types[t].box.get(), t);
@@ -167,9 +169,8 @@ PackResponse response_of(const BoxSet& set, const KindTable& kinds, const BoxTyp
             const std::size_t member = kind.members[handed[laid.kind]++];
             placed[member] = true;
             const Orientation& turn = kind.orientations[laid.orientation];
-            box.add(PackedItem(items[member], turn.size[0], turn.size[1], turn.size[2],
-                               turn.label, laid.position[0], laid.position[1],
-                               laid.position[2]));
+            box.add(PackedItem(items[member], turn.size[0], turn.size[1], turn.size[2], turn.label,
+                               laid.position[0], laid.position[1], laid.position[2]));
         }
         boxes.add(std::move(box));
     }

@@ -3,8 +3,8 @@
 // is returned unchanged unless the search finds a better one.
 #pragma once
 
-#include "model/sorted_collection.hpp"
 #include "model/pack_response.hpp"
+#include "model/sorted_collection.hpp"
 #include "optimiser/options.hpp"
 
 namespace stowvex {

@@ -44,7 +44,8 @@ std::optional<std::uint64_t> WorkBudget::effort_left() const {
     std::optional<std::uint64_t> left;
     if (effort_) left = *effort_ > spent_ ? *effort_ - spent_ : 0;
     if (parent_) {
-        if (const auto above = parent_->effort_left()) left = left ? std::min(*left, *above) : *above;
+        if (const auto above = parent_->effort_left())
+            left = left ? std::min(*left, *above) : *above;
     }
     return left;
 }

@@ -10,13 +10,13 @@ import time
 from collections.abc import Iterator
 from dataclasses import dataclass, field, replace
 from itertools import islice
-from typing import Any, BinaryIO, Optional
+from typing import Any, BinaryIO
 
 from .many import chunks, default_workers, ordered_map, progress_bar
-from .orders import (InputError, OrderTask, count_orders, is_csv, load_catalogue,
-                     open_orders)
+from .orders import InputError, OrderTask, count_orders, is_csv, load_catalogue, open_orders
 from .packing import PackSettings, optimiser, order_id_of, pack_orders
 from .summary import BatchSummary, OrderFigures
+
 
 @dataclass
 class DoneOrders:
@@ -32,7 +32,7 @@ def read_done(path: str) -> DoneOrders:
     cut short by an interruption and is dropped (it is packed again)."""
     done = DoneOrders()
     try:
-        handle = open(path, "rb")
+        handle = open(path, "rb")  # noqa: SIM115 - closed by the with block below
     except FileNotFoundError:
         return done
     except OSError as error:
@@ -52,23 +52,27 @@ def read_done(path: str) -> DoneOrders:
                 else:
                     raise ValueError("neither result nor error")
             except (ValueError, TypeError, AttributeError):
-                raise InputError(f"{path}: line {number} is not an output line of a batch; "
-                                 "give another output file") from None
+                raise InputError(
+                    f"{path}: line {number} is not an output line of a batch; "
+                    "give another output file"
+                ) from None
             done.ids.append(record["id"])
             done.size += len(line)
     done.summary.resumed = done.summary.orders
     return done
 
 
-def _skip_done(tasks: Iterator[OrderTask], done: DoneOrders, input_path: str,
-               output_path: str) -> Iterator[OrderTask]:
+def _skip_done(
+    tasks: Iterator[OrderTask], done: DoneOrders, input_path: str, output_path: str
+) -> Iterator[OrderTask]:
     """The tasks after those already done, once their ids agree with the output's."""
-    for number, (task, done_id) in enumerate(zip(islice(tasks, len(done.ids)), done.ids),
-                                             start=1):
+    for number, (task, done_id) in enumerate(zip(islice(tasks, len(done.ids)), done.ids), start=1):
         if order_id_of(task) != done_id:
-            raise InputError(f"{output_path}: order {number} is {done_id!r}, but in "
-                             f"{input_path} it is {order_id_of(task)!r}; the output belongs "
-                             "to another input: give another output file")
+            raise InputError(
+                f"{output_path}: order {number} is {done_id!r}, but in "
+                f"{input_path} it is {order_id_of(task)!r}; the output belongs "
+                "to another input: give another output file"
+            )
     return tasks
 
 
@@ -78,16 +82,17 @@ class BatchOptions:
     worker processes (default: every core), the optimiser and its time per order, the
     progress bar, and the input format ("jsonl" or "csv"; default: from the name)."""
 
-    boxes: Optional[str] = None  # box catalogue file for orders without boxes
-    workers: Optional[int] = None
+    boxes: str | None = None  # box catalogue file for orders without boxes
+    workers: int | None = None
     optimise: bool = False
     time_limit: float = 1.0
     progress: bool = True
-    input_format: Optional[str] = None  # "jsonl" or "csv"; None: from the file name
+    input_format: str | None = None  # "jsonl" or "csv"; None: from the file name
 
 
-def run_batch(input_path: str, output_path: str, options: BatchOptions = BatchOptions()
-              ) -> BatchSummary:
+def run_batch(
+    input_path: str, output_path: str, options: BatchOptions = BatchOptions()
+) -> BatchSummary:
     """Packs every order of `input_path` (JSON Lines requests, or CSV order lines with a
     box catalogue) into `output_path`, one line per order in input order:
     {"id": ..., "result": {...}} or {"id": ..., "error": "..."}. An existing output is
@@ -106,8 +111,7 @@ def run_batch(input_path: str, output_path: str, options: BatchOptions = BatchOp
     except OSError as error:
         raise InputError(f"{input_path}: cannot read: {error.strerror or error}") from None
     done = read_done(output_path)
-    tasks = _skip_done(open_orders(input_path, options.input_format), done, input_path,
-                       output_path)
+    tasks = _skip_done(open_orders(input_path, options.input_format), done, input_path, output_path)
     total = count_orders(input_path, options.input_format) if options.progress else None
     summary = done.summary
     start = time.perf_counter()
@@ -119,8 +123,9 @@ def run_batch(input_path: str, output_path: str, options: BatchOptions = BatchOp
         workers = default_workers() if options.workers is None else options.workers
         if workers > 1:
             settings = replace(settings, spool=tempfile.mkdtemp(prefix="stowvex-batch-"))
-        results = ordered_map(pack_orders, chunks(tasks), settings, workers=workers,
-                              largest_chunk=1)
+        results = ordered_map(
+            pack_orders, chunks(tasks), settings, workers=workers, largest_chunk=1
+        )
         complete = done.size  # the bytes of whole blocks of lines in the output
         try:
             with progress_bar(total, options.progress, initial=len(done.ids)) as bar:
@@ -147,7 +152,7 @@ def run_batch(input_path: str, output_path: str, options: BatchOptions = BatchOp
 def _write(out: BinaryIO, data: bytes) -> None:
     view = memoryview(data)
     while view:
-        view = view[out.write(view) or 0:]
+        view = view[out.write(view) or 0 :]
 
 
 def _append_file(out: BinaryIO, path: str) -> None:

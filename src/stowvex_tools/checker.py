@@ -8,10 +8,16 @@ import math
 from collections import defaultdict
 from collections.abc import Iterable, Iterator, Mapping, Sequence
 from dataclasses import dataclass, field
-from typing import Any, Literal, Protocol, Union
+from typing import Any, Literal, Protocol
 
-__all__ = ["RELATIVE_TOLERANCE", "VIOLATION_KINDS", "Violation", "ViolationKind", "validate",
-           "validate_request"]
+__all__ = [
+    "RELATIVE_TOLERANCE",
+    "VIOLATION_KINDS",
+    "Violation",
+    "ViolationKind",
+    "validate",
+    "validate_request",
+]
 
 ViolationKind = Literal[
     "overlap",
@@ -51,8 +57,14 @@ VIOLATION_KINDS: tuple[ViolationKind, ...] = (
 # the box's largest dimension; weights allow the same share of the weights compared.
 RELATIVE_TOLERANCE = 1e-9
 
-_LABELS = {"WLD": (0, 1, 2), "LWD": (1, 0, 2), "WDL": (0, 2, 1),
-           "LDW": (1, 2, 0), "DWL": (2, 0, 1), "DLW": (2, 1, 0)}
+_LABELS = {
+    "WLD": (0, 1, 2),
+    "LWD": (1, 0, 2),
+    "WDL": (0, 2, 1),
+    "LDW": (1, 2, 0),
+    "DWL": (2, 0, 1),
+    "DLW": (2, 1, 0),
+}
 _NEVER, _KEEP_FLAT, _BEST_FIT = 0, 1, 2
 _ROTATION_WORDS = {_NEVER: "Never", _KEEP_FLAT: "KeepFlat", _BEST_FIT: "BestFit"}
 _INT32 = (-(2**31), 2**31 - 1)
@@ -130,17 +142,18 @@ class PackResultLike(Protocol):
     def to_dict(self) -> Any: ...
 
 
-ResultInput = Union[str, bytes, bytearray, Mapping[str, Any], PackResultLike]
+ResultInput = str | bytes | bytearray | Mapping[str, Any] | PackResultLike
 """A ``stowvex.PackResult``, its ``to_dict()`` form, or the result JSON text."""
 
-ItemsInput = Union[Iterable[Union[ItemLike, Mapping[str, Any]]], Mapping[str, Any], ItemLike, None]
+ItemsInput = Iterable[ItemLike | Mapping[str, Any]] | Mapping[str, Any] | ItemLike | None
 """Items as ``pack``, ``pack_dicts`` or a request holds them."""
 
-BoxesInput = Union[Iterable[Union[BoxLike, Mapping[str, Any]]], Mapping[str, Any], BoxLike, None]
+BoxesInput = Iterable[BoxLike | Mapping[str, Any]] | Mapping[str, Any] | BoxLike | None
 """Box types as ``pack``, ``pack_dicts`` or a request holds them."""
 
 
 # ---------------------------------------------------------------- reading inputs
+
 
 def _number(value: Any, what: str) -> float:
     if isinstance(value, bool) or not isinstance(value, (int, float)):
@@ -198,12 +211,18 @@ class _RequestedItem:
 
     @property
     def key(self) -> tuple[Any, ...]:
-        return (self.code, self.reference, *map(_key_number, self.size),
-                _key_number(self.weight), self.group)
+        return (
+            self.code,
+            self.reference,
+            *map(_key_number, self.size),
+            _key_number(self.weight),
+            self.group,
+        )
 
 
-def _box_key(reference: str, size: tuple[float, float, float], empty_weight: float,
-             max_weight: float) -> tuple[Any, ...]:
+def _box_key(
+    reference: str, size: tuple[float, float, float], empty_weight: float, max_weight: float
+) -> tuple[Any, ...]:
     # Results write null for the max weight of a box type without a weight limit.
     limit = _key_number(max_weight) if max_weight >= 0.0 else None
     return (reference, *map(_key_number, size), _key_number(empty_weight), limit)
@@ -257,8 +276,14 @@ def _read_item(value: Any) -> _RequestedItem:
 
 def _item_from_object(item: ItemLike) -> _RequestedItem:
     size = (float(item.width), float(item.length), float(item.depth))
-    return _RequestedItem(str(item.item_code), str(item.item_reference), size, float(item.weight),
-                     item.box_group or "", _rotation_value(item.allowed_rotation))
+    return _RequestedItem(
+        str(item.item_code),
+        str(item.item_reference),
+        size,
+        float(item.weight),
+        item.box_group or "",
+        _rotation_value(item.allowed_rotation),
+    )
 
 
 def _quantity(value: Any) -> int:
@@ -289,18 +314,31 @@ def _read_box(value: Any) -> _BoxType:
         dims.append(_number(value[key], f"box field '{key}'"))
     reference = _text(value["Reference"], "box field 'Reference'")
     quantity = value.get("MaximumBoxes")
-    return _BoxType(reference, (dims[0], dims[1], dims[2]), empty_weight, max_weight,
-                    active is not False, None if quantity is None else _quantity(quantity))
+    return _BoxType(
+        reference,
+        (dims[0], dims[1], dims[2]),
+        empty_weight,
+        max_weight,
+        active is not False,
+        None if quantity is None else _quantity(quantity),
+    )
 
 
 def _box_from_object(box: BoxLike) -> _BoxType:
     size = (float(box.width), float(box.length), float(box.depth))
     quantity = box.max_quantity
-    return _BoxType(str(box.reference), size, float(box.empty_weight), float(box.max_weight),
-                    bool(box.active), None if quantity is None else int(quantity))
+    return _BoxType(
+        str(box.reference),
+        size,
+        float(box.empty_weight),
+        float(box.max_weight),
+        bool(box.active),
+        None if quantity is None else int(quantity),
+    )
 
 
 # ---------------------------------------------------------------- reading the result
+
 
 @dataclass
 class _Placement:
@@ -366,8 +404,9 @@ def _list(obj: Any, key: str, where: str) -> list[Any]:
     return value
 
 
-def _result_dict(result: ResultInput) -> tuple[Mapping[str, Any], list[list[int]] | None,
-                                               list[int] | None]:
+def _result_dict(
+    result: ResultInput,
+) -> tuple[Mapping[str, Any], list[list[int]] | None, list[int] | None]:
     """The result as a dict, plus item rotations when the result object knows them."""
     if isinstance(result, (str, bytes, bytearray)):
         try:
@@ -380,13 +419,16 @@ def _result_dict(result: ResultInput) -> tuple[Mapping[str, Any], list[list[int]
         data = result.to_dict()
         if not isinstance(data, Mapping):
             raise ValueError("result.to_dict() did not give a dict")
-        rotations = [[_rotation_value(p.item.allowed_rotation) for p in box.items]
-                     for box in result.boxes]
+        rotations = [
+            [_rotation_value(p.item.allowed_rotation) for p in box.items] for box in result.boxes
+        ]
         unplaced = [_rotation_value(item.allowed_rotation) for item in result.unplaced_items]
         return data, rotations, unplaced
     else:
-        raise TypeError("result must be a PackResult, a result dict or result JSON text, "
-                        f"not {type(result).__name__}")
+        raise TypeError(
+            "result must be a PackResult, a result dict or result JSON text, "
+            f"not {type(result).__name__}"
+        )
     if not isinstance(data, Mapping):
         raise ValueError("result is not a JSON object")
     return data, None, None
@@ -398,16 +440,25 @@ def _read_placement(raw: Any, box: int, index: int, rotation: int | None) -> _Pl
     group = raw.get("box_group")
     reference = raw.get("ItemReference", code)
     original = tuple(_measure(raw, f"original_{k}", where) for k in ("width", "length", "depth"))
-    entry = _RequestedItem(code, _text(reference, f"result {where} 'ItemReference'"),
-                     (original[0], original[1], original[2]), _measure(raw, "weight", where),
-                     "" if group is None else _text(group, f"result {where} 'box_group'"),
-                     _BEST_FIT if rotation is None else rotation)
+    entry = _RequestedItem(
+        code,
+        _text(reference, f"result {where} 'ItemReference'"),
+        (original[0], original[1], original[2]),
+        _measure(raw, "weight", where),
+        "" if group is None else _text(group, f"result {where} 'box_group'"),
+        _BEST_FIT if rotation is None else rotation,
+    )
     placed = tuple(_measure(raw, k, where) for k in ("width", "length", "depth"))
     position = tuple(_measure(raw, k, where) for k in ("x", "y", "z"))
-    return _Placement(box, index, entry, (placed[0], placed[1], placed[2]),
-                      (position[0], position[1], position[2]),
-                      _text(_member(raw, "orientation", where), f"result {where} 'orientation'"),
-                      rotation is not None)
+    return _Placement(
+        box,
+        index,
+        entry,
+        (placed[0], placed[1], placed[2]),
+        (position[0], position[1], position[2]),
+        _text(_member(raw, "orientation", where), f"result {where} 'orientation'"),
+        rotation is not None,
+    )
 
 
 def _read_unplaced(raw: Any, index: int, rotation: int | None) -> _RequestedItem:
@@ -420,8 +471,9 @@ def _read_unplaced(raw: Any, index: int, rotation: int | None) -> _RequestedItem
     return _RequestedItem(item.code, item.reference, item.size, item.weight, item.group, rotation)
 
 
-def _read_result(result: ResultInput) -> tuple[Mapping[str, Any], list[_PackedBox],
-                                               list[_RequestedItem]]:
+def _read_result(
+    result: ResultInput,
+) -> tuple[Mapping[str, Any], list[_PackedBox], list[_RequestedItem]]:
     data, rotations, unplaced_rotations = _result_dict(result)
     boxes = []
     for b, raw in enumerate(_list(data, "boxes", "")):
@@ -429,21 +481,28 @@ def _read_result(result: ResultInput) -> tuple[Mapping[str, Any], list[_PackedBo
         reference = _text(_member(raw, "box_reference", where), f"result {where} reference")
         size = tuple(_measure(raw, k, where) for k in ("width", "length", "depth"))
         max_weight = raw.get("max_weight")
-        packed = _PackedBox(b, reference, (size[0], size[1], size[2]),
-                            _measure(raw, "empty_weight", where),
-                            -1.0 if max_weight is None else _measure(raw, "max_weight", where),
-                            raw, [])
+        packed = _PackedBox(
+            b,
+            reference,
+            (size[0], size[1], size[2]),
+            _measure(raw, "empty_weight", where),
+            -1.0 if max_weight is None else _measure(raw, "max_weight", where),
+            raw,
+            [],
+        )
         for i, item in enumerate(_list(raw, "items", where)):
             rotation = None if rotations is None else rotations[b][i]
             packed.placements.append(_read_placement(item, b, i, rotation))
         boxes.append(packed)
-    unplaced = [_read_unplaced(raw, i, None if unplaced_rotations is None
-                               else unplaced_rotations[i])
-                for i, raw in enumerate(_list(data, "unplaced_items", ""))]
+    unplaced = [
+        _read_unplaced(raw, i, None if unplaced_rotations is None else unplaced_rotations[i])
+        for i, raw in enumerate(_list(data, "unplaced_items", ""))
+    ]
     return data, boxes, unplaced
 
 
 # ---------------------------------------------------------------- the rules
+
 
 def _tolerance(box: _PackedBox) -> float:
     largest = max((abs(s) for s in box.size if math.isfinite(s)), default=0.0)
@@ -460,26 +519,40 @@ def _codes_text(codes: Iterable[str], limit: int = 6) -> str:
 def _check_geometry(box: _PackedBox, min_support: float, out: list[Violation]) -> None:
     tol = _tolerance(box)
     for p in box.placements:
-        inside = all(p.spans[a][0] >= -tol and p.spans[a][1] <= box.size[a] + tol
-                     for a in range(3))
+        inside = all(p.spans[a][0] >= -tol and p.spans[a][1] <= box.size[a] + tol for a in range(3))
         if not inside:
-            out.append(Violation(
-                "outside_box", f"item {p.code!r} at {p.position} with sides {p.placed} "
-                f"reaches outside {box.label} of {box.size}", box.index, box.reference, (p.code,)))
+            out.append(
+                Violation(
+                    "outside_box",
+                    f"item {p.code!r} at {p.position} with sides {p.placed} "
+                    f"reaches outside {box.label} of {box.size}",
+                    box.index,
+                    box.reference,
+                    (p.code,),
+                )
+            )
     # Sweep along x: only placements whose x spans meet can overlap.
     by_x = sorted(box.placements, key=lambda q: q.spans[0])
     for i, a in enumerate(by_x):
         a_end = a.spans[0][1]
-        for b in by_x[i + 1:]:
+        for b in by_x[i + 1 :]:
             if b.spans[0][0] >= a_end - tol:
                 break
-            if all(min(a.spans[k][1], b.spans[k][1]) - max(a.spans[k][0], b.spans[k][0]) > tol
-                   for k in range(3)):
+            if all(
+                min(a.spans[k][1], b.spans[k][1]) - max(a.spans[k][0], b.spans[k][0]) > tol
+                for k in range(3)
+            ):
                 first, second = sorted((a, b), key=lambda q: q.index)
-                out.append(Violation(
-                    "overlap", f"items {first.code!r} (placement {first.index}) and "
-                    f"{second.code!r} (placement {second.index}) intersect in {box.label}",
-                    box.index, box.reference, (first.code, second.code)))
+                out.append(
+                    Violation(
+                        "overlap",
+                        f"items {first.code!r} (placement {first.index}) and "
+                        f"{second.code!r} (placement {second.index}) intersect in {box.label}",
+                        box.index,
+                        box.reference,
+                        (first.code, second.code),
+                    )
+                )
     if min_support > 0.0:
         _check_support(box, min_support, tol, out)
 
@@ -494,8 +567,7 @@ def _area_overlap(a: _Placement, b: _Placement) -> float:
     return area
 
 
-def _check_support(box: _PackedBox, min_support: float, tol: float,
-                   out: list[Violation]) -> None:
+def _check_support(box: _PackedBox, min_support: float, tol: float, out: list[Violation]) -> None:
     tops = sorted(box.placements, key=lambda q: q.spans[2][1])
     top_heights = [q.spans[2][1] for q in tops]
     for p in box.placements:
@@ -511,21 +583,35 @@ def _check_support(box: _PackedBox, min_support: float, tol: float,
                 supported += _area_overlap(p, q)
         share = min(supported / base, 1.0)
         if share < min_support - RELATIVE_TOLERANCE:
-            out.append(Violation(
-                "support", f"item {p.code!r} (placement {p.index}) at height {bottom} in "
-                f"{box.label} rests on {share:.4g} of its base, below {min_support:.4g}",
-                box.index, box.reference, (p.code,)))
+            out.append(
+                Violation(
+                    "support",
+                    f"item {p.code!r} (placement {p.index}) at height {bottom} in "
+                    f"{box.label} rests on {share:.4g} of its base, below {min_support:.4g}",
+                    box.index,
+                    box.reference,
+                    (p.code,),
+                )
+            )
 
 
 def _check_orientation(p: _Placement, box: _PackedBox, out: list[Violation]) -> None:
     order = _LABELS.get(p.orientation)
     size = p.item.size
-    if order is None or any(_key_number(size[i]) != _key_number(s)
-                            for i, s in zip(order, p.placed)):
-        out.append(Violation(
-            "orientation", f"item {p.code!r} (placement {p.index}) in {box.label} has "
-            f"sides {p.placed} that do not match orientation {p.orientation!r} of "
-            f"its sides {size}", box.index, box.reference, (p.code,)))
+    if order is None or any(
+        _key_number(size[i]) != _key_number(s) for i, s in zip(order, p.placed)
+    ):
+        out.append(
+            Violation(
+                "orientation",
+                f"item {p.code!r} (placement {p.index}) in {box.label} has "
+                f"sides {p.placed} that do not match orientation {p.orientation!r} of "
+                f"its sides {size}",
+                box.index,
+                box.reference,
+                (p.code,),
+            )
+        )
         return
     if p.rotation_known and _level(p.orientation) > p.item.rotation:
         out.append(_rotation_violation(p, box, p.item.rotation))
@@ -538,9 +624,13 @@ def _level(label: str) -> int:
 
 def _rotation_violation(p: _Placement, box: _PackedBox, rotation: int) -> Violation:
     return Violation(
-        "orientation", f"item {p.code!r} (placement {p.index}) in {box.label} is placed as "
+        "orientation",
+        f"item {p.code!r} (placement {p.index}) in {box.label} is placed as "
         f"{p.orientation!r}, which rotation {_ROTATION_WORDS[rotation]} does not allow",
-        box.index, box.reference, (p.code,))
+        box.index,
+        box.reference,
+        (p.code,),
+    )
 
 
 def _check_weight(box: _PackedBox, out: list[Violation]) -> None:
@@ -555,14 +645,21 @@ def _check_weight(box: _PackedBox, out: list[Violation]) -> None:
             carried += p.item.weight
     slack = RELATIVE_TOLERANCE * max(abs(carried), abs(budget))
     if carried - budget > slack or math.isnan(carried):
-        out.append(Violation(
-            "weight_limit", f"{box.label} holds {carried} of items, over the {budget} its "
-            f"max weight {box.max_weight} leaves after its empty weight {box.empty_weight}",
-            box.index, box.reference, box.codes()))
+        out.append(
+            Violation(
+                "weight_limit",
+                f"{box.label} holds {carried} of items, over the {budget} its "
+                f"max weight {box.max_weight} leaves after its empty weight {box.empty_weight}",
+                box.index,
+                box.reference,
+                box.codes(),
+            )
+        )
 
 
-def _check_box_types(boxes: list[_PackedBox], box_types: list[_BoxType],
-                     out: list[Violation]) -> None:
+def _check_box_types(
+    boxes: list[_PackedBox], box_types: list[_BoxType], out: list[Violation]
+) -> None:
     by_key: dict[tuple[Any, ...], list[_BoxType]] = defaultdict(list)
     for entry in box_types:
         by_key[entry.key].append(entry)
@@ -570,15 +667,27 @@ def _check_box_types(boxes: list[_PackedBox], box_types: list[_BoxType],
     for box in boxes:
         candidates = by_key.get(box.key, [])
         if not candidates:
-            out.append(Violation(
-                "unknown_box", f"{box.label} of {box.size} matches none of the box types given",
-                box.index, box.reference, box.codes()))
+            out.append(
+                Violation(
+                    "unknown_box",
+                    f"{box.label} of {box.size} matches none of the box types given",
+                    box.index,
+                    box.reference,
+                    box.codes(),
+                )
+            )
             continue
         active = [c for c in candidates if c.active]
         if not active:
-            out.append(Violation(
-                "inactive_box", f"{box.label} is of an inactive box type", box.index,
-                box.reference, box.codes()))
+            out.append(
+                Violation(
+                    "inactive_box",
+                    f"{box.label} is of an inactive box type",
+                    box.index,
+                    box.reference,
+                    box.codes(),
+                )
+            )
             active = candidates
         quantities = [c.max_quantity for c in active]
         if None not in quantities:
@@ -589,15 +698,22 @@ def _check_box_types(boxes: list[_PackedBox], box_types: list[_BoxType],
         entries.sort(key=lambda e: (e[0], e[1].index))
         for position, (quantity, box) in enumerate(entries):
             if position >= quantity:
-                out.append(Violation(
-                    "quantity_limit", f"{box.label} is one box too many: box types with "
-                    f"reference {reference!r} may be used {max(quantity, 0)} time(s) and "
-                    f"{len(entries)} such boxes are packed", box.index, box.reference,
-                    box.codes()))
+                out.append(
+                    Violation(
+                        "quantity_limit",
+                        f"{box.label} is one box too many: box types with "
+                        f"reference {reference!r} may be used {max(quantity, 0)} time(s) and "
+                        f"{len(entries)} such boxes are packed",
+                        box.index,
+                        box.reference,
+                        box.codes(),
+                    )
+                )
 
 
-def _check_groups(boxes: list[_PackedBox], unplaced: list[_RequestedItem],
-                  out: list[Violation]) -> None:
+def _check_groups(
+    boxes: list[_PackedBox], unplaced: list[_RequestedItem], out: list[Violation]
+) -> None:
     holders: dict[str, dict[int, list[str]]] = defaultdict(lambda: defaultdict(list))
     for box in boxes:
         for p in box.placements:
@@ -610,19 +726,36 @@ def _check_groups(boxes: list[_PackedBox], unplaced: list[_RequestedItem],
     for group, by_box in holders.items():
         codes = tuple(c for box_codes in by_box.values() for c in box_codes)
         if len(by_box) > 1:
-            out.append(Violation(
-                "box_group_split", f"box group {group!r} is spread over boxes "
-                f"{sorted(by_box)} ({_codes_text(codes)})", None, None, codes))
+            out.append(
+                Violation(
+                    "box_group_split",
+                    f"box group {group!r} is spread over boxes "
+                    f"{sorted(by_box)} ({_codes_text(codes)})",
+                    None,
+                    None,
+                    codes,
+                )
+            )
         if left_out.get(group):
             missing = tuple(left_out[group])
-            out.append(Violation(
-                "box_group_split", f"box group {group!r} is partly placed "
-                f"({_codes_text(codes)}) and partly unplaced ({_codes_text(missing)})",
-                None, None, codes + missing))
+            out.append(
+                Violation(
+                    "box_group_split",
+                    f"box group {group!r} is partly placed "
+                    f"({_codes_text(codes)}) and partly unplaced ({_codes_text(missing)})",
+                    None,
+                    None,
+                    codes + missing,
+                )
+            )
 
 
-def _check_accounting(items: list[_RequestedItem], boxes: list[_PackedBox],
-                      unplaced: list[_RequestedItem], out: list[Violation]) -> None:
+def _check_accounting(
+    items: list[_RequestedItem],
+    boxes: list[_PackedBox],
+    unplaced: list[_RequestedItem],
+    out: list[Violation],
+) -> None:
     """Every requested item once, placed or unplaced, matched by code, sizes and weight."""
     pools: dict[tuple[Any, ...], list[int]] = defaultdict(lambda: [0, 0, 0])
     for item in items:
@@ -656,18 +789,33 @@ def _check_accounting(items: list[_RequestedItem], boxes: list[_PackedBox],
             extra[p.item.key].append(f"box {p.box}")
     for key, where in extra.items():
         code = key[0]
-        out.append(Violation(
-            "extra_item", f"item {code!r} appears {len(where)} time(s) more than the request "
-            f"holds it ({', '.join(where)})", None, None, (code,)))
+        out.append(
+            Violation(
+                "extra_item",
+                f"item {code!r} appears {len(where)} time(s) more than the request "
+                f"holds it ({', '.join(where)})",
+                None,
+                None,
+                (code,),
+            )
+        )
     for key, pool in pools.items():
         if sum(pool) > 0:
             code = key[0]
-            out.append(Violation(
-                "missing_item", f"item {code!r} is missing {sum(pool)} time(s) from both the "
-                "placed and the unplaced items", None, None, (code,)))
+            out.append(
+                Violation(
+                    "missing_item",
+                    f"item {code!r} is missing {sum(pool)} time(s) from both the "
+                    "placed and the unplaced items",
+                    None,
+                    None,
+                    (code,),
+                )
+            )
 
 
 # ---------------------------------------------------------------- reported figures
+
 
 def _same(reported: Any, computed: float | None) -> bool:
     if reported is None:
@@ -713,25 +861,43 @@ def _box_figures(box: _PackedBox) -> dict[str, Any]:
         remaining = box.max_weight - (box.empty_weight + item_weight)
         remaining_weight = remaining if remaining >= 0.0 else 0.0
     return {
-        "box_index": box.index, "item_count": len(box.placements), "item_weight": item_weight,
-        "weight": box.empty_weight + item_weight, "used_volume": used_volume,
-        "inner_volume": inner, "unused_volume": inner - used_volume,
+        "box_index": box.index,
+        "item_count": len(box.placements),
+        "item_weight": item_weight,
+        "weight": box.empty_weight + item_weight,
+        "used_volume": used_volume,
+        "inner_volume": inner,
+        "unused_volume": inner - used_volume,
         "volume_utilisation": 0.0 if inner <= 0.0 else used_volume / inner * 100.0,
-        "used_width": used[0], "used_length": used[1], "used_depth": used[2],
-        "remaining_width": width - used[0], "remaining_length": length - used[1],
-        "remaining_depth": depth - used[2], "remaining_weight": remaining_weight,
+        "used_width": used[0],
+        "used_length": used[1],
+        "used_depth": used[2],
+        "remaining_width": width - used[0],
+        "remaining_length": length - used[1],
+        "remaining_depth": depth - used[2],
+        "remaining_weight": remaining_weight,
     }
 
 
-def _check_figures(data: Mapping[str, Any], boxes: list[_PackedBox],
-                   unplaced: list[_RequestedItem], out: list[Violation]) -> None:
+def _check_figures(
+    data: Mapping[str, Any],
+    boxes: list[_PackedBox],
+    unplaced: list[_RequestedItem],
+    out: list[Violation],
+) -> None:
     """Reported figures against the placements; figures the result leaves out are skipped."""
+
     def wrong(name: str, reported: Any, computed: Any, box: _PackedBox | None = None) -> None:
         where = f"{box.label}: " if box else ""
-        out.append(Violation(
-            "figures", f"{where}{name} is reported as {reported!r} but the result gives "
-            f"{computed!r}", box.index if box else None, box.reference if box else None,
-            box.codes() if box else ()))
+        out.append(
+            Violation(
+                "figures",
+                f"{where}{name} is reported as {reported!r} but the result gives {computed!r}",
+                box.index if box else None,
+                box.reference if box else None,
+                box.codes() if box else (),
+            )
+        )
 
     used_total, inner_total = 0.0, 0.0
     for box in boxes:
@@ -746,10 +912,14 @@ def _check_figures(data: Mapping[str, Any], boxes: list[_PackedBox],
             if rotated is not None and rotated != (p.orientation != "WLD"):
                 wrong(f"'rotated' of placement {p.index}", rotated, p.orientation != "WLD", box)
     total_placed = sum(len(box.placements) for box in boxes)
-    expected = {"box_count": len(boxes), "total_placed": total_placed,
-                "total_unplaced": len(unplaced),
-                "overall_volume_utilisation": 0.0 if not boxes or inner_total <= 0.0
-                else used_total / inner_total * 100.0}
+    expected = {
+        "box_count": len(boxes),
+        "total_placed": total_placed,
+        "total_unplaced": len(unplaced),
+        "overall_volume_utilisation": 0.0
+        if not boxes or inner_total <= 0.0
+        else used_total / inner_total * 100.0,
+    }
     summary = data.get("summary")
     if isinstance(summary, Mapping):
         for name, computed in expected.items():
@@ -762,17 +932,21 @@ def _check_figures(data: Mapping[str, Any], boxes: list[_PackedBox],
         wrong("unplaced_item_codes", codes, [item.code for item in unplaced])
     listed = data.get("placements")
     if listed is not None:
-        flat = [dict(box.raw["items"][p.index], box_index=box.index, box_reference=box.reference)
-                for box in boxes for p in box.placements]
+        flat = [
+            dict(box.raw["items"][p.index], box_index=box.index, box_reference=box.reference)
+            for box in boxes
+            for p in box.placements
+        ]
         if not _same_value(listed, flat):
-            wrong("placements", f"{len(listed)} entries",
-                  "the placements of the boxes, box by box")
+            wrong("placements", f"{len(listed)} entries", "the placements of the boxes, box by box")
 
 
 # ---------------------------------------------------------------- entry points
 
-def validate(result: ResultInput, items: ItemsInput, boxes: BoxesInput, *,
-             min_support: float = 0.0) -> list[Violation]:
+
+def validate(
+    result: ResultInput, items: ItemsInput, boxes: BoxesInput, *, min_support: float = 0.0
+) -> list[Violation]:
     """Every rule a packing result breaks, given the items and box types it was made from.
 
     ``result`` is a ``stowvex.PackResult``, its ``to_dict()`` form (also the parsed JSON
@@ -842,8 +1016,12 @@ def validate(result: ResultInput, items: ItemsInput, boxes: BoxesInput, *,
     return found
 
 
-def validate_request(result: ResultInput, request: str | bytes | bytearray | Mapping[str, Any],
-                     *, min_support: float = 0.0) -> list[Violation]:
+def validate_request(
+    result: ResultInput,
+    request: str | bytes | bytearray | Mapping[str, Any],
+    *,
+    min_support: float = 0.0,
+) -> list[Violation]:
     """:func:`validate` against a whole request, as ``solve`` takes it.
 
     ``request`` is the request JSON text or its parsed form, {"items": [...],
@@ -856,5 +1034,4 @@ def validate_request(result: ResultInput, request: str | bytes | bytearray | Map
             raise ValueError(f"request is not valid JSON: {error}") from None
     if not isinstance(request, Mapping):
         request = {}
-    return validate(result, request.get("items"), request.get("boxes"),
-                    min_support=min_support)
+    return validate(result, request.get("items"), request.get("boxes"), min_support=min_support)

@@ -3,11 +3,10 @@
 from __future__ import annotations
 
 import argparse
-import json
 import sys
 from collections.abc import Sequence
 from pathlib import Path
-from typing import Any, NoReturn, Optional
+from typing import Any, NoReturn
 
 PROG = "stowvex"
 
@@ -95,61 +94,111 @@ def _parser() -> argparse.ArgumentParser:
     parser.add_argument("--version", action="version", version=f"%(prog)s {_version()}")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND")
 
-    pack = commands.add_parser("pack", help="pack one request", epilog=PACK_EXAMPLES,
-                               formatter_class=formatter, description="Pack one request.")
-    pack.add_argument("request", metavar="REQUEST.json", help='request file, or "-" for '
-                      "standard input")
-    pack.add_argument("-o", "--output", metavar="RESULT.json",
-                      help="result file (default: standard output)")
+    pack = commands.add_parser(
+        "pack",
+        help="pack one request",
+        epilog=PACK_EXAMPLES,
+        formatter_class=formatter,
+        description="Pack one request.",
+    )
+    pack.add_argument(
+        "request", metavar="REQUEST.json", help='request file, or "-" for standard input'
+    )
+    pack.add_argument(
+        "-o", "--output", metavar="RESULT.json", help="result file (default: standard output)"
+    )
     _add_optimise(pack)
 
-    batch = commands.add_parser("batch", help="pack a file of orders", epilog=BATCH_EXAMPLES,
-                                formatter_class=formatter,
-                                description="Pack many orders on every core.")
+    batch = commands.add_parser(
+        "batch",
+        help="pack a file of orders",
+        epilog=BATCH_EXAMPLES,
+        formatter_class=formatter,
+        description="Pack many orders on every core.",
+    )
     batch.add_argument("input", metavar="INPUT", help="orders: JSON Lines, or CSV order lines")
-    batch.add_argument("-o", "--output", metavar="RESULTS.jsonl", required=True,
-                       help="output file; an existing one is continued")
-    batch.add_argument("--boxes", metavar="CATALOGUE.json",
-                       help="box types for orders without their own: a list of box objects")
-    batch.add_argument("--workers", type=_positive_int, metavar="N",
-                       help="worker processes (default: every core)")
-    batch.add_argument("--format", choices=("jsonl", "csv"), dest="input_format",
-                       help="input format (default: csv for names ending in .csv)")
+    batch.add_argument(
+        "-o",
+        "--output",
+        metavar="RESULTS.jsonl",
+        required=True,
+        help="output file; an existing one is continued",
+    )
+    batch.add_argument(
+        "--boxes",
+        metavar="CATALOGUE.json",
+        help="box types for orders without their own: a list of box objects",
+    )
+    batch.add_argument(
+        "--workers", type=_positive_int, metavar="N", help="worker processes (default: every core)"
+    )
+    batch.add_argument(
+        "--format",
+        choices=("jsonl", "csv"),
+        dest="input_format",
+        help="input format (default: csv for names ending in .csv)",
+    )
     batch.add_argument("--no-progress", action="store_true", help="no progress bar")
     _add_optimise(batch)
 
-    check = commands.add_parser("check", help="look for mistakes in a request",
-                                epilog=CHECK_EXAMPLES, formatter_class=formatter,
-                                description="Check a request before packing it.")
+    check = commands.add_parser(
+        "check",
+        help="look for mistakes in a request",
+        epilog=CHECK_EXAMPLES,
+        formatter_class=formatter,
+        description="Check a request before packing it.",
+    )
     check.add_argument("request", metavar="REQUEST.json", help='request file, or "-"')
 
-    validate = commands.add_parser("validate", help="check a result against its request",
-                                   epilog=VALIDATE_EXAMPLES, formatter_class=formatter,
-                                   description="Check a result against its request.")
+    validate = commands.add_parser(
+        "validate",
+        help="check a result against its request",
+        epilog=VALIDATE_EXAMPLES,
+        formatter_class=formatter,
+        description="Check a result against its request.",
+    )
     validate.add_argument("request", metavar="REQUEST.json", help="request file")
     validate.add_argument("result", metavar="RESULT.json", help='result file, or "-"')
-    validate.add_argument("--min-support", type=float, default=0.0, metavar="F",
-                          help="least part of an item's base that must rest on something "
-                          "(0 to 1, default 0)")
+    validate.add_argument(
+        "--min-support",
+        type=float,
+        default=0.0,
+        metavar="F",
+        help="least part of an item's base that must rest on something (0 to 1, default 0)",
+    )
 
-    render = commands.add_parser("render", help="draw a result", epilog=RENDER_EXAMPLES,
-                                 formatter_class=formatter,
-                                 description="Draw a result as HTML and PNG pictures.")
-    render.add_argument("result", metavar="RESULT.json",
-                        help='result file (or batch output with --id), or "-"')
+    render = commands.add_parser(
+        "render",
+        help="draw a result",
+        epilog=RENDER_EXAMPLES,
+        formatter_class=formatter,
+        description="Draw a result as HTML and PNG pictures.",
+    )
+    render.add_argument(
+        "result", metavar="RESULT.json", help='result file (or batch output with --id), or "-"'
+    )
     render.add_argument("-o", "--output", metavar="VIEW.html", help="HTML page to write")
     render.add_argument("--png", metavar="DIR", help="also write one PNG picture per box here")
-    render.add_argument("--id", dest="order_id", metavar="ID",
-                        help="the order to draw from a batch output file")
+    render.add_argument(
+        "--id", dest="order_id", metavar="ID", help="the order to draw from a batch output file"
+    )
     render.add_argument("--title", help="title of the page (default: the file name)")
     return parser
 
 
 def _add_optimise(parser: argparse.ArgumentParser) -> None:
-    parser.add_argument("--optimise", action="store_true",
-                        help="pack with the optimiser (fewer, fuller boxes; slower)")
-    parser.add_argument("--time-limit", type=_positive_float, default=1.0, metavar="S",
-                        help="seconds the optimiser may spend on one order (default: 1)")
+    parser.add_argument(
+        "--optimise",
+        action="store_true",
+        help="pack with the optimiser (fewer, fuller boxes; slower)",
+    )
+    parser.add_argument(
+        "--time-limit",
+        type=_positive_float,
+        default=1.0,
+        metavar="S",
+        help="seconds the optimiser may spend on one order (default: 1)",
+    )
 
 
 def _positive_int(text: str) -> int:
@@ -178,7 +227,7 @@ def _version() -> str:
     return __version__
 
 
-def _write_text(path: Optional[str], text: str) -> None:
+def _write_text(path: str | None, text: str) -> None:
     if path is None or path == "-":
         sys.stdout.write(text)
         return
@@ -204,14 +253,22 @@ def _pack(args: argparse.Namespace) -> int:
 def _batch(args: argparse.Namespace) -> int:
     from .batch import BatchOptions, run_batch
 
-    options = BatchOptions(boxes=args.boxes, workers=args.workers, optimise=args.optimise,
-                           time_limit=args.time_limit, progress=not args.no_progress,
-                           input_format=args.input_format)
+    options = BatchOptions(
+        boxes=args.boxes,
+        workers=args.workers,
+        optimise=args.optimise,
+        time_limit=args.time_limit,
+        progress=not args.no_progress,
+        input_format=args.input_format,
+    )
     try:
         summary = run_batch(args.input, args.output, options)
     except KeyboardInterrupt:
-        raise CommandError(f"interrupted; every line written to {args.output} is kept: run the "
-                           "same command again to pack the rest", 130) from None
+        raise CommandError(
+            f"interrupted; every line written to {args.output} is kept: run the "
+            "same command again to pack the rest",
+            130,
+        ) from None
     print("\n".join(summary.lines()))
     return 0
 
@@ -220,8 +277,7 @@ def _check(args: argparse.Namespace) -> int:
     from .orders import load_json_file
     from .request_check import check_request
 
-    return _report(_name(args.request), check_request(load_json_file(args.request)),
-                   "no findings")
+    return _report(_name(args.request), check_request(load_json_file(args.request)), "no findings")
 
 
 def _report(name: str, problems: Sequence[object], none: str) -> int:
@@ -270,7 +326,7 @@ def _render(args: argparse.Namespace) -> int:
     return 0
 
 
-def _pick_result(data: bytes, order_id: Optional[str], name: str) -> dict[str, Any]:
+def _pick_result(data: bytes, order_id: str | None, name: str) -> dict[str, Any]:
     """The result to draw: the whole file, or the line of a batch output with that id."""
     from .orders import strict_loads
     from .summary import result_dict
@@ -295,11 +351,16 @@ def _name(source: str) -> str:
     return "<stdin>" if source == "-" else source
 
 
-COMMANDS = {"pack": _pack, "batch": _batch, "check": _check, "validate": _validate,
-            "render": _render}
+COMMANDS = {
+    "pack": _pack,
+    "batch": _batch,
+    "check": _check,
+    "validate": _validate,
+    "render": _render,
+}
 
 
-def main(argv: Optional[Sequence[str]] = None) -> int:
+def main(argv: Sequence[str] | None = None) -> int:
     """Runs the command line; returns the exit status."""
     from .extras import MissingExtra
     from .orders import InputError

@@ -4,7 +4,7 @@ over the cluster's workers. Needs Dask (pip install 'stowvex[dask]')."""
 from __future__ import annotations
 
 import json
-from typing import Any, Optional
+from typing import Any
 
 from .extras import require
 from .many import _pack_one
@@ -31,8 +31,11 @@ def _short(request: Any) -> str:
 
 
 def _pack_lines(lines: Any, settings: PackSettings) -> list[str]:
-    return [pack_order(("json", 0, line.rstrip("\r\n"), None), settings)[0].rstrip("\n")
-            for line in lines if line.strip()]
+    return [
+        pack_order(("json", 0, line.rstrip("\r\n"), None), settings)[0].rstrip("\n")
+        for line in lines
+        if line.strip()
+    ]
 
 
 def pack_bag(bag: Any, *, optimise: bool = False, time_limit: float = 1.0) -> Any:
@@ -46,8 +49,9 @@ def pack_bag(bag: Any, *, optimise: bool = False, time_limit: float = 1.0) -> An
     return bag.map_partitions(_pack_requests, PackSettings(optimise, time_limit))
 
 
-def pack_lines(lines: Any, *, boxes: Optional[str] = None, optimise: bool = False,
-               time_limit: float = 1.0) -> Any:
+def pack_lines(
+    lines: Any, *, boxes: str | None = None, optimise: bool = False, time_limit: float = 1.0
+) -> Any:
     """`stowvex batch` on Dask: a bag of JSON Lines orders, such as
     ``dask.bag.read_text("orders-*.jsonl")``, becomes a bag of output lines
     {"id": ..., "result": {...}} or {"id": ..., "error": "..."}, one per order in the same

@@ -15,5 +15,7 @@ def require(module: str, extra: str, feature: str) -> ModuleType:
     try:
         return importlib.import_module(module)
     except ImportError:
-        raise MissingExtra(f"{feature} needs {module.split('.')[0]}, which is not installed: "
-                           f"pip install 'stowvex[{extra}]'") from None
+        raise MissingExtra(
+            f"{feature} needs {module.split('.')[0]}, which is not installed: "
+            f"pip install 'stowvex[{extra}]'"
+        ) from None

@@ -8,9 +8,9 @@ import signal
 import sys
 from collections import deque
 from collections.abc import Callable, Generator, Iterable, Iterator, Sized
-from multiprocessing.pool import AsyncResult
 from itertools import islice
-from typing import Any, Optional, TypeVar
+from multiprocessing.pool import AsyncResult
+from typing import Any, TypeVar
 
 from tqdm import tqdm
 
@@ -49,10 +49,18 @@ def default_workers() -> int:
         return max(1, os.cpu_count() or 1)
 
 
-def progress_bar(total: Optional[int], enabled: bool, initial: int = 0) -> tqdm[Any]:
+def progress_bar(total: int | None, enabled: bool, initial: int = 0) -> tqdm[Any]:
     """The progress bar of long runs, on standard error, counting orders per second."""
-    return tqdm(total=total, initial=initial, unit=" orders", disable=not enabled,
-                file=sys.stderr, dynamic_ncols=True, smoothing=0.1, mininterval=0.25)
+    return tqdm(
+        total=total,
+        initial=initial,
+        unit=" orders",
+        disable=not enabled,
+        file=sys.stderr,
+        dynamic_ncols=True,
+        smoothing=0.1,
+        mininterval=0.25,
+    )
 
 
 # Settings of the worker process, installed once by the pool's initialiser.
@@ -79,9 +87,14 @@ def chunks(tasks: Iterable[T], largest: int = MAX_CHUNK) -> Iterator[list[T]]:
         size = min(size * 2, largest)
 
 
-def ordered_map(function: Callable[[T, Any], R], tasks: Iterable[T], settings: Any, *,
-                workers: Optional[int] = None, largest_chunk: int = MAX_CHUNK
-                ) -> Generator[R, None, None]:
+def ordered_map(
+    function: Callable[[T, Any], R],
+    tasks: Iterable[T],
+    settings: Any,
+    *,
+    workers: int | None = None,
+    largest_chunk: int = MAX_CHUNK,
+) -> Generator[R, None, None]:
     """function(task, settings) for every task, in task order, on `workers` processes
     (default: every core); with one worker in this process. `function` and `settings`
     must be picklable (a module-level function; settings travel once per worker).
@@ -119,14 +132,25 @@ def ordered_map(function: Callable[[T, Any], R], tasks: Iterable[T], settings: A
 def _pack_one(request: Request, settings: PackSettings) -> tuple[bool, str]:
     try:
         return True, settings.solve(request_text(request))
-    except (ValueError, RuntimeError, TypeError, OverflowError, RecursionError,
-            MemoryError) as error:
+    except (
+        ValueError,
+        RuntimeError,
+        TypeError,
+        OverflowError,
+        RecursionError,
+        MemoryError,
+    ) as error:
         return False, str(error) or type(error).__name__
 
 
-def pack_many(requests: Iterable[Request], *, workers: Optional[int] = None,
-              optimise: bool = False, progress: bool = True,
-              time_limit: float = 1.0) -> Iterator[str]:
+def pack_many(
+    requests: Iterable[Request],
+    *,
+    workers: int | None = None,
+    optimise: bool = False,
+    progress: bool = True,
+    time_limit: float = 1.0,
+) -> Iterator[str]:
     """Packs every request on worker processes and yields the result JSON texts of
     `stowvex.solve` in input order.
 

@@ -17,8 +17,16 @@ from typing import IO, Any
 CsvRow = tuple[int, list[str]]
 OrderTask = tuple[str, int, Any, Any]
 
-CSV_COLUMNS = ("order_id", "item_code", "width", "length", "depth", "weight", "quantity",
-               "rotation")
+CSV_COLUMNS = (
+    "order_id",
+    "item_code",
+    "width",
+    "length",
+    "depth",
+    "weight",
+    "quantity",
+    "rotation",
+)
 
 
 # More copies of one order line than this is taken for a typing error, not an order.
@@ -73,8 +81,10 @@ def load_catalogue(source: str) -> list[Any]:
     if isinstance(data, dict) and "boxes" in data:
         data = data["boxes"]
     if not isinstance(data, list) or not data:
-        raise InputError(f"{source}: a box catalogue is a non-empty list of box objects "
-                         '(or an object with such a list under "boxes")')
+        raise InputError(
+            f"{source}: a box catalogue is a non-empty list of box objects "
+            '(or an object with such a list under "boxes")'
+        )
     return data
 
 
@@ -118,9 +128,13 @@ def csv_orders(lines: Iterable[str]) -> Iterator[OrderTask]:
 
 def _csv_task(line: int, order_id: str, rows: list[CsvRow], seen: set[str]) -> OrderTask:
     if order_id in seen:
-        return ("bad", line, order_id,
-                f"line {line}: order {order_id!r} appears again after other orders; "
-                "the rows of one order must stand together")
+        return (
+            "bad",
+            line,
+            order_id,
+            f"line {line}: order {order_id!r} appears again after other orders; "
+            "the rows of one order must stand together",
+        )
     seen.add(order_id)
     return ("csv", line, order_id, rows)
 
@@ -135,9 +149,13 @@ def open_orders(path: str, input_format: str | None = None) -> Iterator[OrderTas
     """The orders of a batch input file, in file order."""
     csv_input = is_csv(path, input_format)
     try:
-        # Text for CSV, bytes for JSON Lines (decoded order by order).
-        handle: IO[Any] = (open(path, encoding="utf-8", newline="") if csv_input
-                           else open(path, "rb"))
+        # Text for CSV, bytes for JSON Lines (decoded order by order). The file is
+        # closed by the with block below, outside the handler of open's own errors.
+        handle: IO[Any] = (
+            open(path, encoding="utf-8", newline="")  # noqa: SIM115
+            if csv_input
+            else open(path, "rb")  # noqa: SIM115
+        )
     except OSError as error:
         raise InputError(f"{path}: cannot read: {error.strerror or error}") from None
     with handle:
@@ -171,14 +189,19 @@ def csv_items(rows: list[CsvRow]) -> list[dict[str, Any]]:
     items: list[dict[str, Any]] = []
     for line, cells in rows:
         if len(cells) < 7 or len(cells) > 8:
-            raise ValueError(f"line {line}: {len(cells)} columns, expected 7 or 8 "
-                             "(order_id,item_code,width,length,depth,weight,quantity[,rotation])")
+            raise ValueError(
+                f"line {line}: {len(cells)} columns, expected 7 or 8 "
+                "(order_id,item_code,width,length,depth,weight,quantity[,rotation])"
+            )
         code = cells[1].strip()
         if not code:
             raise ValueError(f"line {line}: item_code is empty")
         item: dict[str, Any] = {"ItemCode": code}
-        for key, column, text in (("Width", "width", cells[2]), ("Length", "length", cells[3]),
-                                  ("Depth", "depth", cells[4])):
+        for key, column, text in (
+            ("Width", "width", cells[2]),
+            ("Length", "length", cells[3]),
+            ("Depth", "depth", cells[4]),
+        ):
             item[key] = _csv_number(line, column, text)
         item["Weight"] = _csv_number(line, "weight", cells[5]) if cells[5].strip() else 0.0
         quantity = _csv_quantity(line, cells[6])

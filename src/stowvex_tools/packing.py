@@ -5,16 +5,16 @@ from __future__ import annotations
 import json
 import os
 import tempfile
-from collections.abc import Mapping
+from collections.abc import Callable, Mapping
 from dataclasses import dataclass
-from typing import Any, Callable, Union, cast
+from typing import Any, cast
 
 import stowvex
 
 from .orders import OrderTask, csv_items, strict_loads
 from .summary import BatchSummary, OrderFigures
 
-Request = Union[str, bytes, Mapping[str, Any]]
+Request = str | bytes | Mapping[str, Any]
 
 
 class OptimiserMissing(RuntimeError):
@@ -27,8 +27,10 @@ def optimiser() -> Callable[..., str]:
 
     function = getattr(stowvex_tools, "optimise_json", None)
     if function is None:
-        raise OptimiserMissing("the optimiser is not part of this installation "
-                               "(stowvex_tools.optimise_json is missing)")
+        raise OptimiserMissing(
+            "the optimiser is not part of this installation "
+            "(stowvex_tools.optimise_json is missing)"
+        )
     return cast("Callable[..., str]", function)
 
 
@@ -95,8 +97,9 @@ def _order_request(task: OrderTask, settings: PackSettings) -> tuple[Any, Any, A
     if "boxes" in order:
         return order_id, order.get("items"), order["boxes"]
     if settings.boxes is None:
-        raise _OrderFailed(order_id, f'{_at(line)}the order has no "boxes" and no box '
-                           "catalogue was given")
+        raise _OrderFailed(
+            order_id, f'{_at(line)}the order has no "boxes" and no box catalogue was given'
+        )
     return order_id, order.get("items"), settings.boxes
 
 
@@ -130,9 +133,13 @@ def _packed(items: Any, boxes: Any, settings: PackSettings) -> tuple[str, OrderF
         return text, OrderFigures.of(json.loads(text))
     result = stowvex.pack_dicts(items, boxes)
     boxes_packed = result.boxes
-    figures = OrderFigures(tuple(b.box.reference for b in boxes_packed), result.total_placed,
-                           result.total_unplaced, sum(b.used_volume for b in boxes_packed),
-                           sum(b.inner_volume for b in boxes_packed))
+    figures = OrderFigures(
+        tuple(b.box.reference for b in boxes_packed),
+        result.total_placed,
+        result.total_unplaced,
+        sum(b.used_volume for b in boxes_packed),
+        sum(b.inner_volume for b in boxes_packed),
+    )
     return result.to_json(-1), figures
 
 
@@ -147,14 +154,19 @@ def pack_order(task: OrderTask, settings: PackSettings) -> tuple[str, OrderFigur
         raise
     except _OrderFailed as error:
         return error_line(error.order_id, str(error)), None
-    except (ValueError, RuntimeError, TypeError, OverflowError, RecursionError,
-            MemoryError) as error:
+    except (
+        ValueError,
+        RuntimeError,
+        TypeError,
+        OverflowError,
+        RecursionError,
+        MemoryError,
+    ) as error:
         return error_line(order_id, str(error) or type(error).__name__), None
     return result_line(order_id, text), figures
 
 
-def pack_orders(tasks: list[OrderTask], settings: PackSettings
-                ) -> tuple[bytes | str, BatchSummary]:
+def pack_orders(tasks: list[OrderTask], settings: PackSettings) -> tuple[bytes | str, BatchSummary]:
     """Packs a run of batch orders into their output lines (UTF-8) and their summary.
     With a spool folder the lines go to a new file there and its path comes back
     instead: the process that writes the output then copies them file to file in the

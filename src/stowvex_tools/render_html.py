@@ -6,7 +6,7 @@ from __future__ import annotations
 import html
 import json
 from pathlib import Path
-from typing import Any, Optional
+from typing import Any
 
 from .extras import require
 from .scene import CORNERS, EDGES, TRIANGLES, BoxScene, fmt, scenes, unplaced_codes
@@ -33,63 +33,104 @@ def _mesh(scene: BoxScene) -> dict[str, Any]:
             xs.append(x)
             ys.append(y)
             zs.append(z)
-        label = (f"<b>{html.escape(block.code)}</b> (step {block.step})<br>"
-                 f"{html.escape(block.reference)}<br>at {fmt(block.x)}, {fmt(block.y)}, "
-                 f"{fmt(block.z)}<br>{fmt(block.width)} x {fmt(block.length)} x "
-                 f"{fmt(block.depth)} ({block.orientation}), {fmt(block.weight)} kg")
+        label = (
+            f"<b>{html.escape(block.code)}</b> (step {block.step})<br>"
+            f"{html.escape(block.reference)}<br>at {fmt(block.x)}, {fmt(block.y)}, "
+            f"{fmt(block.z)}<br>{fmt(block.width)} x {fmt(block.length)} x "
+            f"{fmt(block.depth)} ({block.orientation}), {fmt(block.weight)} kg"
+        )
         text.extend([label] * 8)
         for a, b, c in TRIANGLES:
             i.append(base + a)
             j.append(base + b)
             k.append(base + c)
         colours.extend([block.colour] * len(TRIANGLES))
-    return {"type": "mesh3d", "name": "items", "x": xs, "y": ys, "z": zs, "i": i, "j": j,
-            "k": k, "facecolor": colours, "hovertext": text, "hoverinfo": "text",
-            "flatshading": True, "opacity": 1.0, "showscale": False,
-            "lighting": {"ambient": 0.75, "diffuse": 0.5, "specular": 0.05},
-            "meta": {"blocks": len(scene.blocks)}}
+    return {
+        "type": "mesh3d",
+        "name": "items",
+        "x": xs,
+        "y": ys,
+        "z": zs,
+        "i": i,
+        "j": j,
+        "k": k,
+        "facecolor": colours,
+        "hovertext": text,
+        "hoverinfo": "text",
+        "flatshading": True,
+        "opacity": 1.0,
+        "showscale": False,
+        "lighting": {"ambient": 0.75, "diffuse": 0.5, "specular": 0.05},
+        "meta": {"blocks": len(scene.blocks)},
+    }
 
 
-def _lines(segments: list[tuple[tuple[float, float, float], tuple[float, float, float]]],
-           name: str, colour: str, width: float) -> dict[str, Any]:
-    xs: list[Optional[float]] = []
-    ys: list[Optional[float]] = []
-    zs: list[Optional[float]] = []
+def _lines(
+    segments: list[tuple[tuple[float, float, float], tuple[float, float, float]]],
+    name: str,
+    colour: str,
+    width: float,
+) -> dict[str, Any]:
+    xs: list[float | None] = []
+    ys: list[float | None] = []
+    zs: list[float | None] = []
     for start, end in segments:
         xs.extend((start[0], end[0], None))
         ys.extend((start[1], end[1], None))
         zs.extend((start[2], end[2], None))
-    return {"type": "scatter3d", "mode": "lines", "name": name, "x": xs, "y": ys, "z": zs,
-            "line": {"color": colour, "width": width}, "hoverinfo": "skip",
-            "showlegend": False}
+    return {
+        "type": "scatter3d",
+        "mode": "lines",
+        "name": name,
+        "x": xs,
+        "y": ys,
+        "z": zs,
+        "line": {"color": colour, "width": width},
+        "hoverinfo": "skip",
+        "showlegend": False,
+    }
 
 
 def _figure(scene: BoxScene) -> dict[str, Any]:
-    edges = [(corners[a], corners[b]) for block in scene.blocks
-             for corners in [block.corners()] for a, b in EDGES]
+    edges = [
+        (corners[a], corners[b])
+        for block in scene.blocks
+        for corners in [block.corners()]
+        for a, b in EDGES
+    ]
     size = (scene.width, scene.length, scene.depth)
     outline = [(_scaled(CORNERS[a], size), _scaled(CORNERS[b], size)) for a, b in EDGES]
     axis = {"showbackground": False, "zeroline": False}
     layout = {
         "margin": {"l": 0, "r": 0, "t": 0, "b": 0},
         "showlegend": False,
-        "scene": {"aspectmode": "data",
-                  "xaxis": dict(axis, title={"text": "width (x)"}),
-                  "yaxis": dict(axis, title={"text": "length (y)"}),
-                  "zaxis": dict(axis, title={"text": "depth (z, up)"}),
-                  "camera": {"eye": {"x": 1.6, "y": -1.6, "z": 1.2}}},
+        "scene": {
+            "aspectmode": "data",
+            "xaxis": dict(axis, title={"text": "width (x)"}),
+            "yaxis": dict(axis, title={"text": "length (y)"}),
+            "zaxis": dict(axis, title={"text": "depth (z, up)"}),
+            "camera": {"eye": {"x": 1.6, "y": -1.6, "z": 1.2}},
+        },
     }
-    return {"data": [_mesh(scene), _lines(edges, "edges", EDGE_COLOUR, 2),
-                     _lines(outline, "box", OUTLINE_COLOUR, 5)],
-            "layout": layout,
-            "steps": [f"Step {b.step} of {len(scene.blocks)}: put {b.code} ({b.reference}) at "
-                      f"x {fmt(b.x)}, y {fmt(b.y)}, z {fmt(b.z)}, "
-                      f"{fmt(b.width)} x {fmt(b.length)} x {fmt(b.depth)} ({b.orientation})"
-                      for b in scene.blocks]}
+    return {
+        "data": [
+            _mesh(scene),
+            _lines(edges, "edges", EDGE_COLOUR, 2),
+            _lines(outline, "box", OUTLINE_COLOUR, 5),
+        ],
+        "layout": layout,
+        "steps": [
+            f"Step {b.step} of {len(scene.blocks)}: put {b.code} ({b.reference}) at "
+            f"x {fmt(b.x)}, y {fmt(b.y)}, z {fmt(b.z)}, "
+            f"{fmt(b.width)} x {fmt(b.length)} x {fmt(b.depth)} ({b.orientation})"
+            for b in scene.blocks
+        ],
+    }
 
 
-def _scaled(corner: tuple[int, int, int], size: tuple[float, float, float]
-            ) -> tuple[float, float, float]:
+def _scaled(
+    corner: tuple[int, int, int], size: tuple[float, float, float]
+) -> tuple[float, float, float]:
     return (corner[0] * size[0], corner[1] * size[1], corner[2] * size[2])
 
 
@@ -100,12 +141,15 @@ def _table(scene: BoxScene, selected: bool) -> str:
         f"<td>{html.escape(b.reference)}</td><td>{fmt(b.x)}</td><td>{fmt(b.y)}</td>"
         f"<td>{fmt(b.z)}</td><td>{fmt(b.width)} x {fmt(b.length)} x {fmt(b.depth)}</td>"
         f"<td>{html.escape(b.orientation)}</td><td>{fmt(b.weight)}</td></tr>"
-        for b in scene.blocks)
+        for b in scene.blocks
+    )
     hidden = "" if selected else " hidden"
-    return (f'<table class="items" id="items-{scene.index}"{hidden}>\n'
-            "<thead><tr><th>step</th><th>item code</th><th>reference</th><th>x</th><th>y</th>"
-            "<th>z</th><th>placed size (w x l x d)</th><th>orientation</th><th>weight</th>"
-            f"</tr></thead>\n<tbody>\n{rows}\n</tbody></table>")
+    return (
+        f'<table class="items" id="items-{scene.index}"{hidden}>\n'
+        "<thead><tr><th>step</th><th>item code</th><th>reference</th><th>x</th><th>y</th>"
+        "<th>z</th><th>placed size (w x l x d)</th><th>orientation</th><th>weight</th>"
+        f"</tr></thead>\n<tbody>\n{rows}\n</tbody></table>"
+    )
 
 
 def _overview(boxes: list[BoxScene]) -> str:
@@ -113,17 +157,25 @@ def _overview(boxes: list[BoxScene]) -> str:
         f'<tr data-box="{position}"><td>{s.index + 1}</td><td>{html.escape(s.reference)}</td>'
         f"<td>{fmt(s.width)} x {fmt(s.length)} x {fmt(s.depth)}</td><td>{len(s.blocks)}</td>"
         f"<td>{fmt(s.weight)}</td><td>{s.fill:.1f} %</td></tr>"
-        for position, s in enumerate(boxes))
-    return ('<table class="overview"><thead><tr><th>box</th><th>type</th>'
-            "<th>inner size (w x l x d)</th><th>items</th><th>gross weight</th><th>fill</th>"
-            f"</tr></thead>\n<tbody>\n{rows}\n</tbody></table>")
+        for position, s in enumerate(boxes)
+    )
+    return (
+        '<table class="overview"><thead><tr><th>box</th><th>type</th>'
+        "<th>inner size (w x l x d)</th><th>items</th><th>gross weight</th><th>fill</th>"
+        f"</tr></thead>\n<tbody>\n{rows}\n</tbody></table>"
+    )
 
 
 def _script_json(value: Any) -> str:
     """JSON that is safe inside a script element, whatever texts it carries."""
     text = json.dumps(value, ensure_ascii=False, separators=(",", ":"), allow_nan=False)
-    return (text.replace("<", "\\u003c").replace(">", "\\u003e").replace("&", "\\u0026")
-            .replace("\u2028", "\\u2028").replace("\u2029", "\\u2029"))
+    return (
+        text.replace("<", "\\u003c")
+        .replace(">", "\\u003e")
+        .replace("&", "\\u0026")
+        .replace("\u2028", "\\u2028")
+        .replace("\u2029", "\\u2029")
+    )
 
 
 def page(result: Any, title: str, plotly_js: str) -> str:
@@ -132,16 +184,27 @@ def page(result: Any, title: str, plotly_js: str) -> str:
     boxes = scenes(data)
     summary = data.get("summary") or {}
     unplaced = unplaced_codes(data)
-    heading = (f"{summary.get('box_count', len(boxes))} boxes, {summary.get('total_placed', 0)} "
-               f"items placed, {summary.get('total_unplaced', 0)} unplaced, overall fill "
-               f"{float(summary.get('overall_volume_utilisation', 0.0)):.1f} %")
-    options = "\n".join(f'<option value="{n}">box {s.index + 1}: {html.escape(s.reference)} '
-                        f"({len(s.blocks)} items)</option>" for n, s in enumerate(boxes))
-    missing = ("<p class=\"unplaced\">Not placed: " + html.escape(", ".join(unplaced)) + "</p>"
-               if unplaced else "")
+    heading = (
+        f"{summary.get('box_count', len(boxes))} boxes, {summary.get('total_placed', 0)} "
+        f"items placed, {summary.get('total_unplaced', 0)} unplaced, overall fill "
+        f"{float(summary.get('overall_volume_utilisation', 0.0)):.1f} %"
+    )
+    options = "\n".join(
+        f'<option value="{n}">box {s.index + 1}: {html.escape(s.reference)} '
+        f"({len(s.blocks)} items)</option>"
+        for n, s in enumerate(boxes)
+    )
+    missing = (
+        '<p class="unplaced">Not placed: ' + html.escape(", ".join(unplaced)) + "</p>"
+        if unplaced
+        else ""
+    )
     tables = "\n".join(_table(s, n == 0) for n, s in enumerate(boxes))
     figures = _script_json([_figure(s) for s in boxes])
-    viewer = "" if not boxes else f"""
+    viewer = (
+        ""
+        if not boxes
+        else f"""
 <section id="viewer">
 <p><label>Box <select id="box-select">{options}</select></label></p>
 <div id="plot"></div>
@@ -153,6 +216,7 @@ def page(result: Any, title: str, plotly_js: str) -> str:
 </div>
 {tables}
 </section>"""
+    )
     return f"""<!DOCTYPE html>
 <html lang="en">
 <head>
@@ -248,7 +312,7 @@ const FIGURES = {figures};
 """
 
 
-def render_html(result: Any, path: str | Path, *, title: Optional[str] = None) -> Path:
+def render_html(result: Any, path: str | Path, *, title: str | None = None) -> Path:
     """Writes a result (JSON text, dict or `PackResult`) as one HTML page that works
     offline: per box a 3D view to turn and zoom (each item a block showing its code on
     hover, the box's outline), a slider that puts the items in one at a time, bottom up,

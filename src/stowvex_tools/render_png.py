@@ -4,7 +4,7 @@ legend of item codes, for reports and emails."""
 from __future__ import annotations
 
 from pathlib import Path
-from typing import Any, Optional
+from typing import Any
 
 from .extras import require
 from .scene import CORNERS, EDGES, FACES, BoxScene, file_stem, fmt, scenes
@@ -30,11 +30,19 @@ def _draw(scene: BoxScene, path: Path, title: str) -> None:
             faces.append([corners[n] for n in face])
             colours.append(block.colour)
     if faces:
-        axes.add_collection3d(Poly3DCollection(faces, facecolors=colours, edgecolors="#333333",
-                                               linewidths=0.6, alpha=1.0))
+        axes.add_collection3d(
+            Poly3DCollection(
+                faces, facecolors=colours, edgecolors="#333333", linewidths=0.6, alpha=1.0
+            )
+        )
     size = (scene.width, scene.length, scene.depth)
-    outline = [[tuple(c * s for c, s in zip(CORNERS[a], size)),
-                tuple(c * s for c, s in zip(CORNERS[b], size))] for a, b in EDGES]
+    outline = [
+        [
+            tuple(c * s for c, s in zip(CORNERS[a], size)),
+            tuple(c * s for c, s in zip(CORNERS[b], size)),
+        ]
+        for a, b in EDGES
+    ]
     axes.add_collection3d(Line3DCollection(outline, colors="black", linewidths=1.4))
     axes.set_xlim(0, scene.width or 1)
     axes.set_ylim(0, scene.length or 1)
@@ -45,26 +53,36 @@ def _draw(scene: BoxScene, path: Path, title: str) -> None:
     axes.set_ylabel("length")
     axes.set_zlabel("depth")
     axes.tick_params(labelsize=7)
-    figure.suptitle(f"{title} - box {scene.index + 1}: {scene.reference} "
-                    f"({fmt(scene.width)} x {fmt(scene.length)} x {fmt(scene.depth)})\n"
-                    f"{len(scene.blocks)} items, gross weight {fmt(scene.weight)}, "
-                    f"{scene.fill:.1f} % full", fontsize=11)
+    figure.suptitle(
+        f"{title} - box {scene.index + 1}: {scene.reference} "
+        f"({fmt(scene.width)} x {fmt(scene.length)} x {fmt(scene.depth)})\n"
+        f"{len(scene.blocks)} items, gross weight {fmt(scene.weight)}, "
+        f"{scene.fill:.1f} % full",
+        fontsize=11,
+    )
     seen: dict[str, str] = {}
     for block in scene.blocks:
         seen.setdefault(block.code, block.colour)
-    handles = [Patch(facecolor=colour, edgecolor="#333333", label=code)
-               for code, colour in list(seen.items())[:LEGEND_ENTRIES]]
+    handles = [
+        Patch(facecolor=colour, edgecolor="#333333", label=code)
+        for code, colour in list(seen.items())[:LEGEND_ENTRIES]
+    ]
     if len(seen) > LEGEND_ENTRIES:
-        handles.append(Patch(facecolor="white", edgecolor="white",
-                             label=f"and {len(seen) - LEGEND_ENTRIES} more codes"))
+        handles.append(
+            Patch(
+                facecolor="white",
+                edgecolor="white",
+                label=f"and {len(seen) - LEGEND_ENTRIES} more codes",
+            )
+        )
     if handles:
-        figure.legend(handles=handles, loc="center right", fontsize=8, title="item code",
-                      frameon=False)
+        figure.legend(
+            handles=handles, loc="center right", fontsize=8, title="item code", frameon=False
+        )
     figure.savefig(path)
 
 
-def render_png(result: Any, directory: str | Path, *, title: Optional[str] = None
-               ) -> list[Path]:
+def render_png(result: Any, directory: str | Path, *, title: str | None = None) -> list[Path]:
     """Writes one PNG picture per packed box of a result (JSON text, dict or
     `PackResult`) into `directory` (made when missing): box-01-REFERENCE.png, ...
     Needs matplotlib (pip install 'stowvex[render]'). Returns the paths written."""

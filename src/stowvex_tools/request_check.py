@@ -11,13 +11,18 @@ from collections.abc import Iterator
 from dataclasses import dataclass
 from functools import lru_cache
 from importlib import resources
-from typing import Any, Optional
+from typing import Any
 
 # The rotation words the engine reads, in lower case ("bestfit" and "best_fit" mean
 # any orientation, which is also what every other word gets).
 NEVER, KEEP_FLAT, BEST_FIT = "Never", "KeepFlat", "BestFit"
-ROTATION_WORDS = {"never": NEVER, "keepflat": KEEP_FLAT, "keep_flat": KEEP_FLAT,
-                  "bestfit": BEST_FIT, "best_fit": BEST_FIT}
+ROTATION_WORDS = {
+    "never": NEVER,
+    "keepflat": KEEP_FLAT,
+    "keep_flat": KEEP_FLAT,
+    "bestfit": BEST_FIT,
+    "best_fit": BEST_FIT,
+}
 
 
 @dataclass(frozen=True)
@@ -25,12 +30,15 @@ class Finding:
     """One thing worth a look in a request: where it is, the field, and what is odd."""
 
     where: str  # "request", "item 3 'MUG'", "box 0 'CARTON-S'", "box group 'G1'"
-    field: Optional[str]
+    field: str | None
     message: str
 
     def __str__(self) -> str:
-        return f"{self.where}, {self.field}: {self.message}" if self.field else \
-            f"{self.where}: {self.message}"
+        return (
+            f"{self.where}, {self.field}: {self.message}"
+            if self.field
+            else f"{self.where}: {self.message}"
+        )
 
 
 @lru_cache(maxsize=1)
@@ -85,15 +93,20 @@ def _schema_findings(request: Any) -> Iterator[Finding]:
         elif error.validator == "type":
             expected = error.validator_value
             expected = " or ".join(expected) if isinstance(expected, list) else expected
-            yield Finding(where, field, f"must be {expected}, not {_json_type(error.instance)} "
-                          f"({json.dumps(error.instance)[:40]})")
+            yield Finding(
+                where,
+                field,
+                f"must be {expected}, not {_json_type(error.instance)} "
+                f"({json.dumps(error.instance)[:40]})",
+            )
         else:
             yield Finding(where, field, error.message)
 
 
 def _unknown_key(key: str, known: list[str], where: str) -> str:
-    close = [k for k in known if k.lower() == key.lower()] or \
-        difflib.get_close_matches(key, known, n=1, cutoff=0.75)
+    close = [k for k in known if k.lower() == key.lower()] or difflib.get_close_matches(
+        key, known, n=1, cutoff=0.75
+    )
     hint = f" (did you mean {close[0]!r}?)" if close else f" (known: {', '.join(known)})"
     return f"unknown key, which the engine ignores{hint}"
 
@@ -107,16 +120,20 @@ def _json_type(value: Any) -> str:
         return "number"
     if isinstance(value, str):
         return "string"
-    return "array" if isinstance(value, list) else "object" if isinstance(value, dict) else \
-        type(value).__name__
+    return (
+        "array"
+        if isinstance(value, list)
+        else "object"
+        if isinstance(value, dict)
+        else type(value).__name__
+    )
 
 
-def _number(value: Any) -> Optional[float]:
-    return float(value) if isinstance(value, (int, float)) and not isinstance(value, bool) \
-        else None
+def _number(value: Any) -> float | None:
+    return float(value) if isinstance(value, (int, float)) and not isinstance(value, bool) else None
 
 
-def _sizes(element: dict[str, Any]) -> Optional[tuple[float, float, float]]:
+def _sizes(element: dict[str, Any]) -> tuple[float, float, float] | None:
     """Width, length and depth when all three are finite and positive."""
     width, length, depth = (_number(element.get(key)) for key in ("Width", "Length", "Depth"))
     if width is None or length is None or depth is None:
@@ -159,14 +176,17 @@ class _Item:
         return self.sizes[0] * self.sizes[1] * self.sizes[2]
 
 
-def _usable_box(box: dict[str, Any]) -> Optional[_BoxType]:
+def _usable_box(box: dict[str, Any]) -> _BoxType | None:
     """A box type the engine may open, or None (inactive, none allowed, or bad sizes)."""
     sizes = _sizes(box)
     if sizes is None or box.get("Active") is False:
         return None
     quantity = box.get("MaximumBoxes")
-    if quantity is not None and isinstance(quantity, (int, float)) and \
-            not (math.isfinite(quantity) and int(quantity) >= 1):
+    if (
+        quantity is not None
+        and isinstance(quantity, (int, float))
+        and not (math.isfinite(quantity) and int(quantity) >= 1)
+    ):
         return None
     limit = _number(box.get("MaxWeight"))
     limit = -1.0 if limit is None else limit
@@ -174,8 +194,9 @@ def _usable_box(box: dict[str, Any]) -> Optional[_BoxType]:
     return _BoxType(sizes, -1.0 if limit < 0 else max(limit - empty, 0.0))
 
 
-def _value_findings(where: str, element: dict[str, Any], fields: tuple[str, ...],
-                    weights: tuple[str, ...]) -> Iterator[Finding]:
+def _value_findings(
+    where: str, element: dict[str, Any], fields: tuple[str, ...], weights: tuple[str, ...]
+) -> Iterator[Finding]:
     for field in fields:
         value = _number(element.get(field))
         if value is not None and not (math.isfinite(value) and value > 0):
@@ -201,10 +222,13 @@ def _semantic_findings(request: dict[str, Any]) -> Iterator[Finding]:
         rotation = BEST_FIT
         if isinstance(word, str):
             if word.lower() not in ROTATION_WORDS:
-                yield Finding(where, "AllowedRotation",
-                              f"{word!r} is not a rotation word the engine knows (Never, "
-                              "KeepFlat, BestFit in any letter case): it is read as BestFit, "
-                              "which lets the item turn every way")
+                yield Finding(
+                    where,
+                    "AllowedRotation",
+                    f"{word!r} is not a rotation word the engine knows (Never, "
+                    "KeepFlat, BestFit in any letter case): it is read as BestFit, "
+                    "which lets the item turn every way",
+                )
             rotation = ROTATION_WORDS.get(word.lower(), BEST_FIT)
         if isinstance(code, str):
             codes[code].append(index)
@@ -227,33 +251,50 @@ def _semantic_findings(request: dict[str, Any]) -> Iterator[Finding]:
     yield from _fit_findings(items, boxes)
     for group, members in sorted(groups.items()):
         volume, weight = sum(i.volume for i in members), sum(i.weight for i in members)
-        if boxes and not any(all(b.takes(i) for i in members) and volume <= b.volume and
-                             (b.budget < 0 or weight <= b.budget) for b in boxes):
-            yield Finding(f"box group {group!r}", "BoxGroup",
-                          f"no single active box type can hold its {len(members)} items "
-                          f"(volume {volume:g}, weight {weight:g}), which must share one box")
+        if boxes and not any(
+            all(b.takes(i) for i in members)
+            and volume <= b.volume
+            and (b.budget < 0 or weight <= b.budget)
+            for b in boxes
+        ):
+            yield Finding(
+                f"box group {group!r}",
+                "BoxGroup",
+                f"no single active box type can hold its {len(members)} items "
+                f"(volume {volume:g}, weight {weight:g}), which must share one box",
+            )
     for code, indices in codes.items():
         if len(indices) > 1:
-            yield Finding(f"item {indices[1]} {code!r}", "ItemCode",
-                          f"the code is used by {len(indices)} items ({_listing(indices)}); "
-                          "results name items by code only")
+            yield Finding(
+                f"item {indices[1]} {code!r}",
+                "ItemCode",
+                f"the code is used by {len(indices)} items ({_listing(indices)}); "
+                "results name items by code only",
+            )
 
 
 def _fit_findings(items: list[_Item], boxes: list[_BoxType]) -> Iterator[Finding]:
     if items and not boxes:
-        yield Finding("request", "boxes", "no active box type that may be used: nothing "
-                      "will be packed")
+        yield Finding(
+            "request", "boxes", "no active box type that may be used: nothing will be packed"
+        )
         return
     for item in items:
         if not any(b.takes_shape(item) for b in boxes):
-            turn = {NEVER: "unturned", KEEP_FLAT: "this way up"}.get(item.rotation,
-                                                                     "in any orientation")
-            yield Finding(item.where, "Width/Length/Depth",
-                          f"{' x '.join(f'{s:g}' for s in item.sizes)} fits no active box "
-                          f"type {turn}")
+            turn = {NEVER: "unturned", KEEP_FLAT: "this way up"}.get(
+                item.rotation, "in any orientation"
+            )
+            yield Finding(
+                item.where,
+                "Width/Length/Depth",
+                f"{' x '.join(f'{s:g}' for s in item.sizes)} fits no active box type {turn}",
+            )
         elif not any(b.takes(item) for b in boxes):
-            yield Finding(item.where, "Weight", f"{item.weight:g} is more than any active box "
-                          "type it fits may hold")
+            yield Finding(
+                item.where,
+                "Weight",
+                f"{item.weight:g} is more than any active box type it fits may hold",
+            )
 
 
 def _listing(indices: list[Any]) -> str:

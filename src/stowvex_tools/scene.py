@@ -13,18 +13,59 @@ from .summary import result_dict
 # Twenty colours that stay apart from each other and from the dark edges drawn around
 # every block; item codes take them in order of first appearance.
 PALETTE = (
-    "#4e79a7", "#f28e2b", "#59a14f", "#e15759", "#76b7b2", "#edc948", "#b07aa1", "#ff9da7",
-    "#9c755f", "#86bcb6", "#8cd17d", "#f1ce63", "#a0cbe8", "#ffbe7d", "#d37295", "#b6992d",
-    "#499894", "#fabfd2", "#79706e", "#d4a6c8",
+    "#4e79a7",
+    "#f28e2b",
+    "#59a14f",
+    "#e15759",
+    "#76b7b2",
+    "#edc948",
+    "#b07aa1",
+    "#ff9da7",
+    "#9c755f",
+    "#86bcb6",
+    "#8cd17d",
+    "#f1ce63",
+    "#a0cbe8",
+    "#ffbe7d",
+    "#d37295",
+    "#b6992d",
+    "#499894",
+    "#fabfd2",
+    "#79706e",
+    "#d4a6c8",
 )
 
 # The eight corners of a unit block and its twelve triangles (two per face) and
 # twelve edges, as indices into the corners.
 CORNERS = ((0, 0, 0), (1, 0, 0), (1, 1, 0), (0, 1, 0), (0, 0, 1), (1, 0, 1), (1, 1, 1), (0, 1, 1))
-TRIANGLES = ((0, 1, 2), (0, 2, 3), (4, 5, 6), (4, 6, 7), (0, 1, 5), (0, 5, 4),
-             (1, 2, 6), (1, 6, 5), (2, 3, 7), (2, 7, 6), (3, 0, 4), (3, 4, 7))
-EDGES = ((0, 1), (1, 2), (2, 3), (3, 0), (4, 5), (5, 6), (6, 7), (7, 4),
-         (0, 4), (1, 5), (2, 6), (3, 7))
+TRIANGLES = (
+    (0, 1, 2),
+    (0, 2, 3),
+    (4, 5, 6),
+    (4, 6, 7),
+    (0, 1, 5),
+    (0, 5, 4),
+    (1, 2, 6),
+    (1, 6, 5),
+    (2, 3, 7),
+    (2, 7, 6),
+    (3, 0, 4),
+    (3, 4, 7),
+)
+EDGES = (
+    (0, 1),
+    (1, 2),
+    (2, 3),
+    (3, 0),
+    (4, 5),
+    (5, 6),
+    (6, 7),
+    (7, 4),
+    (0, 4),
+    (1, 5),
+    (2, 6),
+    (3, 7),
+)
 FACES = ((0, 1, 2, 3), (4, 5, 6, 7), (0, 1, 5, 4), (1, 2, 6, 5), (2, 3, 7, 6), (3, 0, 4, 7))
 
 
@@ -46,8 +87,10 @@ class Block:
     colour: str
 
     def corners(self) -> list[tuple[float, float, float]]:
-        return [(self.x + cx * self.width, self.y + cy * self.length, self.z + cz * self.depth)
-                for cx, cy, cz in CORNERS]
+        return [
+            (self.x + cx * self.width, self.y + cy * self.length, self.z + cz * self.depth)
+            for cx, cy, cz in CORNERS
+        ]
 
 
 @dataclass(frozen=True)
@@ -72,8 +115,7 @@ def bench_order(items: list[Mapping[str, Any]]) -> list[Mapping[str, Any]]:
     """Placements in an order a person can follow: bottom up, then back to front and
     left to right. An item rests only on items whose tops are at its bottom, lower than
     its own position, so they always come first. Equal positions keep the engine's order."""
-    return sorted(items, key=lambda p: (_float(p.get("z")), _float(p.get("y")),
-                                        _float(p.get("x"))))
+    return sorted(items, key=lambda p: (_float(p.get("z")), _float(p.get("y")), _float(p.get("x"))))
 
 
 def scenes(result: Any) -> list[BoxScene]:
@@ -86,16 +128,34 @@ def scenes(result: Any) -> list[BoxScene]:
         for step, placed in enumerate(bench_order(list(box.get("items") or [])), start=1):
             code = str(placed.get("ItemCode", ""))
             colour = colours.setdefault(code, PALETTE[len(colours) % len(PALETTE)])
-            blocks.append(Block(step, code, str(placed.get("ItemReference", code)),
-                                _float(placed.get("x")), _float(placed.get("y")),
-                                _float(placed.get("z")), _float(placed.get("width")),
-                                _float(placed.get("length")), _float(placed.get("depth")),
-                                str(placed.get("orientation", "")), _float(placed.get("weight")),
-                                colour))
-        out.append(BoxScene(int(box.get("box_index", index)), str(box.get("box_reference", "")),
-                            _float(box.get("width")), _float(box.get("length")),
-                            _float(box.get("depth")), _float(box.get("weight")),
-                            _float(box.get("volume_utilisation")), tuple(blocks)))
+            blocks.append(
+                Block(
+                    step,
+                    code,
+                    str(placed.get("ItemReference", code)),
+                    _float(placed.get("x")),
+                    _float(placed.get("y")),
+                    _float(placed.get("z")),
+                    _float(placed.get("width")),
+                    _float(placed.get("length")),
+                    _float(placed.get("depth")),
+                    str(placed.get("orientation", "")),
+                    _float(placed.get("weight")),
+                    colour,
+                )
+            )
+        out.append(
+            BoxScene(
+                int(box.get("box_index", index)),
+                str(box.get("box_reference", "")),
+                _float(box.get("width")),
+                _float(box.get("length")),
+                _float(box.get("depth")),
+                _float(box.get("weight")),
+                _float(box.get("volume_utilisation")),
+                tuple(blocks),
+            )
+        )
     return out
 
 

@@ -6,9 +6,9 @@ import json
 from collections import Counter
 from collections.abc import Iterable, Mapping
 from dataclasses import dataclass, field
-from typing import Any, NamedTuple, Union
+from typing import Any, NamedTuple
 
-ResultLike = Union[str, bytes, Mapping[str, Any]]
+ResultLike = str | bytes | Mapping[str, Any]
 
 
 def result_dict(result: ResultLike | Any) -> dict[str, Any]:
@@ -25,7 +25,7 @@ def result_dict(result: ResultLike | Any) -> dict[str, Any]:
         if isinstance(inner, Mapping):
             result = inner
     if "boxes" not in result:
-        raise ValueError("not a packing result: it has no \"boxes\"")
+        raise ValueError('not a packing result: it has no "boxes"')
     return dict(result)
 
 
@@ -42,10 +42,13 @@ class OrderFigures(NamedTuple):
     def of(cls, result: Mapping[str, Any]) -> OrderFigures:
         boxes = result.get("boxes") or []
         summary = result.get("summary") or {}
-        return cls(tuple(str(b.get("box_reference")) for b in boxes),
-                   int(summary.get("total_placed", 0)), int(summary.get("total_unplaced", 0)),
-                   sum(_number(b.get("used_volume")) for b in boxes),
-                   sum(_number(b.get("inner_volume")) for b in boxes))
+        return cls(
+            tuple(str(b.get("box_reference")) for b in boxes),
+            int(summary.get("total_placed", 0)),
+            int(summary.get("total_unplaced", 0)),
+            sum(_number(b.get("used_volume")) for b in boxes),
+            sum(_number(b.get("inner_volume")) for b in boxes),
+        )
 
 
 def _number(value: Any) -> float:
@@ -114,11 +117,18 @@ class BatchSummary:
     def lines(self) -> list[str]:
         """The summary as a few lines of text."""
         packed = self.orders - self.failures
-        rate = f", {(self.orders - self.resumed) / self.seconds:,.0f} orders/s" \
-            if self.seconds > 0 and self.orders > self.resumed else ""
+        rate = (
+            f", {(self.orders - self.resumed) / self.seconds:,.0f} orders/s"
+            if self.seconds > 0 and self.orders > self.resumed
+            else ""
+        )
         earlier = f" ({self.resumed:,} packed by an earlier run)" if self.resumed else ""
-        by_type = ", ".join(f"{reference} {count:,}" for reference, count in
-                            sorted(self.boxes.items(), key=lambda entry: (-entry[1], entry[0])))
+        by_type = ", ".join(
+            f"{reference} {count:,}"
+            for reference, count in sorted(
+                self.boxes.items(), key=lambda entry: (-entry[1], entry[0])
+            )
+        )
         return [
             f"orders: {self.orders:,}{earlier}; packed {packed:,}, failed {self.failures:,}",
             f"boxes: {self.box_count:,}" + (f" ({by_type})" if by_type else ""),

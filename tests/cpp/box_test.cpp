@@ -1,9 +1,9 @@
 // Box types: weight budgets, inner volume, the factory and the JSON form.
-#include <gtest/gtest.h>
+#include "model/box.hpp"
 
 #include <cmath>
 
-#include "model/box.hpp"
+#include <gtest/gtest.h>
 
 namespace stowvex {
 namespace {

@@ -1,6 +1,6 @@
 // Free spaces left by placed blocks, their order, and the queue that keeps
 // them in that order as they are cut.
-#include <gtest/gtest.h>
+#include "engine/free_space.hpp"
 
 #include <algorithm>
 #include <limits>
@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/free_space.hpp"
+#include <gtest/gtest.h>
+
 #include "engine/free_space_queue.hpp"
 
 namespace stowvex {
@@ -69,15 +70,15 @@ TEST(FreeSpaces, CutByPlacedItemsInTheFixedPieceOrder) {
               "(0,0,0) 2x10x10 (3,0,0) 7x10x10 (2,0,0) 1x3x10 (2,5,0) 1x5x10 (2,3,0) 1x2x4 "
               "(2,3,7) 1x2x3 ");
     // Only the overlap is cut; spaces touching the item along a face stay.
-    EXPECT_EQ(describe(split_free_spaces({make_free_space(0, 0, 0, 2, 4, 4),
-                                          make_free_space(2, 0, 0, 2, 4, 4),
-                                          make_free_space(4, 0, 0, 2, 4, 4)},
-                                         {placed(2, 2, 0, 2, 5, 9)})),
+    EXPECT_EQ(describe(split_free_spaces(
+                  {make_free_space(0, 0, 0, 2, 4, 4), make_free_space(2, 0, 0, 2, 4, 4),
+                   make_free_space(4, 0, 0, 2, 4, 4)},
+                  {placed(2, 2, 0, 2, 5, 9)})),
               "(0,0,0) 2x4x4 (2,0,0) 2x2x4 (4,0,0) 2x4x4 ");
     // Pieces of one item are cut by the next; neighbours are never merged.
     EXPECT_EQ(describe(spaces_of(10, 10, 10,
-                                      {placed(0, 0, 0, 5, 5, 10), placed(5, 0, 0, 5, 5, 10),
-                                       placed(0, 5, 0, 10, 5, 5)})),
+                                 {placed(0, 0, 0, 5, 5, 10), placed(5, 0, 0, 5, 5, 10),
+                                  placed(0, 5, 0, 10, 5, 5)})),
               "(5,5,5) 5x5x5 (0,5,5) 5x5x5 ");
 }
 
@@ -179,7 +180,9 @@ private:
     std::size_t cursor_ = 0;
 };
 
-std::string describe(const FreeSpace* s) { return s ? describe(std::vector<FreeSpace>{*s}) : "none"; }
+std::string describe(const FreeSpace* s) {
+    return s ? describe(std::vector<FreeSpace>{*s}) : "none";
+}
 
 // The queue gives the spaces of the listed way, in the same order, while the
 // first space takes blocks or nothing, again and again. Whole numbers, where

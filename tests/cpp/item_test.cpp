@@ -1,11 +1,11 @@
 // Items, rotation texts and the item factory.
-#include <gtest/gtest.h>
+#include "model/item.hpp"
 
 #include <cmath>
 #include <limits>
 #include <stdexcept>
 
-#include "model/item.hpp"
+#include <gtest/gtest.h>
 
 namespace stowvex {
 namespace {
@@ -20,8 +20,8 @@ TEST(RotationText, ReadsNamesInAnyCase) {
 }
 
 TEST(RotationText, UnrecognisedTextFallsBackToBestFit) {
-    for (const char* text : {"keep flat", "keep-flat", "", " Never", "Never ", "BestFit", "BEST_FIT",
-                             "nev\xC3\xA9r"}) {
+    for (const char* text : {"keep flat", "keep-flat", "", " Never", "Never ", "BestFit",
+                             "BEST_FIT", "nev\xC3\xA9r"}) {
         EXPECT_EQ(rotation_from_string(text), Rotation::BEST_FIT) << text;
     }
 }

@@ -1,14 +1,14 @@
 // Filling one box: the greedy loading and the beam search keep every rule
 // (inside the box, no overlap, allowed turns, weight, support), find fills
 // that are there, and give the same loading for any number of threads.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <memory>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "optimiser/box_search.hpp"
 #include "optimiser/box_set.hpp"
@@ -132,8 +132,8 @@ TEST(OptimiserBoxSearch, FullSupportPutsNothingOverAGap) {
 
 TEST(OptimiserBoxSearch, ThreadsChangeNothingButSpeed) {
     std::mt19937 rng(11);
-    const Load load = load_of(random_items(rng, 60),
-                              make_box("B", 12, 14, 10, -1, 0, true, std::nullopt));
+    const Load load =
+        load_of(random_items(rng, 60), make_box("B", 12, 14, 10, -1, 0, true, std::nullopt));
     const Searched one = searched(load, 0.0, 2'000'000, 1);
     const Searched three = searched(load, 0.0, 2'000'000, 3);
     const auto& a = one.best.placements();
@@ -179,9 +179,10 @@ TEST(WorkerPool, RunsEveryTaskOnceAndPassesOnAFailure) {
     std::vector<int> seen(100, 0);
     pool.run(seen.size(), [&](std::size_t i) { seen[i] += 1; });
     EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), 100);
-    EXPECT_THROW(pool.run(10, [](std::size_t i) {
-        if (i == 4) throw std::runtime_error("task failed");
-    }),
+    EXPECT_THROW(pool.run(10,
+                          [](std::size_t i) {
+                              if (i == 4) throw std::runtime_error("task failed");
+                          }),
                  std::runtime_error);
     pool.run(5, [&](std::size_t i) { seen[i] = 7; });  // still usable
     EXPECT_EQ(seen[4], 7);

@@ -1,12 +1,12 @@
 // The optimiser's geometry: orientations of item kinds, blocks and their
 // exact positions, maximal free spaces, support from below and the lengths
 // rows of items can fill.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <array>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "optimiser/block_catalogue.hpp"
 #include "optimiser/free_spaces.hpp"
@@ -45,9 +45,9 @@ TEST(OptimiserKinds, InterchangeableItemsShareAKindInRequestOrder) {
     const std::vector<ItemPtr> items{
         make_item("A", "", 1, 2, 3, 1, "", Rotation::BEST_FIT),
         make_item("B", "", 1, 2, 3, 1, "", Rotation::BEST_FIT),
-        make_item("C", "", 1, 2, 3, 2, "", Rotation::BEST_FIT),      // heavier
-        make_item("D", "", 1, 2, 3, 1, "", Rotation::KEEP_FLAT),     // less free
-        make_item("E", "", 1, 2, 3, 1, "G", Rotation::BEST_FIT),     // in a group
+        make_item("C", "", 1, 2, 3, 2, "", Rotation::BEST_FIT),   // heavier
+        make_item("D", "", 1, 2, 3, 1, "", Rotation::KEEP_FLAT),  // less free
+        make_item("E", "", 1, 2, 3, 1, "G", Rotation::BEST_FIT),  // in a group
         make_item("F", "", 1, 2, 3, 1, "", Rotation::BEST_FIT),
         make_item("G", "", 3, 2, 1, 1, "G", Rotation::BEST_FIT)};
     const KindTable table = group_into_kinds(items);
@@ -99,9 +99,8 @@ TEST(OptimiserFreeSpaces, CornerPlacementLeavesThreeOverlappingMaximalSpaces) {
     spaces.occupy({{0, 0, 0}, {4, 5, 6}}, [](const Cuboid&) { return true; });
     std::vector<Cuboid> found = spaces.spaces();
     ASSERT_EQ(found.size(), 3u);
-    const std::vector<Cuboid> expected{{{4, 0, 0}, {10, 10, 10}},
-                                       {{0, 5, 0}, {10, 10, 10}},
-                                       {{0, 0, 6}, {10, 10, 10}}};
+    const std::vector<Cuboid> expected{
+        {{4, 0, 0}, {10, 10, 10}}, {{0, 5, 0}, {10, 10, 10}}, {{0, 0, 6}, {10, 10, 10}}};
     for (const Cuboid& e : expected) {
         EXPECT_TRUE(std::any_of(found.begin(), found.end(), [&](const Cuboid& c) {
             return c.low == e.low && c.high == e.high;

@@ -1,23 +1,24 @@
 // The optimiser's entry: checks of its settings and inputs, the engine's
 // result as incumbent, every rule kept over random requests, determinism,
 // costs, support, and the box types, bounds and objective it relies on.
-#include <gtest/gtest.h>
+#include "optimiser/optimiser.hpp"
 
 #include <cmath>
 #include <limits>
 #include <map>
-#include <set>
 #include <random>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "engine/packer.hpp"
 #include "interchange/result_writer.hpp"
 #include "optimiser/box_types.hpp"
 #include "optimiser/lower_bound.hpp"
 #include "optimiser/objective.hpp"
-#include "optimiser/optimiser.hpp"
 #include "optimiser/support.hpp"
 #include "packing_checks.hpp"
 
@@ -68,7 +69,8 @@ void expect_valid(const PackResponse& r, const std::vector<ItemPtr>& items, doub
         for (const PackedItem& p : box.items()) {
             cuboids.push_back({{p.x(), p.y(), p.z()},
                                {p.x() + p.width(), p.y() + p.length(), p.z() + p.depth()}});
-            if (const std::string* group = box_group_of(*p.item())) group_boxes[*group].insert(&box);
+            if (const std::string* group = box_group_of(*p.item()))
+                group_boxes[*group].insert(&box);
         }
         for (const bool ok : optimiser::supported_cuboids(cuboids, support)) EXPECT_TRUE(ok);
         placed += box.item_count();
@@ -130,7 +132,8 @@ TEST(Optimiser, RefusesSettingsOutOfRange) {
     const std::vector<BoxPtr> boxes{make_box("B", 2, 2, 2, -1, 0, true, std::nullopt)};
     OptimiserOptions o;
     o.time_limit.reset();
-    EXPECT_EQ(message_of(items, boxes, o), "give a time_limit or an effort: the search needs an end");
+    EXPECT_EQ(message_of(items, boxes, o),
+              "give a time_limit or an effort: the search needs an end");
     o.time_limit = 0.0;
     EXPECT_EQ(message_of(items, boxes, o), "time_limit must be a positive number of seconds");
     o.time_limit = std::numeric_limits<double>::quiet_NaN();
@@ -152,8 +155,9 @@ TEST(Optimiser, RefusesSettingsOutOfRange) {
 TEST(Optimiser, RefusesMeasuresAndCostsThatCannotBeSearched) {
     const auto box = make_box("B", 2, 2, 2, -1, 0, true, std::nullopt);
     const auto options = by_effort(10);
-    EXPECT_EQ(message_of({make_item("A", "", INFINITY, 1, 1, 0, "", Rotation::NEVER)}, {box}, options),
-              "item 'A' has a non-finite width");
+    EXPECT_EQ(
+        message_of({make_item("A", "", INFINITY, 1, 1, 0, "", Rotation::NEVER)}, {box}, options),
+        "item 'A' has a non-finite width");
     EXPECT_EQ(message_of({make_item("A", "", 1, 1, 1, NAN, "", Rotation::NEVER)}, {box}, options),
               "item 'A' has a non-finite weight");
     EXPECT_EQ(message_of({}, {make_box("C", 1, INFINITY, 1, -1, 0, true, std::nullopt)}, options),
@@ -187,7 +191,8 @@ TEST(Optimiser, NegativeMeasuresPassAsTheEngineTakesThem) {
 TEST(Optimiser, ReturnsTheEnginesResultWhenNothingBeatsIt) {
     // One box holds everything: the engine's result cannot be beaten.
     std::vector<ItemPtr> items;
-    for (int i = 0; i < 4; ++i) items.push_back(make_item("A" + std::to_string(i), "", 1, 1, 1, 1, "", Rotation::BEST_FIT));
+    for (int i = 0; i < 4; ++i)
+        items.push_back(make_item("A" + std::to_string(i), "", 1, 1, 1, 1, "", Rotation::BEST_FIT));
     const std::vector<BoxPtr> boxes{make_box("B", 2, 2, 1, -1, 0, true, std::nullopt)};
     const std::string engine = to_json_text(pack_items(items_of(items), boxes_of(boxes)), -1);
     EXPECT_EQ(to_json_text(optimise(items, boxes), -1), engine);
@@ -245,7 +250,8 @@ TEST(Optimiser, CostsReplaceFewestBoxes) {
     options.box_costs = std::map<std::string, double>{{"BIG", 10.0}, {"SMALL", 1.0}};
     const PackResponse cheapest = optimise(items, boxes, options);
     ASSERT_EQ(cheapest.box_count(), 2u);
-    for (const PackedBox& box : cheapest.boxes().elements()) EXPECT_EQ(box.box()->reference(), "SMALL");
+    for (const PackedBox& box : cheapest.boxes().elements())
+        EXPECT_EQ(box.box()->reference(), "SMALL");
 }
 
 TEST(Optimiser, FullSupportReplacesAnEngineResultWithFloatingItems) {

@@ -1,10 +1,10 @@
 // Allowed orientations and the best-fit choice.
-#include <gtest/gtest.h>
+#include "engine/orientation.hpp"
 
 #include <limits>
 #include <string>
 
-#include "engine/orientation.hpp"
+#include <gtest/gtest.h>
 
 namespace stowvex {
 namespace {
@@ -21,14 +21,16 @@ Item3 item(double w, double l, double d, Rotation rotation = Rotation::BEST_FIT)
 }
 
 // Placed extents of single digits, written as one number.
-std::string digits(double w, double l, double d) { return std::to_string(int(w * 100 + l * 10 + d)); }
+std::string digits(double w, double l, double d) {
+    return std::to_string(int(w * 100 + l * 10 + d));
+}
 
 // The chosen label and placed extents, or "none"; fits_some_orientation
 // agrees.
 std::string choice(const Item3& i, double aw, double al, double ad) {
     const int chosen = best_layout(i.dims, i.rotation, aw, al, ad);
-    EXPECT_EQ(chosen >= 0, fits_some_orientation(i.dims[0], i.dims[1], i.dims[2], i.rotation, aw,
-                                                 al, ad));
+    EXPECT_EQ(chosen >= 0,
+              fits_some_orientation(i.dims[0], i.dims[1], i.dims[2], i.rotation, aw, al, ad));
     if (chosen < 0) return "none";
     const Layout& layout = kLayouts[chosen];
     return std::string(layout.label) + " " +

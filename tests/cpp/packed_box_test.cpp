@@ -1,9 +1,9 @@
 // Placements and the figures of a packed box.
-#include <gtest/gtest.h>
+#include "model/packed_box.hpp"
 
 #include <cmath>
 
-#include "model/packed_box.hpp"
+#include <gtest/gtest.h>
 
 namespace stowvex {
 namespace {

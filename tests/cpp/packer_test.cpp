@@ -1,18 +1,19 @@
 // The packer driver: box choice, quantity limits, box groups, the balancing
 // threshold, and invariants over random whole runs.
-#include <gtest/gtest.h>
+#include "engine/packer.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <map>
-#include <set>
 #include <memory>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
-#include "engine/packer.hpp"
+#include <gtest/gtest.h>
+
 #include "interchange/result_writer.hpp"
 #include "packing_checks.hpp"
 
@@ -64,7 +65,8 @@ TEST(PackerDriver, LimitedTypeIsUsedUpToItsQuantity) {
     BoxPtr plain = bar("U", 2);
     PackResponse response = pack_items(items_of(cubes(8)), boxes_of({limited, plain}));
     EXPECT_TRUE(response.success());
-    EXPECT_EQ(box_types(response), (std::multiset<const Box*>{limited.get(), limited.get(), plain.get()}));
+    EXPECT_EQ(box_types(response),
+              (std::multiset<const Box*>{limited.get(), limited.get(), plain.get()}));
 }
 
 TEST(PackerDriver, QuantityZeroOrBelowIsNeverUsed) {

@@ -4,16 +4,16 @@
 // freedom.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <array>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "model/sorted_collection.hpp"
+#include <gtest/gtest.h>
+
 #include "model/packed_box.hpp"
+#include "model/sorted_collection.hpp"
 
 namespace stowvex::testing {
 
@@ -30,9 +30,8 @@ inline BoxList boxes_of(const std::vector<BoxPtr>& boxes) {
 }
 
 inline bool overlap(const PackedItem& a, const PackedItem& b) {
-    return a.x() < b.x() + b.width() && b.x() < a.x() + a.width() &&
-           a.y() < b.y() + b.length() && b.y() < a.y() + a.length() &&
-           a.z() < b.z() + b.depth() && b.z() < a.z() + a.depth();
+    return a.x() < b.x() + b.width() && b.x() < a.x() + a.width() && a.y() < b.y() + b.length() &&
+           b.y() < a.y() + a.length() && a.z() < b.z() + b.depth() && b.z() < a.z() + a.depth();
 }
 
 inline bool orientation_allowed(const PackedItem& p) {

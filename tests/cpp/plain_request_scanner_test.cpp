@@ -1,16 +1,16 @@
 // The plain-request scanner against the library-driven field collector: on
 // generated requests and on mutations of them, whatever the scanner accepts
 // the library accepts too, with the same fields bit for bit.
-#include <gtest/gtest.h>
+#include "interchange/plain_request_scanner.hpp"
 
 #include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "interchange/plain_request_scanner.hpp"
 #include "interchange/request_fields.hpp"
 #include "request_fields_checks.hpp"
 
@@ -100,18 +100,21 @@ private:
         return out;
     }
     std::string text() {
-        static const char* const kTexts[] = {"A-1", "", "BestFit", "KeepFlat", "box 7", "x\\\"y",
-                                             "\\u0041", "caf\xc3\xa9", "tab\there", "Width"};
+        static const char* const kTexts[] = {"A-1",       "",       "BestFit", "KeepFlat",
+                                             "box 7",     "x\\\"y", "\\u0041", "caf\xc3\xa9",
+                                             "tab\there", "Width"};
         return "\"" + std::string(kTexts[below(10)]) + "\"";
     }
     std::string value(int depth) {
         switch (below(depth > 0 ? 9 : 6)) {
-            case 0: case 1: return number();
+            case 0:
+            case 1: return number();
             case 2: return text();
             case 3: return "true";
             case 4: return "false";
             case 5: return "null";
-            case 6: case 7: {
+            case 6:
+            case 7: {
                 std::string out = "[";
                 const int n = below(4);
                 for (int k = 0; k < n; ++k) out += (k > 0 ? "," : "") + blank() + value(depth - 1);
@@ -180,14 +183,36 @@ TEST(PlainRequestScanner, MutatedRequestsReadAsTheLibraryReadsThemOrNotAtAll) {
 
 TEST(PlainRequestScanner, NumbersConvertAsTheLibraryConvertsThem) {
     RequestTexts texts(5);
-    std::vector<std::string> numbers = {
-        "0", "-0", "-0.0", "0e0", "1E+2", "123456789012345678", "-123456789012345678",
-        "1234567890123456789", "18446744073709551615", "18446744073709551616",
-        "-9223372036854775808", "9007199254740993", "9007199254740993.0", "0.1", "0.30000000000000004",
-        "2.2250738585072011e-308", "2.2250738585072014e-308", "4.9e-324", "2e-324", "1e-400",
-        "1.7976931348623157e308", "1.7976931348623159e308", "1e400", "-1e400",
-        "0.500000000000000166533453693773481063544750213623046875",
-        "12.5", "99.99", "1e23", "8.41e21", "5e-1"};
+    std::vector<std::string> numbers = {"0",
+                                        "-0",
+                                        "-0.0",
+                                        "0e0",
+                                        "1E+2",
+                                        "123456789012345678",
+                                        "-123456789012345678",
+                                        "1234567890123456789",
+                                        "18446744073709551615",
+                                        "18446744073709551616",
+                                        "-9223372036854775808",
+                                        "9007199254740993",
+                                        "9007199254740993.0",
+                                        "0.1",
+                                        "0.30000000000000004",
+                                        "2.2250738585072011e-308",
+                                        "2.2250738585072014e-308",
+                                        "4.9e-324",
+                                        "2e-324",
+                                        "1e-400",
+                                        "1.7976931348623157e308",
+                                        "1.7976931348623159e308",
+                                        "1e400",
+                                        "-1e400",
+                                        "0.500000000000000166533453693773481063544750213623046875",
+                                        "12.5",
+                                        "99.99",
+                                        "1e23",
+                                        "8.41e21",
+                                        "5e-1"};
     for (int k = 0; k < 20000; ++k) numbers.push_back(texts.number());
     int accepted = 0;
     for (const std::string& number : numbers) {
@@ -208,15 +233,31 @@ TEST(PlainRequestScanner, NumbersConvertAsTheLibraryConvertsThem) {
 }
 
 TEST(PlainRequestScanner, LeavesEveryOtherTextToTheLibrary) {
-    const std::vector<std::string> texts = {
-        "", "[]", "null", "\xEF\xBB\xBF{}", "{} x", "{},", "{/**/}", std::string("{}") + '\0',
-        "{\"items\":{}}", "{\"items\":1}", "{\"items\":[],\"items\":[]}", "{\"items\":[1]}",
-        "{\"items\":[{\"Width\":[1]}]}", "{\"items\":[{\"Width\":{}}]}",
-        "{\"boxes\":[{\"Reference\":\"\\u0041\"}]}", "{\"items\":[{\"ItemCode\":\"\xC3\xA4\"}]}"};
-    for (const std::string& text : texts) EXPECT_FALSE(scan_plain_request(text).has_value()) << text;
+    const std::vector<std::string> texts = {"",
+                                            "[]",
+                                            "null",
+                                            "\xEF\xBB\xBF{}",
+                                            "{} x",
+                                            "{},",
+                                            "{/**/}",
+                                            std::string("{}") + '\0',
+                                            "{\"items\":{}}",
+                                            "{\"items\":1}",
+                                            "{\"items\":[],\"items\":[]}",
+                                            "{\"items\":[1]}",
+                                            "{\"items\":[{\"Width\":[1]}]}",
+                                            "{\"items\":[{\"Width\":{}}]}",
+                                            "{\"boxes\":[{\"Reference\":\"\\u0041\"}]}",
+                                            "{\"items\":[{\"ItemCode\":\"\xC3\xA4\"}]}"};
+    for (const std::string& text : texts)
+        EXPECT_FALSE(scan_plain_request(text).has_value()) << text;
     const std::vector<std::string> values = {
-        "01", "1.", ".5", "+1", "-", "1e", "tru", "nul", "[1,]", "{\"a\"}", "{\"a\":1,}", "[1 2]",
-        "\"\t\"", "\"\\n\"", "\"\x7f\"", "1e400", "\"open", std::string(40, '[') + std::string(40, ']')};
+        "01",      "1.",         ".5",
+        "+1",      "-",          "1e",
+        "tru",     "nul",        "[1,]",
+        "{\"a\"}", "{\"a\":1,}", "[1 2]",
+        "\"\t\"",  "\"\\n\"",    "\"\x7f\"",
+        "1e400",   "\"open",     std::string(40, '[') + std::string(40, ']')};
     for (const std::string& value : values) {
         EXPECT_FALSE(scan_plain_request("{\"note\":" + value + "}").has_value()) << value;
         EXPECT_FALSE(scan_plain_request("{\"items\":[{\"Width\":" + value + "}]}").has_value())

@@ -1,6 +1,6 @@
 // Request reading: defaults, error types and messages, and the reading order
 // that decides which error wins.
-#include <gtest/gtest.h>
+#include "interchange/request_reader.hpp"
 
 #include <cmath>
 #include <cstdint>
@@ -10,9 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-
-#include "interchange/request_reader.hpp"
 
 namespace stowvex {
 namespace {
@@ -61,7 +60,8 @@ TEST(ItemReader, MinimalItemGetsDefaults) {
     EXPECT_EQ(box_group_of(*item), nullptr);
 
     json nulls = minimal_item();
-    for (const char* key : {"Weight", "ItemReference", "AllowedRotation", "BoxGroup"}) nulls[key] = nullptr;
+    for (const char* key : {"Weight", "ItemReference", "AllowedRotation", "BoxGroup"})
+        nulls[key] = nullptr;
     EXPECT_EQ(item_from_json(nulls)->to_json(), item->to_json());
     EXPECT_EQ(box_group_of(*item_from_json(with(minimal_item(), "BoxGroup", ""))), nullptr);
     // An explicit empty reference is kept, not replaced by the code.
@@ -95,9 +95,9 @@ TEST(ItemReader, RotationTextsAndNumberForms) {
         EXPECT_EQ(item_from_json(with(minimal_item(), "Width", json::parse(width)))->width(), 10.0);
     }
     EXPECT_EQ(item_from_json(with(minimal_item(), "Width", -3))->width(), -3.0);
-    EXPECT_EQ(item_from_json(with(minimal_item(), "Width", json::parse("18446744073709551615")))
-                  ->width(),
-              18446744073709551615.0);
+    EXPECT_EQ(
+        item_from_json(with(minimal_item(), "Width", json::parse("18446744073709551615")))->width(),
+        18446744073709551615.0);
 }
 
 // Each case: a value given to the item reader and the failure it must give.
@@ -111,8 +111,10 @@ TEST(ItemReader, ErrorsAndTheirOrder) {
         {R"({"Width": 1, "Length": 1, "Depth": 1})", kItemMissing},
         {R"({"itemCode": "A", "Width": 1, "Length": 1, "Depth": 1})", kItemMissing},
         {R"({"ItemCode": 5, "Width": 1, "Length": 1})", type_error("string, but is number")},
-        {R"({"ItemCode": null, "Width": 1, "Length": 1, "Depth": 1})", type_error("string, but is null")},
-        {R"({"ItemCode": "A", "AllowedRotation": 1, "Weight": "x"})", type_error("string, but is number")},
+        {R"({"ItemCode": null, "Width": 1, "Length": 1, "Depth": 1})",
+         type_error("string, but is null")},
+        {R"({"ItemCode": "A", "AllowedRotation": 1, "Weight": "x"})",
+         type_error("string, but is number")},
         {R"({"ItemCode": "A", "Weight": "x", "Depth": true})", type_error("number, but is string")},
         {R"({"ItemCode": "A", "Weight": true, "Depth": 1, "Length": 1, "Width": 1})",
          type_error("number, but is boolean")},
@@ -122,10 +124,14 @@ TEST(ItemReader, ErrorsAndTheirOrder) {
         {R"({"ItemCode": "A", "Depth": 1})", missing_key("Length")},
         {R"({"ItemCode": "A", "Depth": 1, "Length": 1})", missing_key("Width")},
         {R"({"ItemCode": "A", "Depth": true, "Width": "x"})", type_error("number, but is boolean")},
-        {R"({"ItemCode": "A", "Depth": null, "Length": 1, "Width": 1})", type_error("number, but is null")},
-        {R"({"ItemCode": "A", "Depth": [1], "Length": 1, "Width": 1})", type_error("number, but is array")},
-        {R"({"ItemCode": "A", "Depth": 1, "Length": 1, "Width": "10"})", type_error("number, but is string")},
-        {R"({"ItemCode": "A", "Depth": 1, "Length": 1, "Width": true})", type_error("number, but is boolean")},
+        {R"({"ItemCode": "A", "Depth": null, "Length": 1, "Width": 1})",
+         type_error("number, but is null")},
+        {R"({"ItemCode": "A", "Depth": [1], "Length": 1, "Width": 1})",
+         type_error("number, but is array")},
+        {R"({"ItemCode": "A", "Depth": 1, "Length": 1, "Width": "10"})",
+         type_error("number, but is string")},
+        {R"({"ItemCode": "A", "Depth": 1, "Length": 1, "Width": true})",
+         type_error("number, but is boolean")},
         {R"({"ItemCode": "A", "ItemReference": 3, "Length": 1, "Width": 1})", missing_key("Depth")},
         {R"({"ItemCode": "A", "Depth": 1, "Length": 1, "Width": 1, "ItemReference": [], "BoxGroup": 1})",
          type_error("string, but is array")},
@@ -141,7 +147,8 @@ TEST(ItemReader, ErrorsAndTheirOrder) {
 
 TEST(BoxReader, DefaultsAndEveryField) {
     json nulls = minimal_box();
-    for (const char* key : {"Active", "BoxWeight", "MaxWeight", "MaximumBoxes"}) nulls[key] = nullptr;
+    for (const char* key : {"Active", "BoxWeight", "MaxWeight", "MaximumBoxes"})
+        nulls[key] = nullptr;
     for (const json& j : {minimal_box(), nulls}) {
         BoxPtr box = box_from_json(j);
         EXPECT_EQ(box->to_json(), json::parse(R"({"Active": true, "BoxWeight": 0.0, "Depth": 7.0,
@@ -207,7 +214,8 @@ TEST(BoxReader, ErrorsAndTheirOrder) {
         {R"({"Reference": "B"})", missing_key("Depth")},
         // Unlike an item's code, the reference is read after the dimensions...
         {R"({"Reference": 5, "Length": 1, "Width": 1})", missing_key("Depth")},
-        {R"({"Reference": null, "Depth": 1, "Length": 1, "Width": 1})", type_error("string, but is null")},
+        {R"({"Reference": null, "Depth": 1, "Length": 1, "Width": 1})",
+         type_error("string, but is null")},
         // ...and before the quantity.
         {R"({"Reference": 5, "Depth": 1, "Length": 1, "Width": 1, "MaximumBoxes": "x"})",
          type_error("string, but is number")},
@@ -218,12 +226,16 @@ TEST(BoxReader, ErrorsAndTheirOrder) {
         {R"({"Reference": "B", "Depth": 1, "Length": 1, "Width": 1, "MaximumBoxes": [3]})",
          type_error("number, but is array")},
         // Active, BoxWeight and MaxWeight come first, in this order.
-        {R"({"Reference": "B", "Active": 1, "BoxWeight": "x"})", type_error("boolean, but is number")},
+        {R"({"Reference": "B", "Active": 1, "BoxWeight": "x"})",
+         type_error("boolean, but is number")},
         {R"({"Reference": "B", "Active": "true"})", type_error("boolean, but is string")},
-        {R"({"Reference": "B", "BoxWeight": "x", "MaxWeight": true})", type_error("number, but is string")},
+        {R"({"Reference": "B", "BoxWeight": "x", "MaxWeight": true})",
+         type_error("number, but is string")},
         {R"({"Reference": "B", "MaxWeight": true})", type_error("number, but is boolean")},
-        {R"({"Reference": "B", "Depth": 1, "Length": true, "Width": "x"})", type_error("number, but is boolean")},
-        {R"({"Reference": "B", "Depth": 1, "Length": 1, "Width": "10"})", type_error("number, but is string")},
+        {R"({"Reference": "B", "Depth": 1, "Length": true, "Width": "x"})",
+         type_error("number, but is boolean")},
+        {R"({"Reference": "B", "Depth": 1, "Length": 1, "Width": "10"})",
+         type_error("number, but is string")},
     };
     for (const auto& [text, expected] : cases) {
         EXPECT_EQ(failure_of([&] { box_from_json(json::parse(text)); }), expected) << text;

@@ -1,6 +1,6 @@
 // Result writing: shapes, member order, number kinds and the text forms of
 // placements, packed boxes and responses built by hand.
-#include <gtest/gtest.h>
+#include "interchange/result_writer.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -10,9 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-
-#include "interchange/result_writer.hpp"
 
 namespace stowvex {
 namespace {
@@ -41,9 +40,21 @@ PackedBox row_box(const std::string& reference, int count, double side = 10.0) {
     return box;
 }
 
-const std::vector<std::string> kPlacementKeys = {
-    "ItemCode", "ItemReference", "box_group", "depth", "length", "orientation", "original_depth",
-    "original_length", "original_width", "rotated", "weight", "width", "x", "y", "z"};
+const std::vector<std::string> kPlacementKeys = {"ItemCode",
+                                                 "ItemReference",
+                                                 "box_group",
+                                                 "depth",
+                                                 "length",
+                                                 "orientation",
+                                                 "original_depth",
+                                                 "original_length",
+                                                 "original_width",
+                                                 "rotated",
+                                                 "weight",
+                                                 "width",
+                                                 "x",
+                                                 "y",
+                                                 "z"};
 
 TEST(PlacementJson, MembersValuesAndOrder) {
     ItemPtr item = make_item("C", "cup", 1, 2, 3, 0.5, "", Rotation::BEST_FIT);
@@ -72,13 +83,27 @@ TEST(PackedBoxJson, FiguresAndMemberOrder) {
     box.add(PackedItem(cube("a", 2, 5), 2, 5, 10, "WLD", 0, 0, 0));
     box.add(PackedItem(cube("b", 2, 4), 3, 2, 1, "WLD", 6, 1, 2));
     json j = to_json(box);
-    EXPECT_EQ(keys_of(j), (std::vector<std::string>{
-                              "box_reference", "depth", "empty_weight", "inner_volume",
-                              "item_count", "item_weight", "items", "length", "max_weight",
-                              "remaining_depth", "remaining_length", "remaining_weight",
-                              "remaining_width", "unused_volume", "used_depth", "used_length",
-                              "used_volume", "used_width", "volume_utilisation", "weight",
-                              "width"}));
+    EXPECT_EQ(keys_of(j), (std::vector<std::string>{"box_reference",
+                                                    "depth",
+                                                    "empty_weight",
+                                                    "inner_volume",
+                                                    "item_count",
+                                                    "item_weight",
+                                                    "items",
+                                                    "length",
+                                                    "max_weight",
+                                                    "remaining_depth",
+                                                    "remaining_length",
+                                                    "remaining_weight",
+                                                    "remaining_width",
+                                                    "unused_volume",
+                                                    "used_depth",
+                                                    "used_length",
+                                                    "used_volume",
+                                                    "used_width",
+                                                    "volume_utilisation",
+                                                    "weight",
+                                                    "width"}));
     EXPECT_EQ(j["box_reference"], "M");
     EXPECT_EQ(j["inner_volume"], 1000.0);
     EXPECT_EQ(j["item_count"], 2);
@@ -134,8 +159,8 @@ TEST(PackedBoxJson, DegenerateBoxes) {
     EXPECT_EQ(flat["remaining_width"], 10.0);
 
     // Non-finite figures survive as values and are written as null.
-    PackedBox odd(make_box("odd", std::numeric_limits<double>::infinity(), 1, 1, -1, 0, true,
-                           std::nullopt));
+    PackedBox odd(
+        make_box("odd", std::numeric_limits<double>::infinity(), 1, 1, -1, 0, true, std::nullopt));
     odd.add(PackedItem(cube("n", 1), 1, 1, 1, "WLD", std::nan(""), 0, 0));
     PackedBoxList boxes = packed_boxes();
     boxes.add(odd);
@@ -160,7 +185,7 @@ TEST(ResponseJson, EmptyResponseText) {
 
 TEST(ResponseJson, BoxesAndPlacementsFollowTheSortedBoxOrder) {
     PackedBoxList boxes = packed_boxes();
-    boxes.add(row_box("two", 2));    // fewer items: sorts second
+    boxes.add(row_box("two", 2));  // fewer items: sorts second
     boxes.add(row_box("three", 3));
     json j = to_json(PackResponse(true, std::move(boxes), items()));
 
@@ -203,8 +228,8 @@ TEST(ResponseJson, UnplacedItemsInItemOrder) {
     EXPECT_EQ(j["success"], false);
     EXPECT_EQ(j["unplaced_item_codes"], json::array({"grouped", "large", "small", "small"}));
     ASSERT_EQ(j["unplaced_items"].size(), 4u);
-    EXPECT_EQ(j["unplaced_items"][0], make_item("grouped", "g-ref", 1, 1, 1, 0, "G",
-                                                Rotation::NEVER)->to_json());
+    EXPECT_EQ(j["unplaced_items"][0],
+              make_item("grouped", "g-ref", 1, 1, 1, 0, "G", Rotation::NEVER)->to_json());
     EXPECT_EQ(j["unplaced_items"][1]["Volume"], 27.0);
     EXPECT_EQ(j["summary"]["total_unplaced"], 4);
     EXPECT_EQ(j["summary"]["box_count"], 0);
@@ -257,7 +282,8 @@ TEST(ResponseText, InvalidUtf8Throws) {
         FAIL() << "expected a type_error";
     } catch (const json::type_error& e) {
         EXPECT_EQ(e.id, 316);
-        EXPECT_EQ(std::string(e.what()).rfind("[json.exception.type_error.316] ", 0), 0u) << e.what();
+        EXPECT_EQ(std::string(e.what()).rfind("[json.exception.type_error.316] ", 0), 0u)
+            << e.what();
     }
 }
 
@@ -265,8 +291,8 @@ TEST(ResponseText, InvalidUtf8Throws) {
 PackResponse odd_response(const std::string& code) {
     const double inf = std::numeric_limits<double>::infinity();
     PackedBox box(make_box("B \" \\ /", 10, 1e-7, 0.1 + 0.2, 5, -0.0, true, std::nullopt));
-    box.add(PackedItem(make_item(code, " x\n y ", 1, 2, 3, 1e300, "G\t", Rotation::NEVER), 1, 2,
-                       3, "WLD", -0.0, 1e22, 123456789012345680.0));
+    box.add(PackedItem(make_item(code, " x\n y ", 1, 2, 3, 1e300, "G\t", Rotation::NEVER), 1, 2, 3,
+                       "WLD", -0.0, 1e22, 123456789012345680.0));
     box.add(PackedItem(cube("nan", 1, std::nan("")), inf, 1, 1, "DLW", 5e-324, 0.5, 2));
     PackedBoxList boxes = packed_boxes();
     boxes.add(box);
@@ -280,16 +306,23 @@ PackResponse odd_response(const std::string& code) {
 // library's text of the response's value, byte for byte, and fail as the
 // library fails.
 TEST(ResponseText, WrittenDirectlyAsTheLibraryWritesTheValue) {
-    const std::vector<std::string> codes = {
-        "plain", "ctl \x01\x1f\x7f \b\f\n\r\t", "two \xC3\xA4 three \xE2\x82\xAC four \xF0\x9F\x99\x82",
-        "", "bad \xFF", "overlong \xC0\x80", "surrogate \xED\xA0\x80", "too high \xF4\x90\x80\x80",
-        "cut \xE2\x82", "lone \x80"};
+    const std::vector<std::string> codes = {"plain",
+                                            "ctl \x01\x1f\x7f \b\f\n\r\t",
+                                            "two \xC3\xA4 three \xE2\x82\xAC four \xF0\x9F\x99\x82",
+                                            "",
+                                            "bad \xFF",
+                                            "overlong \xC0\x80",
+                                            "surrogate \xED\xA0\x80",
+                                            "too high \xF4\x90\x80\x80",
+                                            "cut \xE2\x82",
+                                            "lone \x80"};
     for (const std::string& code : codes) {
         const PackResponse response = odd_response(code);
         for (const int indent : {-1, 0, 1, 2, 3, 4, 8, 100}) {
             std::string expected, got;
             try {
-                expected = to_json(response).dump(indent, ' ', false, json::error_handler_t::strict);
+                expected =
+                    to_json(response).dump(indent, ' ', false, json::error_handler_t::strict);
             } catch (const json::exception& e) {
                 expected = std::string("throws ") + e.what();
             }
@@ -333,11 +366,28 @@ TEST(ResponseText, AnyIndentGivesTheLibrarysLayout) {
 // the library's. Many values, each written several times, in boxes of all
 // sizes so that the text outgrows the room reserved for it.
 TEST(ResponseText, NumbersAreWrittenAsTheLibraryWritesThem) {
-    std::vector<double> values = {0.0, -0.0, 0.5, -0.5, 1e15, -1e15, 1e15 - 1, 1 - 1e15,
-                                  1e15 - 0.5, 999999999999999.9, 1e16, 9007199254740992.0,
-                                  9007199254740993.0, 4503599627370496.5, 1e-5, 1e-4, 123456.789,
-                                  std::nextafter(1.0, 0.0), std::nextafter(1.0, 2.0), 5e-324,
-                                  1.7976931348623157e308, -2.5e-300};
+    std::vector<double> values = {0.0,
+                                  -0.0,
+                                  0.5,
+                                  -0.5,
+                                  1e15,
+                                  -1e15,
+                                  1e15 - 1,
+                                  1 - 1e15,
+                                  1e15 - 0.5,
+                                  999999999999999.9,
+                                  1e16,
+                                  9007199254740992.0,
+                                  9007199254740993.0,
+                                  4503599627370496.5,
+                                  1e-5,
+                                  1e-4,
+                                  123456.789,
+                                  std::nextafter(1.0, 0.0),
+                                  std::nextafter(1.0, 2.0),
+                                  5e-324,
+                                  1.7976931348623157e308,
+                                  -2.5e-300};
     for (int n = -3000; n <= 3000; ++n) values.push_back(n);
     for (int e = 0; e <= 60; ++e) {
         const double power = std::ldexp(1.0, e);

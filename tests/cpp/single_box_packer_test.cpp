@@ -1,6 +1,6 @@
 // The single-box packer: cursor rules, rows and layers, free spaces, weight
 // budgets, item identity, and soundness of random packings.
-#include <gtest/gtest.h>
+#include "engine/single_box_packer.hpp"
 
 #include <algorithm>
 #include <array>
@@ -13,9 +13,10 @@
 #include <unordered_set>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "engine/orientation.hpp"
 #include "engine/packing.hpp"
-#include "engine/single_box_packer.hpp"
 
 namespace stowvex {
 namespace {
@@ -97,8 +98,8 @@ TEST(PackBox, RowsLayersAndFreeSpaces) {
     // for the flat item, which goes to a new layer.
     EXPECT_EQ(pack({never("a", 10, 10, 5), never("flat", 10, 0, 5)}, -1, 4), "a@0,0,0 flat@0,0,5 ");
     // D is skipped by the rows and lands in the first free space; B fits none.
-    const std::vector<ItemPtr> abcd{never("A", 6, 10, 10), never("B", 5, 5, 5),
-                                    never("C", 4, 5, 5), never("D", 4, 5, 5)};
+    const std::vector<ItemPtr> abcd{never("A", 6, 10, 10), never("B", 5, 5, 5), never("C", 4, 5, 5),
+                                    never("D", 4, 5, 5)};
     EXPECT_EQ(layout(packer.pack_box(list_of({abcd[3], abcd[2], abcd[1], abcd[0]}))),
               "A@0,0,0 C@6,0,0 D@6,5,0 ");
     EXPECT_EQ(pack(abcd, -1, 4), "A@0,0,0 C@6,0,0 ");  // nesting limit: rows only
@@ -125,8 +126,7 @@ TEST(PackVolume, FreeSpaceOrderAndRestartAfterEachSuccess) {
 TEST(PackBox, WeightBudgets) {
     // max_weight equal to the empty weight: only weightless items.
     const ItemPtr light = never("light", 1, 1, 1, 0), heavy = never("heavy", 2, 2, 2, 0.5);
-    EXPECT_EQ(layout(SingleBoxPacker(box(5, 5)).pack_box(list_of({light, heavy}))),
-              "light@0,0,0 ");
+    EXPECT_EQ(layout(SingleBoxPacker(box(5, 5)).pack_box(list_of({light, heavy}))), "light@0,0,0 ");
     // The budget may be reached exactly, also in a free space, which gets
     // what A and C left of it.
     EXPECT_EQ(pack({never("a", 1, 1, 1, 6), never("b", 1, 1, 1, 4), never("c", 1, 1, 1, 0.25),
@@ -135,9 +135,9 @@ TEST(PackBox, WeightBudgets) {
               "a@0,0,0 b@1,0,0 d@2,0,0 ");
     EXPECT_EQ(pack({never("A", 6, 10, 10, 6), never("C", 4, 5, 5, 3), never("D", 4, 5, 5, 1)}, 10),
               "A@0,0,0 C@6,0,0 D@6,5,0 ");
-    EXPECT_EQ(pack({never("A", 6, 10, 10, 6), never("C", 4, 5, 5, 3), never("D", 4, 5, 5, 1.25)},
-                   10),
-              "A@0,0,0 C@6,0,0 ");
+    EXPECT_EQ(
+        pack({never("A", 6, 10, 10, 6), never("C", 4, 5, 5, 3), never("D", 4, 5, 5, 1.25)}, 10),
+        "A@0,0,0 C@6,0,0 ");
     // A negative weight never passes under a limit, so it cannot give budget
     // back: P stays out although N would have "made room" for it.
     EXPECT_EQ(pack({never("A", 6, 10, 10, 10), never("C", 4, 8, 5, 0), never("P", 4, 2, 10, 5),
@@ -209,9 +209,9 @@ void expect_sound(const PackedBox& packed) {
         bool allowed = false;
         for (std::size_t k = 0; k < layout_count(item.allowed_rotation()); ++k) {
             const Layout& l = kLayouts[k];
-            allowed = allowed || (l.label == p.orientation() && dims[l.along_width] == p.width() &&
-                                  dims[l.along_length] == p.length() &&
-                                  dims[l.along_depth] == p.depth());
+            allowed =
+                allowed || (l.label == p.orientation() && dims[l.along_width] == p.width() &&
+                            dims[l.along_length] == p.length() && dims[l.along_depth] == p.depth());
         }
         EXPECT_TRUE(allowed) << i;
         for (std::size_t j = 0; j < i; ++j) EXPECT_EQ(shared_volume(p, packed.items()[j]), 0.0);

@@ -1,11 +1,11 @@
 // Default orders of items, box types and packed boxes, and the sorted list.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <limits>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "model/sorted_collection.hpp"
 
@@ -43,7 +43,7 @@ TEST(DefaultSorters, OrderItemsBoxesAndPackedBoxes) {
     const DefaultBoxSorter boxes;
     expect_first(boxes, *box(2), *box(3));
     expect_first(boxes, *box(2, -1, 1), *box(2, -1, 1.5));
-    expect_first(boxes, *box(2, -1, 5), *box(2, 1005, 5));  // no limit beats any limit
+    expect_first(boxes, *box(2, -1, 5), *box(2, 1005, 5));      // no limit beats any limit
     EXPECT_EQ(boxes.compare(*box(2, 3, 5), *box(2, 5, 5)), 0);  // both budgets clamp to 0
 
     const DefaultPackedBoxSorter packed;
@@ -121,16 +121,15 @@ TEST(SortedCollection, ItemViewIsTheStableSortByCompare) {
         for (int i = 0; i < 5 * round; ++i) {
             const double side = (i * 7 + round) % 11 == 0 ? nan : (i * 5 + round) % 4;
             const double weight = (i * 3 + round) % 13 == 0 ? nan : (i + round) % 3;
-            const ItemPtr added = item(std::to_string((i * 7) % 5), side, weight,
-                                       groups[(i + round) % 5]);
+            const ItemPtr added =
+                item(std::to_string((i * 7) % 5), side, weight, groups[(i + round) % 5]);
             list.add(added);
             if (i % 9 == 4) list.add(added);  // the same object twice
         }
         std::vector<ItemPtr> expected = list.elements();
-        std::stable_sort(expected.begin(), expected.end(),
-                         [&sorter](const ItemPtr& a, const ItemPtr& b) {
-                             return sorter.compare(*a, *b) < 0;
-                         });
+        std::stable_sort(
+            expected.begin(), expected.end(),
+            [&sorter](const ItemPtr& a, const ItemPtr& b) { return sorter.compare(*a, *b) < 0; });
         ASSERT_EQ(list.sorted_view(), expected) << round;
     }
 }

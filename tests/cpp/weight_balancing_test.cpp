@@ -1,6 +1,6 @@
 // Weight balancing between packed boxes: which items move, which box types
 // the moved boxes get, and that the pass ends on any weights.
-#include <gtest/gtest.h>
+#include "engine/weight_balancing.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -14,8 +14,9 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "engine/failed_pairs.hpp"
-#include "engine/weight_balancing.hpp"
 #include "packing_checks.hpp"
 
 namespace stowvex {
@@ -113,9 +114,9 @@ TEST(WeightBalancing, EqualGrossWeightsAreNeverPaired) {
     ItemPtr a = cube("A", 20), b = cube("B", 10), c = cube("C", 10);
     // Gross 30 and 30, item weights 30 and 10: balancing would help, but the
     // pair is never examined.
-    PackedBoxList result = balance_weights(
-        boxes_of({light_type, heavy_type}),
-        packed_list({packed(light_type, {a, b}), packed(heavy_type, {c})}));
+    PackedBoxList result =
+        balance_weights(boxes_of({light_type, heavy_type}),
+                        packed_list({packed(light_type, {a, b}), packed(heavy_type, {c})}));
     EXPECT_EQ(item_weights(result), (std::multiset<double>{30, 10}));
 }
 
@@ -206,9 +207,9 @@ TEST(WeightBalancing, RoundingCannotShuttleAnItemForever) {
     BoxPtr type = bar("B", 3);
     ItemPtr tenth = cube("T", 0.1);
     PackedBoxList result = balance_weights(
-        boxes_of({type}), packed_list({packed(type, {cube("C", 1.0)}),
-                                       packed(type, {cube("A", 0.2), tenth}),
-                                       packed(type, {cube("B", 0.2)})}));
+        boxes_of({type}),
+        packed_list({packed(type, {cube("C", 1.0)}), packed(type, {cube("A", 0.2), tenth}),
+                     packed(type, {cube("B", 0.2)})}));
     ASSERT_EQ(result.size(), 3u);
     EXPECT_EQ(item_weights(result).size(), 3u);
     EXPECT_EQ(box_holding(result, tenth).item_count(), 2u);
@@ -218,8 +219,8 @@ TEST(WeightBalancing, RoundingCannotShuttleAnItemForever) {
 TEST(WeightBalancing, EndsOnAdversarialWeights) {
     const double inf = std::numeric_limits<double>::infinity();
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    const std::vector<double> weights{1e300, -1e300, 1e-300, -5, 0, -0.0, inf, -inf, nan, 3,
-                                      1e16, 1, 0.1, 0.2, 0.3, 7e-5};
+    const std::vector<double> weights{1e300, -1e300, 1e-300, -5, 0,   -0.0, inf, -inf,
+                                      nan,   3,      1e16,   1,  0.1, 0.2,  0.3, 7e-5};
     std::mt19937 rng(99);
     std::uniform_int_distribution<std::size_t> pick(0, weights.size() - 1);
     std::uniform_int_distribution<int> boxes(2, 12);
@@ -292,8 +293,9 @@ PlainPass plain_pass(const BoxList& types, const PackedBoxList& driver) {
     for (const PackedBox& box : driver.sorted_view()) total += box.item_weight();
     const double mean = total / static_cast<double>(driver.size());
     pass.working = driver.sorted_view();
-    std::stable_sort(pass.working.begin(), pass.working.end(),
-                     [](const PackedBox& a, const PackedBox& b) { return a.weight() > b.weight(); });
+    std::stable_sort(
+        pass.working.begin(), pass.working.end(),
+        [](const PackedBox& a, const PackedBox& b) { return a.weight() > b.weight(); });
     PackingMemo memo;
     memo.work = &pass.work;
     for (bool moved = true; moved;) {
@@ -309,9 +311,9 @@ PlainPass plain_pass(const BoxList& types, const PackedBoxList& driver) {
 }
 
 // With whole-number weights every move lowers the sum of squared item
-// weights, so the plain pass ends; the remembered pairs must give the very same boxes, and count the
-// packings the plain pass asks for, quantity limits, dropped boxes and box
-// types that change included.
+// weights, so the plain pass ends; the remembered pairs must give the very same boxes, and count
+// the packings the plain pass asks for, quantity limits, dropped boxes and box types that change
+// included.
 TEST(WeightBalancing, RememberedPairsChangeNeitherBoxesNorAskedPackings) {
     std::mt19937 rng(7);
     std::uniform_int_distribution<int> light(0, 10);
@@ -342,7 +344,9 @@ TEST(WeightBalancing, RememberedPairsChangeNeitherBoxesNorAskedPackings) {
                 const int w = kind == 0 ? -light(rng) - 1 : kind < 3 ? heavy(rng) : light(rng);
                 items.push_back(cube("I" + std::to_string(code++), w));
             }
-            driver.push_back(packed(n <= 3 && b % 3 == 0 ? small : n <= 5 && b % 3 == 1 ? mid : big,
+            driver.push_back(packed(n <= 3 && b % 3 == 0   ? small
+                                    : n <= 5 && b % 3 == 1 ? mid
+                                                           : big,
                                     items));
         }
         const PackedBoxList list = packed_list(driver);

@@ -27,14 +27,66 @@ import stowvex
 from stowvex import Box, Item, Rotation
 from stowvex_tools import validate
 
-ITEM_KEYS = ["ItemCode", "ItemReference", "Width", "Length", "Depth", "Weight",
-             "AllowedRotation", "BoxGroup"]
-BOX_KEYS = ["Reference", "Width", "Length", "Depth", "MaxWeight", "BoxWeight", "MaximumBoxes",
-            "Active"]
-ODD_NUMBERS = [0, -0.0, 1, -1, 0.5, 2.5, 1e-300, 5e-324, 1e19, -1e19, 1e300, 1e308, 2**53,
-               2**31, -2**31 - 1, 2**63, 2**64, 10**400, math.inf, -math.inf, math.nan, 0.1]
-ODD_TEXTS = ["", "A", "B", "G", "Kiste \u00e4", "\u7bb1", "a\x00b", "\ud800", "x" * 5000,
-             "KeepFlat", "never", "KEEP_FLAT", "BestFit", " Never"]
+ITEM_KEYS = [
+    "ItemCode",
+    "ItemReference",
+    "Width",
+    "Length",
+    "Depth",
+    "Weight",
+    "AllowedRotation",
+    "BoxGroup",
+]
+BOX_KEYS = [
+    "Reference",
+    "Width",
+    "Length",
+    "Depth",
+    "MaxWeight",
+    "BoxWeight",
+    "MaximumBoxes",
+    "Active",
+]
+ODD_NUMBERS = [
+    0,
+    -0.0,
+    1,
+    -1,
+    0.5,
+    2.5,
+    1e-300,
+    5e-324,
+    1e19,
+    -1e19,
+    1e300,
+    1e308,
+    2**53,
+    2**31,
+    -(2**31) - 1,
+    2**63,
+    2**64,
+    10**400,
+    math.inf,
+    -math.inf,
+    math.nan,
+    0.1,
+]
+ODD_TEXTS = [
+    "",
+    "A",
+    "B",
+    "G",
+    "Kiste \u00e4",
+    "\u7bb1",
+    "a\x00b",
+    "\ud800",
+    "x" * 5000,
+    "KeepFlat",
+    "never",
+    "KEEP_FLAT",
+    "BestFit",
+    " Never",
+]
 ROTATION_TEXTS = ["Never", "KeepFlat", "keep_flat", "BestFit", "sideways", ""]
 
 
@@ -99,8 +151,10 @@ class Values:
             return [self.any_value(depth + 1) for _ in range(self.int(0, 3))]
         if kind == 7:
             return self.nested(self.int(1, 3000))
-        return {self.pick(ITEM_KEYS + BOX_KEYS): self.any_value(depth + 1)
-                for _ in range(self.int(0, 4))}
+        return {
+            self.pick(ITEM_KEYS + BOX_KEYS): self.any_value(depth + 1)
+            for _ in range(self.int(0, 4))
+        }
 
     def nested(self, depth):
         value = []
@@ -127,8 +181,12 @@ class Values:
         return self.number() if self.chance(0.2) else self.int(0, 12)
 
     def item_dict(self, code):
-        item = {"ItemCode": code, "Width": self.member("Width"), "Length": self.member("Length"),
-                "Depth": self.member("Depth")}
+        item = {
+            "ItemCode": code,
+            "Width": self.member("Width"),
+            "Length": self.member("Length"),
+            "Depth": self.member("Depth"),
+        }
         for key in ("Weight", "AllowedRotation", "BoxGroup", "ItemReference"):
             if self.chance(0.5):
                 item[key] = self.member(key)
@@ -137,8 +195,12 @@ class Values:
         return item
 
     def box_dict(self, reference):
-        box = {"Reference": reference, "Width": self.int(0, 20), "Length": self.int(0, 20),
-               "Depth": self.int(0, 20)}
+        box = {
+            "Reference": reference,
+            "Width": self.int(0, 20),
+            "Length": self.int(0, 20),
+            "Depth": self.int(0, 20),
+        }
         for key in ("MaxWeight", "BoxWeight", "MaximumBoxes", "Active"):
             if self.chance(0.4):
                 box[key] = self.member(key)
@@ -149,30 +211,40 @@ class Values:
     def request(self):
         # Boxes first: what is drawn after the bytes run out is all zeros.
         boxes = [self.box_dict(self.pick(["B0", "B1", "B2"])) for _ in range(self.int(1, 5))]
-        items = [self.item_dict("I%d" % n) for n in range(self.int(0, 30))]
+        items = [self.item_dict(f"I{n}") for n in range(self.int(0, 30))]
         return items, boxes
 
     def item_object(self, n):
-        args = [self.text_argument() if self.chance(0.1) else "I%d" % n,
-                self.text_argument() if self.chance(0.1) else "",
-                self.constructor_number(), self.constructor_number(),
-                self.constructor_number(), self.constructor_number(),
-                self.pick(["", "", "", "G", "H"]) if self.chance(0.9) else self.text_argument(),
-                self.pick(list(Rotation.__members__.values()) + [Rotation(7)])]
+        args = [
+            self.text_argument() if self.chance(0.1) else f"I{n}",
+            self.text_argument() if self.chance(0.1) else "",
+            self.constructor_number(),
+            self.constructor_number(),
+            self.constructor_number(),
+            self.constructor_number(),
+            self.pick(["", "", "", "G", "H"]) if self.chance(0.9) else self.text_argument(),
+            self.pick(list(Rotation.__members__.values()) + [Rotation(7)]),
+        ]
         if self.chance(0.05):
             args[self.int(0, 7)] = self.any_value(2)
-        return Item(*args[:self.int(6, 8)])
+        return Item(*args[: self.int(6, 8)])
 
     def box_object(self):
-        args = [self.pick(["B0", "B1", "B2"]) if self.chance(0.9) else self.text_argument(),
-                self.constructor_number(), self.constructor_number(), self.constructor_number(),
-                self.pick([-1.0, 0, 5, 20, 1e300, math.nan]) if self.chance(0.5)
-                else self.constructor_number(),
-                self.constructor_number() if self.chance(0.3) else 0.0,
-                self.chance(0.9), self.pick([None, None, 0, 1, 2, -1, 2**31 - 1])]
+        args = [
+            self.pick(["B0", "B1", "B2"]) if self.chance(0.9) else self.text_argument(),
+            self.constructor_number(),
+            self.constructor_number(),
+            self.constructor_number(),
+            self.pick([-1.0, 0, 5, 20, 1e300, math.nan])
+            if self.chance(0.5)
+            else self.constructor_number(),
+            self.constructor_number() if self.chance(0.3) else 0.0,
+            self.chance(0.9),
+            self.pick([None, None, 0, 1, 2, -1, 2**31 - 1]),
+        ]
         if self.chance(0.05):
             args[self.int(0, 7)] = self.any_value(2)
-        return Box(*args[:self.int(4, 8)])
+        return Box(*args[: self.int(4, 8)])
 
     def constructor_number(self):
         if self.chance(0.1):
@@ -183,6 +255,7 @@ class Values:
 # Checks of results. The rules of a valid packing (accounting, geometry,
 # orientations, limits, box groups, figures) are stowvex_tools.validate's;
 # what it cannot see from outside is checked here.
+
 
 def plain(value):
     """A to_dict value as its JSON text reads back: non-finite numbers are null."""
@@ -230,8 +303,10 @@ def check_result(result, values, items, boxes):
     assert json.loads(text) == data, "indented and compact texts disagree"
     if indent >= 0:
         narrow = result.to_json(1)
-        widened = "\n".join(" " * (indent * (len(line) - len(line.lstrip(" "))))
-                            + line.lstrip(" ") for line in narrow.split("\n"))
+        widened = "\n".join(
+            " " * (indent * (len(line) - len(line.lstrip(" ")))) + line.lstrip(" ")
+            for line in narrow.split("\n")
+        )
         assert text == widened, "an indent that is not the library's layout"
     if values.chance(0.02):
         call(result.to_json, 2**31 - 1)  # ValueError unless the text stays small
@@ -239,10 +314,11 @@ def check_result(result, values, items, boxes):
 
 # The calls.
 
+
 def call(function, *args):
     try:
         return function(*args)
-    except Exception as error:  # noqa: BLE001 - the point is to look at every error
+    except Exception as error:
         if not documented(error):
             raise
         return None
@@ -266,13 +342,14 @@ def fuzz_solve(values):
         text = text[:-1] + ', "items": ' + json.dumps(items[:1], allow_nan=True) + "}"
     if kind == 4 and text:
         cut = values.int(0, len(text))
-        text = text[:cut] + values.pick(["\x00", "]", "}", ",", " ", "\ud800", "//", "x"]) + \
-            text[cut:]
+        text = (
+            text[:cut] + values.pick(["\x00", "]", "}", ",", " ", "\ud800", "//", "x"]) + text[cut:]
+        )
     answer = call(stowvex.solve, text)
     try:
         request = json.loads(text)
         direct = stowvex.pack_dicts(request.get("items"), request.get("boxes"))
-    except Exception:  # noqa: BLE001 - what Python's json takes, the module may refuse
+    except Exception:
         return
     if answer is None:
         return
@@ -310,8 +387,18 @@ def fuzz_pack(values):
 def fuzz_constructors(values):
     item = call(values.item_object, 0)
     if item is not None:
-        for name in ("item_code", "item_reference", "box_group", "width", "length", "depth",
-                     "weight", "allowed_rotation", "volume", "has_box_group"):
+        for name in (
+            "item_code",
+            "item_reference",
+            "box_group",
+            "width",
+            "length",
+            "depth",
+            "weight",
+            "allowed_rotation",
+            "volume",
+            "has_box_group",
+        ):
             getattr(item, name)
         repr(item)
         json.dumps(item.to_dict(), allow_nan=True)

@@ -90,15 +90,16 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Values that have found faults in engines like this one: rounding, denormals,
 // the edges of exact whole numbers, infinities, NaN, signed zeros, negatives.
 constexpr double kOddValues[] = {
-    0.1,    0.2,   0.3,      1.0 / 3.0, 1e-300,   4.9e-324,      -0.0,         -1.0,
-    -2.5,   -1e19, 1e19,     1e300,     1e308,    9007199254740992.0, 1048576.0, 1048577.0,
-    1e6,    123456.789, 0.5 + 0x1p-30, kInf, -kInf, kNaN, 2147483648.0, 1e-9};
+    0.1,       0.2,          0.3,   1.0 / 3.0,  1e-300,        4.9e-324, -0.0,
+    -1.0,      -2.5,         -1e19, 1e19,       1e300,         1e308,    9007199254740992.0,
+    1048576.0, 1048577.0,    1e6,   123456.789, 0.5 + 0x1p-30, kInf,     -kInf,
+    kNaN,      2147483648.0, 1e-9};
 constexpr std::size_t kOddCount = sizeof kOddValues / sizeof kOddValues[0];
 
 double measure(ByteSource& in) {
     const std::uint8_t c = in.next();
-    if (c < 128) return c % 41;                  // small whole numbers
-    if (c < 192) return (c % 64) / 4.0 + 0.25;   // quarters
+    if (c < 128) return c % 41;                 // small whole numbers
+    if (c < 192) return (c % 64) / 4.0 + 0.25;  // quarters
     if (c < 240) return kOddValues[c % kOddCount];
     return in.raw_double();
 }

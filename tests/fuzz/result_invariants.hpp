@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "model/sorted_collection.hpp"
 #include "model/pack_response.hpp"
+#include "model/sorted_collection.hpp"
 
 namespace stowvex::fuzzing {
 
@@ -59,17 +59,17 @@ inline double overlap_along(double a, double a_size, double b, double b_size) {
 }
 
 inline bool overlap_beyond_rounding(const PackedItem& a, const PackedItem& b, const Box& box) {
-    const double slack = coordinate_slack({box.width(), box.length(), box.depth(), a.x(), a.y(),
-                                           a.z(), b.x(), b.y(), b.z()});
+    const double slack = coordinate_slack(
+        {box.width(), box.length(), box.depth(), a.x(), a.y(), a.z(), b.x(), b.y(), b.z()});
     return overlap_along(a.x(), a.width(), b.x(), b.width()) > slack &&
            overlap_along(a.y(), a.length(), b.y(), b.length()) > slack &&
            overlap_along(a.z(), a.depth(), b.z(), b.depth()) > slack;
 }
 
 inline bool inside_box(const PackedItem& p, const Box& box) {
-    const double slack = coordinate_slack(
-        {box.width(), box.length(), box.depth(), p.x(), p.y(), p.z(), p.x() + p.width(),
-         p.y() + p.length(), p.z() + p.depth()});
+    const double slack =
+        coordinate_slack({box.width(), box.length(), box.depth(), p.x(), p.y(), p.z(),
+                          p.x() + p.width(), p.y() + p.length(), p.z() + p.depth()});
     const auto within = [&](double at, double size, double room) {
         return at >= -slack && at + size <= room + slack;
     };
@@ -144,7 +144,8 @@ inline std::string broken_invariant(const ItemList& items, const BoxList& boxes,
                 if (p.item() == placements[b].item()) return "one item twice in a box";
                 if (overlap_beyond_rounding(p, placements[b], type)) return "placements overlap";
             }
-            if (const std::string* group = box_group_of(*p.item())) group_boxes[*group].insert(index);
+            if (const std::string* group = box_group_of(*p.item()))
+                group_boxes[*group].insert(index);
         }
         if (!within_weight_limit(box)) return "a box over its weight limit";
     }

@@ -52,6 +52,7 @@ DEFAULT_DATA = PROJECT_ROOT.parent / "shared" / "data"
 # Writing JSON text by hand, so that numbers, spacing and key order vary the
 # way callers' requests do, and nothing depends on the json module's choices.
 
+
 def whole_text(rng, value):
     """A whole number in one of several spellings."""
     form = rng.below(10)
@@ -104,8 +105,9 @@ class Writer:
             for k in range(len(members) - 1, 0, -1):
                 j = self.rng.below(k + 1)
                 members[k], members[j] = members[j], members[k]
-        sep, colon = {"compact": (",", ":"), "blank": (", ", ": "),
-                      "lines": (",\n  ", ": ")}[self.style]
+        sep, colon = {"compact": (",", ":"), "blank": (", ", ": "), "lines": (",\n  ", ": ")}[
+            self.style
+        ]
         return "{" + sep.join(f"{escaped(k)}{colon}{v}" for k, v in members) + "}"
 
     def arr(self, elements):
@@ -151,12 +153,43 @@ def weight_text(rng, style):
     return units / 1000, fixed_text(units, 3)
 
 
-ROTATION_WORDS = ("BestFit", "BestFit", "Never", "KeepFlat", "NEVER", "KEEP_FLAT", "keep_flat",
-                  "keepflat", "never", "Keepflat", "BEST_FIT", "best_fit", "", "sideways",
-                  "keep flat", " Never", "Never ", "keep-flat", "upright")
+ROTATION_WORDS = (
+    "BestFit",
+    "BestFit",
+    "Never",
+    "KeepFlat",
+    "NEVER",
+    "KEEP_FLAT",
+    "keep_flat",
+    "keepflat",
+    "never",
+    "Keepflat",
+    "BEST_FIT",
+    "best_fit",
+    "",
+    "sideways",
+    "keep flat",
+    " Never",
+    "Never ",
+    "keep-flat",
+    "upright",
+)
 
-CODE_EXTRAS = ("é", "日本", "Ω-7", "🙂", 'quote"d', "back\\slash", "tab\there", "line\nbreak",
-               "\x01ctl", "\x1f", "\x7f", "a/b", "")
+CODE_EXTRAS = (
+    "é",
+    "日本",
+    "Ω-7",
+    "🙂",
+    'quote"d',
+    "back\\slash",
+    "tab\there",
+    "line\nbreak",
+    "\x01ctl",
+    "\x1f",
+    "\x7f",
+    "a/b",
+    "",
+)
 
 
 def code_text(rng, prefix, k):
@@ -167,6 +200,7 @@ def code_text(rng, prefix, k):
 
 # ---------------------------------------------------------------------------
 # Generated requests.
+
 
 def item_types(rng, count, size_style, side_low, side_high, weight_style, groups):
     """`count` kinds of item, each a list of JSON members without the code."""
@@ -186,8 +220,9 @@ def item_types(rng, count, size_style, side_low, side_high, weight_style, groups
         elif roll < 50:
             members.append(("AllowedRotation", "null"))
         if rng.chance(20):
-            members.append(("ItemReference", escaped(rng.pick(("ref", "Réf ü", "", "r\"q")) +
-                                                     str(k))))
+            members.append(
+                ("ItemReference", escaped(rng.pick(("ref", "Réf ü", "", 'r"q')) + str(k)))
+            )
         elif rng.chance(5):
             members.append(("ItemReference", "null"))
         if groups and rng.chance(30):
@@ -212,8 +247,9 @@ def cube_root(n):
 
 
 def box_members(rng, size_style, low, high, weight_milli, runs, quantity_chance):
-    members = [(key, measure(rng, size_style, low, high)[1])
-               for key in ("Width", "Length", "Depth")]
+    members = [
+        (key, measure(rng, size_style, low, high)[1]) for key in ("Width", "Length", "Depth")
+    ]
     roll = rng.below(100)
     if roll < 40:
         members.append(("BoxWeight", fixed_text(rng.between(0, 2000), 3)))
@@ -230,8 +266,14 @@ def box_members(rng, size_style, low, high, weight_milli, runs, quantity_chance)
     elif roll < 55:
         members.append(("MaxWeight", whole_text(rng, rng.between(1, 60))))
     if rng.chance(quantity_chance):
-        members.append(("MaximumBoxes", rng.pick(("1", "1", "2", "2", "3", "0", "-1", "true",
-                                                  "false", "2.9", "null", "1.0", "4"))))
+        members.append(
+            (
+                "MaximumBoxes",
+                rng.pick(
+                    ("1", "1", "2", "2", "3", "0", "-1", "true", "false", "2.9", "null", "1.0", "4")
+                ),
+            )
+        )
     roll = rng.below(100)
     if roll < 6:
         members.append(("Active", "false"))
@@ -285,10 +327,18 @@ def generated_request(index):
         weight_style = rng.pick(("none", "zero"))  # so that no weight limit opens a 2nd box
     groups = None
     if rng.chance(22):
-        groups = [f"G{g}" for g in range(rng.between(1, 4))] + (["Grüppe"] if rng.chance(20)
-                                                               else [])
-    kinds = item_types(rng, min(rng.between(*kind_range), max(n_items, 1)), size_style, side_low,
-                       side_high, weight_style, groups)
+        groups = [f"G{g}" for g in range(rng.between(1, 4))] + (
+            ["Grüppe"] if rng.chance(20) else []
+        )
+    kinds = item_types(
+        rng,
+        min(rng.between(*kind_range), max(n_items, 1)),
+        size_style,
+        side_low,
+        side_high,
+        weight_style,
+        groups,
+    )
 
     items = []
     shared_codes = rng.chance(35)  # copies of a kind share its code
@@ -299,11 +349,11 @@ def generated_request(index):
 
     # Rough cargo measures for sizing the box types, in whole numbers: the
     # mean cube of a side, and boxes some 60 % full.
-    mean_cube = sum(side ** 3 for side in range(side_low, side_high + 1)) // (
-        side_high - side_low + 1)
+    mean_cube = sum(side**3 for side in range(side_low, side_high + 1)) // (
+        side_high - side_low + 1
+    )
     cargo = n_items * mean_cube
-    weight_milli = n_items * {"none": 0, "zero": 0, "whole": 15000,
-                              "decimal": 12500}[weight_style]
+    weight_milli = n_items * {"none": 0, "zero": 0, "whole": 15000, "decimal": 12500}[weight_style]
     n_boxes = rng.between(*box_range)
     scale = max(side_high, cube_root(cargo * 5 // (3 * runs)))
     box_low = max(side_low, scale * 3 // 4)
@@ -311,20 +361,36 @@ def generated_request(index):
     boxes = []
     quantity_chance = 50 if name == "container" else rng.pick((0, 10, 30))
     for b in range(n_boxes):
-        members = box_members(rng, rng.pick(("whole", "whole", size_style)), box_low, box_high,
-                              weight_milli, runs, quantity_chance)
+        members = box_members(
+            rng,
+            rng.pick(("whole", "whole", size_style)),
+            box_low,
+            box_high,
+            weight_milli,
+            runs,
+            quantity_chance,
+        )
         reference = code_text(rng, "B", b if rng.chance(90) else rng.below(n_boxes))
         boxes.append(w.obj([("Reference", escaped(reference))] + members))
     if name == "container" and rng.chance(50):
-        boxes.append(w.obj([("Reference", '"CONTAINER"'), ("Width", whole_text(rng, box_high)),
-                            ("Length", whole_text(rng, box_high * 2)),
-                            ("Depth", whole_text(rng, box_high)), ("MaximumBoxes", "1")]))
+        boxes.append(
+            w.obj(
+                [
+                    ("Reference", '"CONTAINER"'),
+                    ("Width", whole_text(rng, box_high)),
+                    ("Length", whole_text(rng, box_high * 2)),
+                    ("Depth", whole_text(rng, box_high)),
+                    ("MaximumBoxes", "1"),
+                ]
+            )
+        )
     return request_object(rng, w, items, boxes)
 
 
 def request_object(rng, w, items, boxes):
     """The whole request; now and then "items" or "boxes" as an object keyed
     by text (read in key order), or extra members."""
+
     def listing(elements, prefix):
         if elements and rng.chance(3):
             keys = [f"{prefix}{rng.below(1000):03d}-{k}" for k in range(len(elements))]
@@ -346,8 +412,22 @@ def edge_request(rng):
     """Small requests with unusual values: zero, negative, huge and tiny
     measures, limits of 0, inactive or duplicate box types, empty lists."""
     w = Writer(rng)
-    odd = ("0", "-0.0", "0.0", "-3", "1e-300", "1e300", "1.7976931348623157e308", "4.9e-324",
-           "12345678901234567890", "0.1", "0.30000000000000004", "1e-5", "123456.789", "7")
+    odd = (
+        "0",
+        "-0.0",
+        "0.0",
+        "-3",
+        "1e-300",
+        "1e300",
+        "1.7976931348623157e308",
+        "4.9e-324",
+        "12345678901234567890",
+        "0.1",
+        "0.30000000000000004",
+        "1e-5",
+        "123456.789",
+        "7",
+    )
     n_items = rng.between(0, 14)
     items = []
     for i in range(n_items):
@@ -355,8 +435,9 @@ def edge_request(rng):
         for key in ("Width", "Length", "Depth"):
             members.append((key, rng.pick(odd) if rng.chance(30) else str(rng.between(1, 9))))
         if rng.chance(70):
-            members.append(("Weight", rng.pick(("0", "1", "2.5", "1e300", "1e-300", "0.1",
-                                                "3", "1000000"))))
+            members.append(
+                ("Weight", rng.pick(("0", "1", "2.5", "1e300", "1e-300", "0.1", "3", "1000000")))
+            )
         if rng.chance(60):
             members.append(("AllowedRotation", escaped(rng.pick(ROTATION_WORDS))))
         if rng.chance(25):
@@ -370,21 +451,49 @@ def edge_request(rng):
         for key in ("Width", "Length", "Depth"):
             members.append((key, rng.pick(odd) if rng.chance(25) else str(rng.between(1, 20))))
         if rng.chance(50):
-            members.append(("MaxWeight", rng.pick(("0", "-1", "5", "2.5", "1e300", "-0.0", "3",
-                                                   "10"))))
+            members.append(
+                ("MaxWeight", rng.pick(("0", "-1", "5", "2.5", "1e300", "-0.0", "3", "10")))
+            )
         if rng.chance(40):
             members.append(("BoxWeight", rng.pick(("0", "1", "12", "0.5", "1e300", "-2"))))
         if rng.chance(40):
-            members.append(("MaximumBoxes", rng.pick(("0", "1", "2", "-3", "true", "false",
-                                                      "2.9", "-0.5", "2147483647",
-                                                      "-2147483648"))))
+            members.append(
+                (
+                    "MaximumBoxes",
+                    rng.pick(
+                        (
+                            "0",
+                            "1",
+                            "2",
+                            "-3",
+                            "true",
+                            "false",
+                            "2.9",
+                            "-0.5",
+                            "2147483647",
+                            "-2147483648",
+                        )
+                    ),
+                )
+            )
         if rng.chance(20):
             members.append(("Active", rng.pick(("false", "true", "null"))))
         boxes.append(w.obj(members))
     roll = rng.below(20)
     if roll == 0:
-        return rng.pick(("{}", "[]", '{"items": null, "boxes": null}', '{"items": []}',
-                         '{"boxes": []}', "null", "7", '"text"', '{"items": {}, "boxes": {}}'))
+        return rng.pick(
+            (
+                "{}",
+                "[]",
+                '{"items": null, "boxes": null}',
+                '{"items": []}',
+                '{"boxes": []}',
+                "null",
+                "7",
+                '"text"',
+                '{"items": {}, "boxes": {}}',
+            )
+        )
     return request_object(rng, w, items, boxes)
 
 
@@ -395,28 +504,41 @@ def error_request(rng):
     good_item = '{"ItemCode": "OK", "Width": 1, "Length": 2, "Depth": 3}'
     good_box = '{"Reference": "OK", "Width": 5, "Length": 5, "Depth": 5}'
     bad_items = (
-        '{"Width": 1, "Length": 2, "Depth": 3}', '{"ItemCode": 5, "Width": 1}',
-        '{"ItemCode": null, "Width": 1}', '{"ItemCode": "A", "Width": "10", "Length": 1, '
-        '"Depth": 1}', '{"ItemCode": "A", "Width": true, "Length": 1, "Depth": 1}',
-        '{"ItemCode": "A", "Length": 1}', '{"ItemCode": "A", "Width": 1, "Length": 1}',
+        '{"Width": 1, "Length": 2, "Depth": 3}',
+        '{"ItemCode": 5, "Width": 1}',
+        '{"ItemCode": null, "Width": 1}',
+        '{"ItemCode": "A", "Width": "10", "Length": 1, "Depth": 1}',
+        '{"ItemCode": "A", "Width": true, "Length": 1, "Depth": 1}',
+        '{"ItemCode": "A", "Length": 1}',
+        '{"ItemCode": "A", "Width": 1, "Length": 1}',
         '{"ItemCode": "A", "Width": 1, "Length": 1, "Depth": null}',
         '{"ItemCode": "A", "Width": 1, "Length": 1, "Depth": 1, "AllowedRotation": 2}',
         '{"ItemCode": "A", "Width": 1, "Length": 1, "Depth": 1, "BoxGroup": 7}',
         '{"ItemCode": "A", "Width": 1, "Length": 1, "Depth": 1, "ItemReference": []}',
         '{"ItemCode": "A", "Width": 1, "Length": 1, "Depth": 1, "Weight": "3"}',
         '{"ItemCode": "A", "Width": 1, "Length": 1, "Depth": 1, "Weight": false}',
-        "7", '"item"', "[]", "null", "true")
+        "7",
+        '"item"',
+        "[]",
+        "null",
+        "true",
+    )
     bad_boxes = (
-        '{"Width": 1, "Length": 2, "Depth": 3}', '{"Reference": 9, "Width": 1, "Length": 1, '
-        '"Depth": 1}', '{"Reference": "B", "Active": 1, "Width": 1, "Length": 1, "Depth": 1}',
+        '{"Width": 1, "Length": 2, "Depth": 3}',
+        '{"Reference": 9, "Width": 1, "Length": 1, "Depth": 1}',
+        '{"Reference": "B", "Active": 1, "Width": 1, "Length": 1, "Depth": 1}',
         '{"Reference": "B", "Width": 1, "Length": 1, "Depth": 1, "MaximumBoxes": "2"}',
         '{"Reference": "B", "Width": 1, "Length": 1, "Depth": 1, "MaximumBoxes": 1e10}',
-        '{"Reference": "B", "Width": 1, "Length": 1, "Depth": 1, "MaximumBoxes": '
-        '-9999999999}', '{"Reference": "B", "Width": 1, "Length": 1, "Depth": 1, '
-        '"MaximumBoxes": [1]}', '{"Reference": "B", "Width": 1, "Length": 1}',
+        '{"Reference": "B", "Width": 1, "Length": 1, "Depth": 1, "MaximumBoxes": -9999999999}',
+        '{"Reference": "B", "Width": 1, "Length": 1, "Depth": 1, "MaximumBoxes": [1]}',
+        '{"Reference": "B", "Width": 1, "Length": 1}',
         '{"Reference": "B", "BoxWeight": "1", "Width": 1, "Length": 1, "Depth": 1}',
         '{"Reference": "B", "MaxWeight": true, "Width": 1, "Length": 1, "Depth": 1}',
-        '{"Reference": null, "Width": 1, "Length": 1, "Depth": 1}', "3", "[1]", "false")
+        '{"Reference": null, "Width": 1, "Length": 1, "Depth": 1}',
+        "3",
+        "[1]",
+        "false",
+    )
     kind = rng.below(4)
     if kind == 0:  # a reader error among good elements
         items = [good_item] * rng.between(0, 3)
@@ -430,12 +552,19 @@ def error_request(rng):
         boxes.insert(rng.below(len(boxes) + 1), rng.pick(bad_boxes))
         return w.obj([("items", w.arr([good_item])), ("boxes", w.arr(boxes))])
     if kind == 2:  # whole-request shapes the readers refuse
-        return rng.pick(('{"items": 7, "boxes": []}', '{"items": "abc"}',
-                         '{"items": true}', '{"boxes": 1.5}', '{"boxes": [null]}',
-                         '{"items": [[]]}', '{"items": {"a": 1}}'))
+        return rng.pick(
+            (
+                '{"items": 7, "boxes": []}',
+                '{"items": "abc"}',
+                '{"items": true}',
+                '{"boxes": 1.5}',
+                '{"boxes": [null]}',
+                '{"items": [[]]}',
+                '{"items": {"a": 1}}',
+            )
+        )
     # broken JSON text: the parser's own message, position included
-    text = w.obj([("items", w.arr([good_item] * rng.between(1, 3))),
-                  ("boxes", w.arr([good_box]))])
+    text = w.obj([("items", w.arr([good_item] * rng.between(1, 3))), ("boxes", w.arr([good_box]))])
     damage = rng.below(12)
     cut = rng.between(1, len(text) - 1)
     if damage == 0:
@@ -457,7 +586,7 @@ def error_request(rng):
     if damage == 8:
         return ""
     if damage == 9:
-        return rng.pick(("tru", "nul", "[1, 2", "{\"a\"}", "1.", "-", "1e", ".5", "+1", "0x10"))
+        return rng.pick(("tru", "nul", "[1, 2", '{"a"}', "1.", "-", "1e", ".5", "+1", "0x10"))
     if damage == 10:
         return text.replace(":", "=", 1)
     return text.replace("5", "5.5.5", 1)
@@ -465,6 +594,7 @@ def error_request(rng):
 
 # ---------------------------------------------------------------------------
 # Named cases: benchmark inputs and the data directory's requests.
+
 
 def bench_cases():
     """(name, function making the request text) of the benchmark scripts'
@@ -485,8 +615,9 @@ def bench_cases():
 
 def object_request_text(items, boxes):
     """Request text equivalent to packing these Item and Box objects."""
-    return json.dumps({"items": [i.to_dict() for i in items],
-                       "boxes": [b.to_dict() for b in boxes]})
+    return json.dumps(
+        {"items": [i.to_dict() for i in items], "boxes": [b.to_dict() for b in boxes]}
+    )
 
 
 def bench_object_cases(stowvex, data):
@@ -522,16 +653,23 @@ def bench_object_cases(stowvex, data):
 
     for number in range(1, 11):
         for problem in container_loading.read_thpack(data / "br" / f"set_{number}.txt"):
-            yield (f"container_loading/{number}/{problem['index']}",
-                   lambda p=problem: container(p))
+            yield (f"container_loading/{number}/{problem['index']}", lambda p=problem: container(p))
     orders = parcel_orders.read_orders(data / "orders" / "parcel_orders.txt")
     for k, parcels in enumerate(orders):
-        yield f"parcel_orders/{k}", lambda p=parcels: parcel_orders.order_inputs(
-            stowvex, p, "BEST_FIT", 166.7, parcel_orders.carton_dicts())[2]
+        yield (
+            f"parcel_orders/{k}",
+            lambda p=parcels: parcel_orders.order_inputs(
+                stowvex, p, "BEST_FIT", 166.7, parcel_orders.carton_dicts()
+            )[2],
+        )
 
 
-SLOW_REQUESTS = ("balancing_100_items_2_boxes.json", "balancing_1000_items_6_types.json",
-                 "groups_limits_2000_items.json", "one_box_9000_items.json")
+SLOW_REQUESTS = (
+    "balancing_100_items_2_boxes.json",
+    "balancing_1000_items_6_types.json",
+    "groups_limits_2000_items.json",
+    "one_box_9000_items.json",
+)
 
 
 def data_cases(data):
@@ -555,6 +693,7 @@ def named_cases(stowvex, data):
 
 # ---------------------------------------------------------------------------
 # Outcomes.
+
 
 def sha256(text):
     if isinstance(text, str):
@@ -599,6 +738,7 @@ def request_digest(requests):
 # ---------------------------------------------------------------------------
 # Recording and checking.
 
+
 def record_range(first, last):
     """Outcome hashes of generated cases first..last-1 (run in a worker)."""
     import stowvex
@@ -628,8 +768,9 @@ def record(jobs):
             print(f"generated: {done * step} of {CASE_COUNT}", file=sys.stderr, flush=True)
     requests_digest = request_digest(generated_request(k) for k in range(CASE_COUNT))
     SOLVE_HASHES.write_text(f"# requests {requests_digest}\n" + "".join(h + "\n" for h in solved))
-    SAMPLE_HASHES.write_text("".join(
-        f"{index} {' '.join(hashes) if hashes else '-'}\n" for index, hashes in sampled))
+    SAMPLE_HASHES.write_text(
+        "".join(f"{index} {' '.join(hashes) if hashes else '-'}\n" for index, hashes in sampled)
+    )
 
     data = data_dir()
     if data is None:

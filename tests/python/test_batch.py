@@ -21,8 +21,7 @@ STOWVEX = str(Path(sys.executable).parent / "stowvex")
 
 
 def run(*args):
-    return subprocess.run([STOWVEX, *map(str, args)], capture_output=True, text=True,
-                          timeout=300)
+    return subprocess.run([STOWVEX, *map(str, args)], capture_output=True, text=True, timeout=300)
 
 
 def real_orders(count, copies=1):
@@ -33,9 +32,16 @@ def real_orders(count, copies=1):
     lines = []
     for copy in range(copies):
         for number, parcels in enumerate(orders, start=1):
-            items = [{"ItemCode": f"P{n}", "Width": float(w), "Length": float(l),
-                      "Depth": float(h), "Weight": round(float(w) * float(l) * float(h) / 6e6, 3)}
-                     for n, (w, l, h) in enumerate((p.split("x") for p in parcels), start=1)]
+            items = [
+                {
+                    "ItemCode": f"P{n}",
+                    "Width": float(w),
+                    "Length": float(l),
+                    "Depth": float(h),
+                    "Weight": round(float(w) * float(l) * float(h) / 6e6, 3),
+                }
+                for n, (w, l, h) in enumerate((p.split("x") for p in parcels), start=1)
+            ]
             lines.append(json.dumps({"id": f"{copy}-{number}", "items": items}))
     return lines
 
@@ -64,7 +70,10 @@ class TestBatchFiles:
         assert len(records) == 42
         assert records[7] == {"id": None, "error": records[7]["error"]}
         assert records[7]["error"].startswith("line 8: not valid JSON")
-        assert records[12] == {"id": "no-code", "error": "item is missing required field 'ItemCode'"}
+        assert records[12] == {
+            "id": "no-code",
+            "error": "item is missing required field 'ItemCode'",
+        }
         good = [json.loads(line) for n, line in enumerate(lines) if n not in (7, 12)]
         packed = [r for n, r in enumerate(records) if n not in (7, 12)]
         assert [r["id"] for r in packed] == [order["id"] for order in good]
@@ -93,13 +102,25 @@ class TestBatchFiles:
         orders = [json.loads(line) for line in real_orders(15)]
         rows = ["order_id,item_code,width,length,depth,weight,quantity"]
         for order in orders:
-            rows += [f"{order['id']},{i['ItemCode']},{i['Width']},{i['Length']},{i['Depth']},"
-                     f"{i['Weight']},1" for i in order["items"]]
+            rows += [
+                f"{order['id']},{i['ItemCode']},{i['Width']},{i['Length']},{i['Depth']},"
+                f"{i['Weight']},1"
+                for i in order["items"]
+            ]
         (tmp_path / "orders.csv").write_text("\n".join(rows) + "\n")
         (tmp_path / "orders.jsonl").write_text("\n".join(map(json.dumps, orders)) + "\n")
         for name in ("orders.csv", "orders.jsonl"):
-            proc = run("batch", tmp_path / name, "--boxes", CARTONS, "-o", tmp_path / f"{name}.out",
-                       "--workers", "1", "--no-progress")
+            proc = run(
+                "batch",
+                tmp_path / name,
+                "--boxes",
+                CARTONS,
+                "-o",
+                tmp_path / f"{name}.out",
+                "--workers",
+                "1",
+                "--no-progress",
+            )
             assert proc.returncode == 0, proc.stderr
         assert canonical(tmp_path / "orders.csv.out") == canonical(tmp_path / "orders.jsonl.out")
 
@@ -115,17 +136,21 @@ class TestBatchFiles:
         assert "appears again" in records[2]["error"]
         assert records[3]["result"]["placements"][0]["orientation"] in ("WLD", "LWD")
 
-    @pytest.mark.parametrize("args, fragment", [
-        (["lines.csv"], "needs a box catalogue"),
-        (["missing.jsonl"], "cannot read"),
-        (["orders.jsonl", "--boxes", "lines.csv"], "not valid JSON"),
-        (["orders.jsonl", "--workers", "0"], "must be at least 1"),
-    ])
+    @pytest.mark.parametrize(
+        "args, fragment",
+        [
+            (["lines.csv"], "needs a box catalogue"),
+            (["missing.jsonl"], "cannot read"),
+            (["orders.jsonl", "--boxes", "lines.csv"], "not valid JSON"),
+            (["orders.jsonl", "--workers", "0"], "must be at least 1"),
+        ],
+    )
     def test_unusable_inputs_stop_before_packing(self, tmp_path, args, fragment):
         (tmp_path / "lines.csv").write_text("A,x,1,2,3,,1\n")
         (tmp_path / "orders.jsonl").write_text('{"id": 1, "items": []}\n')
-        proc = run("batch", *(tmp_path / a if "." in a else a for a in args), "-o",
-                   tmp_path / "r.jsonl")
+        proc = run(
+            "batch", *(tmp_path / a if "." in a else a for a in args), "-o", tmp_path / "r.jsonl"
+        )
         assert proc.returncode == 2 and "Traceback" not in proc.stderr
         assert fragment in proc.stderr
         assert not (tmp_path / "r.jsonl").exists()
@@ -164,9 +189,22 @@ class TestResume:
         source = tmp_path / "orders.jsonl"
         source.write_text("\n".join(real_orders(500, copies=3)) + "\n")
         out = tmp_path / "r.jsonl"
-        proc = subprocess.Popen([STOWVEX, "batch", str(source), "--boxes", str(CARTONS), "-o",
-                                 str(out), "--workers", "2"], stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE, text=True)
+        proc = subprocess.Popen(
+            [
+                STOWVEX,
+                "batch",
+                str(source),
+                "--boxes",
+                str(CARTONS),
+                "-o",
+                str(out),
+                "--workers",
+                "2",
+            ],
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+            text=True,
+        )
         deadline = time.monotonic() + 60
         while time.monotonic() < deadline and (not out.exists() or out.stat().st_size < 20000):
             time.sleep(0.05)
@@ -183,15 +221,20 @@ class TestResume:
         assert rerun.returncode == 0, rerun.stderr
         assert out.read_bytes().startswith(written)
         records = canonical(out)
-        assert [r["id"] for r in records] == [json.loads(line)["id"]
-                                              for line in source.read_text().splitlines()]
+        assert [r["id"] for r in records] == [
+            json.loads(line)["id"] for line in source.read_text().splitlines()
+        ]
         assert f"{done:,} packed by an earlier run" in rerun.stdout
 
 
 def request(n, width=1.0):
-    return {"items": [{"ItemCode": f"I{k}", "Width": width + k % 3, "Length": 2, "Depth": 3,
-                       "Weight": 1} for k in range(n)],
-            "boxes": [{"Reference": "B", "Width": 6, "Length": 6, "Depth": 6, "MaxWeight": 20}]}
+    return {
+        "items": [
+            {"ItemCode": f"I{k}", "Width": width + k % 3, "Length": 2, "Depth": 3, "Weight": 1}
+            for k in range(n)
+        ],
+        "boxes": [{"Reference": "B", "Width": 6, "Length": 6, "Depth": 6, "MaxWeight": 20}],
+    }
 
 
 class TestPackMany:
@@ -209,7 +252,9 @@ class TestPackMany:
         with pytest.raises(OrderError, match="request 2: item is missing") as caught:
             next(results)
         assert caught.value.index == 2
-        with pytest.raises(OrderError, match="request 0: a request is a dict or JSON text, not int"):
+        with pytest.raises(
+            OrderError, match="request 0: a request is a dict or JSON text, not int"
+        ):
             list(pack_many([42], workers=1, progress=False))
         with pytest.raises(ValueError, match="at least 1"):
             list(pack_many([], workers=0))
@@ -218,8 +263,9 @@ class TestPackMany:
         import stowvex_tools
 
         if hasattr(stowvex_tools, "optimise_json"):
-            results = list(pack_many([request(5)], optimise=True, workers=1, progress=False,
-                                     time_limit=0.2))
+            results = list(
+                pack_many([request(5)], optimise=True, workers=1, progress=False, time_limit=0.2)
+            )
             assert json.loads(results[0])["summary"]["total_placed"] == 5
         else:
             with pytest.raises(RuntimeError, match="optimiser is not part"):
@@ -235,14 +281,18 @@ class TestPackMany:
         assert summary.placed + summary.unplaced == 43
         assert summary.box_count == sum(json.loads(r)["summary"]["box_count"] for r in results)
         assert 0 < summary.fill <= 100
-        with pytest.raises(ValueError, match="no \"boxes\""):
+        with pytest.raises(ValueError, match='no "boxes"'):
             result_dict('{"items": []}')
 
 
 class TestCsvReading:
     def test_header_quantities_and_order_grouping(self):
-        rows = ["order_id,item_code,width,length,depth,weight,quantity,rotation",
-                "1,A,1,2,3,0.5,3,never", "1,B,1,1,1,,,", "2,C,4,4,4,1,1"]
+        rows = [
+            "order_id,item_code,width,length,depth,weight,quantity,rotation",
+            "1,A,1,2,3,0.5,3,never",
+            "1,B,1,1,1,,,",
+            "2,C,4,4,4,1,1",
+        ]
         tasks = list(csv_orders(rows))
         assert [(t[0], t[2]) for t in tasks] == [("csv", "1"), ("csv", "2")]
         items = csv_items(tasks[0][3])
@@ -250,14 +300,17 @@ class TestCsvReading:
         assert items[0]["AllowedRotation"] == "never" and items[3]["Weight"] == 0.0
         assert "AllowedRotation" not in items[3]
 
-    @pytest.mark.parametrize("row, message", [
-        ("1,A,1,2", "4 columns"),
-        ("1,,1,2,3,0,1", "item_code is empty"),
-        ("1,A,1,2,nan,0,1", "not a finite number"),
-        ("1,A,1,2,3,0,0", "quantity 0 is not between 1"),
-        ("1,A,1,2,3,0,1e9", "quantity '1e9' is not a whole number"),
-        ("1,A,1,2,3,0,100001", "not between 1 and 100000"),
-    ])
+    @pytest.mark.parametrize(
+        "row, message",
+        [
+            ("1,A,1,2", "4 columns"),
+            ("1,,1,2,3,0,1", "item_code is empty"),
+            ("1,A,1,2,nan,0,1", "not a finite number"),
+            ("1,A,1,2,3,0,0", "quantity 0 is not between 1"),
+            ("1,A,1,2,3,0,1e9", "quantity '1e9' is not a whole number"),
+            ("1,A,1,2,3,0,100001", "not between 1 and 100000"),
+        ],
+    )
     def test_bad_rows_name_the_line_and_column(self, row, message):
         with pytest.raises(ValueError, match=message):
             csv_items([(5, row.split(","))])

@@ -16,16 +16,22 @@ DRIVER = shutil.which("chromedriver")
 pytestmark = pytest.mark.skipif(
     not (CHROMIUM and DRIVER),
     reason="Debian's chromium and chromium-driver are not installed and could not be "
-           "(scripts/browser.sh installs them)")
+    "(scripts/browser.sh installs them)",
+)
 
 
 @pytest.fixture(scope="module")
 def browser():
     options = webdriver.ChromeOptions()
     options.binary_location = CHROMIUM
-    for argument in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage",
-                     "--use-gl=swiftshader", "--enable-unsafe-swiftshader",
-                     "--window-size=1200,900"):
+    for argument in (
+        "--headless=new",
+        "--no-sandbox",
+        "--disable-dev-shm-usage",
+        "--use-gl=swiftshader",
+        "--enable-unsafe-swiftshader",
+        "--window-size=1200,900",
+    ):
         options.add_argument(argument)
     options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
     service = webdriver.ChromeService(executable_path=DRIVER)
@@ -39,58 +45,76 @@ def load(browser, path):
     browser.get(path.as_uri())
     browser.get_log("browser")  # a fresh log for the checks below
     return browser.execute_script(
-        "const gd = document.getElementById('plot');"
-        "return gd && gd.data ? gd.data.length : null;")
+        "const gd = document.getElementById('plot');return gd && gd.data ? gd.data.length : null;"
+    )
 
 
 def blocks_drawn(browser):
     return browser.execute_script(
         "const mesh = document.getElementById('plot').data[0];"
-        "return mesh.visible === false ? 0 : mesh.i.length / 12;")
+        "return mesh.visible === false ? 0 : mesh.i.length / 12;"
+    )
 
 
 def errors(browser):
     return [entry for entry in browser.get_log("browser") if entry["level"] == "SEVERE"]
 
 
-def test_every_box_shows_its_blocks_and_the_steps_put_them_in_one_at_a_time(browser,
-                                                                           tmp_path):
-    items = [{"ItemCode": f"SKU-{n % 11}", "Width": 3 + n % 4, "Length": 4, "Depth": 2 + n % 3,
-              "Weight": 0.4} for n in range(90)]
-    result = stowvex.pack_dicts(items, [{"Reference": "TOTE", "Width": 12, "Length": 10,
-                                         "Depth": 8, "MaxWeight": 9}])
+def test_every_box_shows_its_blocks_and_the_steps_put_them_in_one_at_a_time(browser, tmp_path):
+    items = [
+        {
+            "ItemCode": f"SKU-{n % 11}",
+            "Width": 3 + n % 4,
+            "Length": 4,
+            "Depth": 2 + n % 3,
+            "Weight": 0.4,
+        }
+        for n in range(90)
+    ]
+    result = stowvex.pack_dicts(
+        items, [{"Reference": "TOTE", "Width": 12, "Length": 10, "Depth": 8, "MaxWeight": 9}]
+    )
     assert load(browser, render_html(result, tmp_path / "view.html")) == 3
     counts = []
     for n, box in reversed(list(enumerate(result.boxes))):
-        browser.execute_script(f"const s = document.getElementById('box-select');"
-                               f"s.value = '{n}'; s.dispatchEvent(new Event('change'));")
+        browser.execute_script(
+            f"const s = document.getElementById('box-select');"
+            f"s.value = '{n}'; s.dispatchEvent(new Event('change'));"
+        )
         counts.append(blocks_drawn(browser))
         rows = browser.execute_script(
-            f"return document.querySelectorAll('#items-{n} tbody tr').length;")
+            f"return document.querySelectorAll('#items-{n} tbody tr').length;"
+        )
         assert rows == len(box.items)
     assert counts[::-1] == [len(box.items) for box in result.boxes] and len(counts) >= 2
 
     first = len(result.boxes[0].items)
     browser.find_element("id", "step-back").click()
     assert blocks_drawn(browser) == first - 1
-    browser.execute_script("const s = document.getElementById('step'); s.value = '0';"
-                           "s.dispatchEvent(new Event('input'));")
+    browser.execute_script(
+        "const s = document.getElementById('step'); s.value = '0';"
+        "s.dispatchEvent(new Event('input'));"
+    )
     assert blocks_drawn(browser) == 0
     browser.find_element("id", "step-on").click()
     assert blocks_drawn(browser) == 1
     caption = browser.find_element("id", "step-text").text
     assert caption.startswith(f"Step 1 of {first}: put SKU-") and "z 0," in caption
     current = browser.execute_script(
-        "return document.querySelector('#items-0 tr.current').dataset.step;")
+        "return document.querySelector('#items-0 tr.current').dataset.step;"
+    )
     assert current == "1"
     assert errors(browser) == []
 
 
 def test_a_thousand_items_draw_in_one_box(browser, tmp_path):
-    items = [{"ItemCode": f"P{n}", "Width": 1 + n % 3, "Length": 1 + n % 2, "Depth": 1}
-             for n in range(1000)]
-    result = stowvex.pack_dicts(items, [{"Reference": "PALLET", "Width": 40, "Length": 40,
-                                         "Depth": 40}])
+    items = [
+        {"ItemCode": f"P{n}", "Width": 1 + n % 3, "Length": 1 + n % 2, "Depth": 1}
+        for n in range(1000)
+    ]
+    result = stowvex.pack_dicts(
+        items, [{"Reference": "PALLET", "Width": 40, "Length": 40, "Depth": 40}]
+    )
     assert result.total_placed == 1000 and len(result.boxes) == 1
     load(browser, render_html(result, tmp_path / "big.html"))
     assert blocks_drawn(browser) == 1000

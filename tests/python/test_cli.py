@@ -17,8 +17,14 @@ STOWVEX = shutil.which("stowvex", path=str(Path(sys.executable).parent)) or "sto
 
 
 def run(*args, stdin=None, cwd=None):
-    return subprocess.run([STOWVEX, *map(str, args)], input=stdin, capture_output=True,
-                          text=True, cwd=cwd, timeout=120)
+    return subprocess.run(
+        [STOWVEX, *map(str, args)],
+        input=stdin,
+        capture_output=True,
+        text=True,
+        cwd=cwd,
+        timeout=120,
+    )
 
 
 def assert_one_line_error(proc, status, fragment):
@@ -47,18 +53,23 @@ class TestPack:
     def test_file_and_standard_input_give_exactly_what_solve_gives(self, tmp_path):
         expected = stowvex.solve(EXAMPLE.read_text(encoding="utf-8"))
         assert run("pack", EXAMPLE).stdout == expected + "\n"
-        assert run("pack", "-", stdin=EXAMPLE.read_text(encoding="utf-8")).stdout == \
-            expected + "\n"
+        assert run("pack", "-", stdin=EXAMPLE.read_text(encoding="utf-8")).stdout == expected + "\n"
         out = tmp_path / "result.json"
         assert run("pack", EXAMPLE, "-o", out).returncode == 0
         assert out.read_text(encoding="utf-8") == expected + "\n"
 
-    @pytest.mark.parametrize("text, status, fragment", [
-        ('{"items": [', 1, "parse error"),
-        ('{"items": [{"Width": 1}]}', 1, "item is missing required field 'ItemCode'"),
-        ('{"items": [{"ItemCode": "A", "Width": "1", "Length": 1, "Depth": 1}]}', 1,
-         "type must be number, but is string"),
-    ])
+    @pytest.mark.parametrize(
+        "text, status, fragment",
+        [
+            ('{"items": [', 1, "parse error"),
+            ('{"items": [{"Width": 1}]}', 1, "item is missing required field 'ItemCode'"),
+            (
+                '{"items": [{"ItemCode": "A", "Width": "1", "Length": 1, "Depth": 1}]}',
+                1,
+                "type must be number, but is string",
+            ),
+        ],
+    )
     def test_bad_requests_are_one_line_errors(self, text, status, fragment):
         assert_one_line_error(run("pack", "-", stdin=text), status, fragment)
 
@@ -66,8 +77,9 @@ class TestPack:
         assert_one_line_error(run("pack", tmp_path / "none.json"), 2, "cannot read")
         proc = run("pack", EXAMPLE, "--time-limit", "-3")
         assert proc.returncode == 2 and "Traceback" not in proc.stderr
-        assert_one_line_error(run("pack", EXAMPLE, "-o", tmp_path / "no" / "dir" / "r.json"),
-                              1, "cannot write")
+        assert_one_line_error(
+            run("pack", EXAMPLE, "-o", tmp_path / "no" / "dir" / "r.json"), 1, "cannot write"
+        )
 
     def test_optimise_uses_the_optimiser_or_says_it_is_missing(self):
         proc = run("pack", EXAMPLE, "--optimise", "--time-limit", "0.2")
@@ -84,9 +96,13 @@ class TestCheck:
         assert proc.returncode == 0 and "no findings" in proc.stdout
 
     def test_findings_name_the_item_and_field_and_set_the_exit_status(self):
-        request = {"Items": [], "items": [
-            {"ItemCode": "MUG", "Width": 0, "Length": 5, "Depth": 5, "AllowedRotation": "up"}],
-            "boxes": [{"Reference": "B", "Width": 10, "Length": 10, "Depth": 10}]}
+        request = {
+            "Items": [],
+            "items": [
+                {"ItemCode": "MUG", "Width": 0, "Length": 5, "Depth": 5, "AllowedRotation": "up"}
+            ],
+            "boxes": [{"Reference": "B", "Width": 10, "Length": 10, "Depth": 10}],
+        }
         proc = run("check", "-", stdin=json.dumps(request))
         assert proc.returncode == 1
         assert "request, Items: unknown key" in proc.stdout
@@ -132,8 +148,10 @@ class TestRender:
         lines = tmp_path / "results.jsonl"
         lines.write_text(f'{{"id":"a","error":"bad"}}\n{{"id":"b","result":{result}}}\n')
         assert run("render", lines, "--id", "b", "-o", tmp_path / "b.html").returncode == 0
-        assert_one_line_error(run("render", lines, "--id", "a", "-o", tmp_path / "a.html"), 1,
-                              "order a failed: bad")
-        assert_one_line_error(run("render", lines, "--id", "zz", "-o", tmp_path / "z.html"), 2,
-                              "no order with id zz")
+        assert_one_line_error(
+            run("render", lines, "--id", "a", "-o", tmp_path / "a.html"), 1, "order a failed: bad"
+        )
+        assert_one_line_error(
+            run("render", lines, "--id", "zz", "-o", tmp_path / "z.html"), 2, "no order with id zz"
+        )
         assert_one_line_error(run("render", lines), 2, "nothing to write")

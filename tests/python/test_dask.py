@@ -7,27 +7,36 @@ import pytest
 
 import stowvex
 
-db = pytest.importorskip("dask.bag", reason="Dask is an optional extra: pip install "
-                                            "'stowvex[dask]'")
+db = pytest.importorskip(
+    "dask.bag", reason="Dask is an optional extra: pip install 'stowvex[dask]'"
+)
 distributed = pytest.importorskip("distributed")
 
 from stowvex_tools.dask import pack_bag, pack_lines, summarise_bag  # noqa: E402
 from stowvex_tools.packing import PackSettings, pack_order  # noqa: E402
 from stowvex_tools.summary import summarise  # noqa: E402
 
-BOXES = [{"Reference": "S", "Width": 5, "Length": 5, "Depth": 5, "MaxWeight": 12},
-         {"Reference": "L", "Width": 9, "Length": 9, "Depth": 9}]
+BOXES = [
+    {"Reference": "S", "Width": 5, "Length": 5, "Depth": 5, "MaxWeight": 12},
+    {"Reference": "L", "Width": 9, "Length": 9, "Depth": 9},
+]
 
 
 def request(n):
-    return {"items": [{"ItemCode": f"I{k}", "Width": 1 + k % 4, "Length": 2, "Depth": 3,
-                       "Weight": 1 + k % 2} for k in range(n)], "boxes": BOXES}
+    return {
+        "items": [
+            {"ItemCode": f"I{k}", "Width": 1 + k % 4, "Length": 2, "Depth": 3, "Weight": 1 + k % 2}
+            for k in range(n)
+        ],
+        "boxes": BOXES,
+    }
 
 
 @pytest.fixture(scope="module")
 def client():
-    cluster = distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                       dashboard_address=None)
+    cluster = distributed.LocalCluster(
+        n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None
+    )
     with cluster, distributed.Client(cluster) as connected:
         yield connected
 
@@ -60,7 +69,8 @@ def test_pack_lines_matches_the_batch_and_records_failures(client, tmp_path):
     assert summarise_bag(out) == summarise(expected)
     catalogue = tmp_path / "boxes.json"
     catalogue.write_text(json.dumps(BOXES))
-    bare = db.from_sequence(['{"id": "x", "items": [{"ItemCode": "A", "Width": 1, "Length": 1,'
-                             ' "Depth": 1}]}'])
+    bare = db.from_sequence(
+        ['{"id": "x", "items": [{"ItemCode": "A", "Width": 1, "Length": 1, "Depth": 1}]}']
+    )
     record = json.loads(pack_lines(bare, boxes=str(catalogue)).compute()[0])
     assert record["result"]["boxes"][0]["box_reference"] == "S"

@@ -17,14 +17,23 @@ import stowvex
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "golden"))
 
-import corpus  # noqa: E402
+import corpus
 
 FULL = os.environ.get("STOWVEX_GOLDEN", "quick") == "all"
 # Named cases checked on every run; the others only in the full check.
-QUICK_NAMED = ("targets/one_box/100", "targets/one_box/1000", "targets/six_types/100",
-               "targets/ten_types/1", "targets/carton_order/1", "targets/carton_order/2",
-               "targets/single_item", "targets/hundred_in_one_box", "scaling/25",
-               "scaling/100", "slow/balancing_100_items_2_boxes.json")
+QUICK_NAMED = (
+    "targets/one_box/100",
+    "targets/one_box/1000",
+    "targets/six_types/100",
+    "targets/ten_types/1",
+    "targets/carton_order/1",
+    "targets/carton_order/2",
+    "targets/single_item",
+    "targets/hundred_in_one_box",
+    "scaling/25",
+    "scaling/100",
+    "slow/balancing_100_items_2_boxes.json",
+)
 CHUNKS = 16
 
 
@@ -75,8 +84,11 @@ def named_cases():
 
 def test_named_requests_solve_as_recorded():
     if corpus.data_dir() is None:
-        print(f"\ndata directory {corpus.DEFAULT_DATA} absent: only the synthetic benchmark "
-              "inputs are checked", file=sys.stderr)
+        print(
+            f"\ndata directory {corpus.DEFAULT_DATA} absent: only the synthetic benchmark "
+            "inputs are checked",
+            file=sys.stderr,
+        )
     checked, changed = 0, []
     for name, request, (request_hash, outcome_hash) in named_cases():
         assert corpus.sha256(request) == request_hash, f"the input {name} is not the recorded one"
@@ -91,5 +103,6 @@ def test_missing_data_directory_is_skipped_not_failed(monkeypatch, tmp_path):
     monkeypatch.setenv("STOWVEX_DATA", str(tmp_path))
     assert corpus.data_dir() is None
     names = [name for name, _ in corpus.named_cases(stowvex, None)]
-    assert names and not any(name.startswith(("slow/", "parcel_orders/", "container_loading/"))
-                             for name in names)
+    assert names and not any(
+        name.startswith(("slow/", "parcel_orders/", "container_loading/")) for name in names
+    )

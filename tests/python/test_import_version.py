@@ -17,9 +17,11 @@ import pytest
 
 import stowvex
 
-BUILT_FOR = "%d.%d" % sys.version_info[:2]
-MISMATCH = ("Python version mismatch: module was compiled for Python {built}, "
-            "but the interpreter version is incompatible: {running}.")
+BUILT_FOR = "{}.{}".format(*sys.version_info[:2])
+MISMATCH = (
+    "Python version mismatch: module was compiled for Python {built}, "
+    "but the interpreter version is incompatible: {running}."
+)
 
 # Runs in the interpreter under test: loads the extension file given on the
 # command line as `stowvex` and prints what happened as JSON. With "lazy" the
@@ -43,13 +45,19 @@ else:
 print(json.dumps(result))
 """
 
-DESCRIBE = ("import json, sys; print(json.dumps([sys.implementation.name, "
-            "list(sys.version_info[:2]), sys.version]))")
+DESCRIBE = (
+    "import json, sys; print(json.dumps([sys.implementation.name, "
+    "list(sys.version_info[:2]), sys.version]))"
+)
 
 
 def load(interpreter, binding="now"):
-    proc = subprocess.run([interpreter, "-I", "-c", LOADER, stowvex.__file__, binding],
-                          capture_output=True, text=True, timeout=120)
+    proc = subprocess.run(
+        [interpreter, "-I", "-c", LOADER, stowvex.__file__, binding],
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
     assert proc.returncode == 0, proc.stderr
     return json.loads(proc.stdout)
 
@@ -88,12 +96,13 @@ def other_interpreters():
             continue
         seen.add(real)
         try:
-            out = subprocess.run([path, "-I", "-c", DESCRIBE],
-                                 capture_output=True, text=True, timeout=60)
+            out = subprocess.run(
+                [path, "-I", "-c", DESCRIBE], capture_output=True, text=True, timeout=60
+            )
             name, version, _ = json.loads(out.stdout)
         except (OSError, ValueError, subprocess.SubprocessError):
             continue
-        minor = "%d.%d" % tuple(version)
+        minor = "{}.{}".format(*version)
         if name == "cpython" and tuple(version) >= (3, 10) and minor != BUILT_FOR:
             by_minor.setdefault(minor, path)
     return [(m, by_minor[m]) for m in sorted(by_minor, key=lambda m: tuple(map(int, m.split("."))))]
@@ -111,9 +120,18 @@ def test_module_loads_into_its_own_interpreter():
 
 @pytest.mark.parametrize(
     "minor, other",
-    OTHERS or [pytest.param(None, None, marks=pytest.mark.skip(
-        reason="no CPython 3.10+ of another minor version on this machine"))],
-    ids=[f"python{minor}" for minor, _ in OTHERS] or None)
+    OTHERS
+    or [
+        pytest.param(
+            None,
+            None,
+            marks=pytest.mark.skip(
+                reason="no CPython 3.10+ of another minor version on this machine"
+            ),
+        )
+    ],
+    ids=[f"python{minor}" for minor, _ in OTHERS] or None,
+)
 def test_other_interpreter_refuses_module_with_version_message(minor, other):
     lazy = load(other, "lazy")
     assert lazy["version"].startswith(minor)

@@ -30,15 +30,17 @@ print(json.dumps({"stowvex": stowvex.__file__, "stowvex_tools": stowvex_tools.__
 
 def run_python(python, code, cwd):
     # -I: neither the working directory nor PYTHON* variables reach sys.path.
-    proc = subprocess.run([python, "-I", "-c", code], cwd=cwd, capture_output=True, text=True,
-                          timeout=300)
+    proc = subprocess.run(
+        [python, "-I", "-c", code], cwd=cwd, capture_output=True, text=True, timeout=300
+    )
     assert proc.returncode == 0, proc.stderr
     return proc.stdout
 
 
 def readme_example():
-    blocks = re.findall(r"```python\n(.*?)```", (ROOT / "README.md").read_text(encoding="utf-8"),
-                        re.DOTALL)
+    blocks = re.findall(
+        r"```python\n(.*?)```", (ROOT / "README.md").read_text(encoding="utf-8"), re.DOTALL
+    )
     assert blocks, "README.md has no Python example"
     return blocks[0]
 
@@ -79,9 +81,23 @@ def tracked_sources():
     if shutil.which("git") is None or not (ROOT / ".git").exists():
         pytest.skip("needs the git checkout to list the sources")
     listed = subprocess.run(
-        ["git", "-C", str(ROOT), "ls-files", "--", "src", "cmake", "CMakeLists.txt",
-         "pyproject.toml", "LICENSE", "README.md"],
-        capture_output=True, text=True, check=True).stdout.split()
+        [
+            "git",
+            "-C",
+            str(ROOT),
+            "ls-files",
+            "--",
+            "src",
+            "cmake",
+            "CMakeLists.txt",
+            "pyproject.toml",
+            "LICENSE",
+            "README.md",
+        ],
+        capture_output=True,
+        text=True,
+        check=True,
+    ).stdout.split()
     assert "src/stowvex.pyi" in listed
     return set(listed)
 
@@ -97,15 +113,22 @@ def test_sdist_holds_every_source_and_no_build_output():
 
 def test_wheel_is_manylinux_with_module_stubs_and_tools():
     wheel = built_file("STOWVEX_WHEEL")
-    assert re.search(r"-manylinux_\d+_\d+_x86_64\.whl$|-manylinux_\d+_\d+_aarch64\.whl$",
-                     wheel.name), wheel.name
+    assert re.search(
+        r"-manylinux_\d+_\d+_x86_64\.whl$|-manylinux_\d+_\d+_aarch64\.whl$", wheel.name
+    ), wheel.name
     with zipfile.ZipFile(wheel) as archive:
         names = archive.namelist()
     assert [name for name in names if re.fullmatch(r"stowvex\.cpython-[^/]+\.so", name)]
-    assert [name for name in names
-            if re.fullmatch(r"stowvex_tools/_optimiser\.cpython-[^/]+\.so", name)]
-    for expected in ("stowvex.pyi", "stowvex-stubs/__init__.pyi", "stowvex_tools/__init__.py",
-                     "stowvex_tools/py.typed", "stowvex_tools/_optimiser.pyi"):
+    assert [
+        name for name in names if re.fullmatch(r"stowvex_tools/_optimiser\.cpython-[^/]+\.so", name)
+    ]
+    for expected in (
+        "stowvex.pyi",
+        "stowvex-stubs/__init__.pyi",
+        "stowvex_tools/__init__.py",
+        "stowvex_tools/py.typed",
+        "stowvex_tools/_optimiser.pyi",
+    ):
         assert expected in names
     assert [name for name in names if name.endswith("/licenses/LICENSE")]
     assert [name for name in names if name.startswith(("tests/", "src/", "build/"))] == []

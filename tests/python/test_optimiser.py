@@ -7,10 +7,10 @@ import threading
 import time
 
 import pytest
-import request_strategies
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
+import request_strategies
 import stowvex
 from stowvex import Box, Item, Rotation
 from stowvex_tools import optimise, optimise_dicts, optimise_json, validate
@@ -23,25 +23,51 @@ sizes = st.one_of(st.integers(1, 6), st.sampled_from([0.5, 1.25, 2.5, 0.1, 0.3])
 def requests(draw):
     """Requests mixing box groups, weight and quantity limits, inactive types,
     every rotation freedom and, now and then, box costs."""
-    request = draw(request_strategies.requests(
-        sizes=sizes, weights=[0, 0.5, 1, 2.25, 6, -2.5], rotations=sorted(ROTATIONS),
-        max_items=16, max_boxes=3, max_box_side=10))
+    request = draw(
+        request_strategies.requests(
+            sizes=sizes,
+            weights=[0, 0.5, 1, 2.25, 6, -2.5],
+            rotations=sorted(ROTATIONS),
+            max_items=16,
+            max_boxes=3,
+            max_box_side=10,
+        )
+    )
     request["costs"] = None
     if draw(st.integers(0, 3)) == 0:
-        request["costs"] = {b["Reference"]: draw(st.sampled_from([0, 1, 2.5, 40]))
-                            for b in request["boxes"]}
+        request["costs"] = {
+            b["Reference"]: draw(st.sampled_from([0, 1, 2.5, 40])) for b in request["boxes"]
+        }
     return request
 
 
 def objects(request):
-    items = [Item(i["ItemCode"], i["ItemCode"], i["Width"], i["Length"], i["Depth"],
-                  i.get("Weight", 0), box_group=i.get("BoxGroup", ""),
-                  allowed_rotation=ROTATIONS[i.get("AllowedRotation", "BestFit")])
-             for i in request["items"]]
-    boxes = [Box(b["Reference"], b["Width"], b["Length"], b["Depth"],
-                 max_weight=b.get("MaxWeight", -1.0), empty_weight=b.get("BoxWeight", 0),
-                 active=b.get("Active", True), max_quantity=b.get("MaximumBoxes"))
-             for b in request["boxes"]]
+    items = [
+        Item(
+            i["ItemCode"],
+            i["ItemCode"],
+            i["Width"],
+            i["Length"],
+            i["Depth"],
+            i.get("Weight", 0),
+            box_group=i.get("BoxGroup", ""),
+            allowed_rotation=ROTATIONS[i.get("AllowedRotation", "BestFit")],
+        )
+        for i in request["items"]
+    ]
+    boxes = [
+        Box(
+            b["Reference"],
+            b["Width"],
+            b["Length"],
+            b["Depth"],
+            max_weight=b.get("MaxWeight", -1.0),
+            empty_weight=b.get("BoxWeight", 0),
+            active=b.get("Active", True),
+            max_quantity=b.get("MaximumBoxes"),
+        )
+        for b in request["boxes"]
+    ]
     return items, boxes
 
 
@@ -49,13 +75,18 @@ def rank(result, costs=None):
     """The objective as a key: smaller is better."""
     if costs is not None:
         return (-result.total_placed, sum(sorted(costs[b.box.reference] for b in result.boxes)))
-    return (-result.total_placed, len(result.boxes),
-            sum(sorted(b.box.inner_volume for b in result.boxes)))
+    return (
+        -result.total_placed,
+        len(result.boxes),
+        sum(sorted(b.box.inner_volume for b in result.boxes)),
+    )
 
 
 def random_order(n, seed):
-    items = [Item(f"P{i}", "", 5 + (i * 7 + seed) % 23, 5 + (i * 11) % 17, 3 + (i * 5) % 13,
-                  0.0) for i in range(n)]
+    items = [
+        Item(f"P{i}", "", 5 + (i * 7 + seed) % 23, 5 + (i * 11) % 17, 3 + (i * 5) % 13, 0.0)
+        for i in range(n)
+    ]
     return items, [Box("CARTON", 40, 30, 30)]
 
 
@@ -64,8 +95,15 @@ def random_order(n, seed):
 def test_results_pass_the_checker_and_never_lose_to_the_engine(request, support, seed):
     items, boxes = objects(request)
     costs = request["costs"]
-    result = optimise(items, boxes, time_limit=None, effort=40_000, seed=seed,
-                      min_support=support, box_costs=costs)
+    result = optimise(
+        items,
+        boxes,
+        time_limit=None,
+        effort=40_000,
+        seed=seed,
+        min_support=support,
+        box_costs=costs,
+    )
     assert validate(result, items, boxes, min_support=support) == []
     engine = stowvex.pack(items, boxes)
     if not validate(engine, items, boxes, min_support=support):
@@ -76,8 +114,12 @@ def test_results_pass_the_checker_and_never_lose_to_the_engine(request, support,
 
 def test_same_seed_and_effort_give_the_same_result_on_any_number_of_threads():
     items, boxes = random_order(120, 1)
-    results = {optimise(items, boxes, time_limit=None, effort=2_000_000, seed=9,
-                        threads=threads).to_json(-1) for threads in (1, 1, 3)}
+    results = {
+        optimise(items, boxes, time_limit=None, effort=2_000_000, seed=9, threads=threads).to_json(
+            -1
+        )
+        for threads in (1, 1, 3)
+    }
     assert len(results) == 1
     result = optimise(items, boxes, time_limit=None, effort=2_000_000, seed=9, threads=3)
     assert validate(result, items, boxes) == []
@@ -85,21 +127,27 @@ def test_same_seed_and_effort_give_the_same_result_on_any_number_of_threads():
 
 def test_with_full_support_no_item_floats():
     # Rows and layers put C on A's layer, half over the lower B.
-    items = [Item("A", "", 2, 1, 2, 0, allowed_rotation=Rotation.NEVER),
-             Item("B", "", 2, 1, 1, 0, allowed_rotation=Rotation.NEVER),
-             Item("C", "", 4, 1, 1, 0, allowed_rotation=Rotation.NEVER)]
+    items = [
+        Item("A", "", 2, 1, 2, 0, allowed_rotation=Rotation.NEVER),
+        Item("B", "", 2, 1, 1, 0, allowed_rotation=Rotation.NEVER),
+        Item("C", "", 4, 1, 1, 0, allowed_rotation=Rotation.NEVER),
+    ]
     boxes = [Box("BOX", 4, 1, 4)]
-    assert [v.kind for v in validate(stowvex.pack(items, boxes), items, boxes,
-                                     min_support=1.0)] == ["support"]
+    assert [
+        v.kind for v in validate(stowvex.pack(items, boxes), items, boxes, min_support=1.0)
+    ] == ["support"]
     result = optimise(items, boxes, time_limit=None, effort=100_000, min_support=1.0)
     assert result.total_placed == 3
     assert validate(result, items, boxes, min_support=1.0) == []
     for box in result.boxes:
         for p in box.items:
             if p.z > 0:
-                under = sum(max(0.0, min(p.x + p.width, q.x + q.width) - max(p.x, q.x))
-                            * max(0.0, min(p.y + p.length, q.y + q.length) - max(p.y, q.y))
-                            for q in box.items if q.z + q.depth == p.z)
+                under = sum(
+                    max(0.0, min(p.x + p.width, q.x + q.width) - max(p.x, q.x))
+                    * max(0.0, min(p.y + p.length, q.y + q.length) - max(p.y, q.y))
+                    for q in box.items
+                    if q.z + q.depth == p.z
+                )
                 assert under == p.width * p.length
 
 
@@ -112,16 +160,27 @@ def test_a_small_time_limit_returns_promptly():
 
 
 def test_results_are_the_engines_own_result_objects():
-    request = {"items": [{"ItemCode": f"A{i}", "Width": 3, "Length": 2, "Depth": 1,
-                          "Weight": 1} for i in range(10)]
-               + [{"ItemCode": "K", "Width": 5, "Length": 5, "Depth": 5, "BoxGroup": "G"}],
-               "boxes": [{"Reference": "B", "Width": 6, "Length": 5, "Depth": 6,
-                          "MaxWeight": 50, "BoxWeight": 1}]}
+    request = {
+        "items": [
+            {"ItemCode": f"A{i}", "Width": 3, "Length": 2, "Depth": 1, "Weight": 1}
+            for i in range(10)
+        ]
+        + [{"ItemCode": "K", "Width": 5, "Length": 5, "Depth": 5, "BoxGroup": "G"}],
+        "boxes": [
+            {"Reference": "B", "Width": 6, "Length": 5, "Depth": 6, "MaxWeight": 50, "BoxWeight": 1}
+        ],
+    }
     items, boxes = objects(request)
     result = optimise(items, boxes, time_limit=None, effort=100_000)
     assert isinstance(result, stowvex.PackResult)
-    assert list(result.to_dict()) == ["boxes", "placements", "success", "summary",
-                                      "unplaced_item_codes", "unplaced_items"]
+    assert list(result.to_dict()) == [
+        "boxes",
+        "placements",
+        "success",
+        "summary",
+        "unplaced_item_codes",
+        "unplaced_items",
+    ]
     assert result.total_placed == sum(len(b) for b in result.boxes)
     assert result.overall_volume_utilisation > 0
     placed = {p.item.item_code: p.item for b in result.boxes for p in b.items}
@@ -129,8 +188,12 @@ def test_results_are_the_engines_own_result_objects():
     # The three forms agree, and the JSON form is what to_json(-1) writes.
     text = optimise_json(json.dumps(request), time_limit=None, effort=100_000)
     assert text == result.to_json(-1)
-    assert optimise_dicts(request["items"], request["boxes"], time_limit=None,
-                          effort=100_000).to_json(-1) == text
+    assert (
+        optimise_dicts(request["items"], request["boxes"], time_limit=None, effort=100_000).to_json(
+            -1
+        )
+        == text
+    )
     assert optimise_json(json.dumps(request).encode(), time_limit=None, effort=100_000) == text
 
 
@@ -139,8 +202,9 @@ def test_costs_replace_fewest_boxes():
     boxes = [Box("BIG", 6, 1, 1), Box("SMALL", 3, 1, 1)]
     fewest = optimise(items, boxes, time_limit=None, effort=100_000)
     assert [b.box.reference for b in fewest.boxes] == ["BIG"]
-    cheapest = optimise(items, boxes, time_limit=None, effort=100_000,
-                        box_costs={"BIG": 10, "SMALL": 1.5})
+    cheapest = optimise(
+        items, boxes, time_limit=None, effort=100_000, box_costs={"BIG": 10, "SMALL": 1.5}
+    )
     assert [b.box.reference for b in cheapest.boxes] == ["SMALL", "SMALL"]
 
 
@@ -176,41 +240,50 @@ def test_input_errors_match_the_engines():
         optimise([], [Box("B", 1, 1, 1)], time_limit=0.1, box_costs={})
 
 
-@pytest.mark.parametrize("keywords, error, message", [
-    ({"time_limit": 0}, ValueError, "time_limit must be a positive number of seconds"),
-    ({"time_limit": float("inf")}, ValueError, "time_limit must be a positive"),
-    ({"time_limit": "1"}, TypeError, "time_limit must be a number"),
-    ({"time_limit": True}, TypeError, "time_limit must be a number"),
-    ({"time_limit": None}, ValueError, "give a time_limit or an effort"),
-    ({"effort": 0}, ValueError, "effort must be from 1 to"),
-    ({"effort": 2**64}, ValueError, "effort must be from 1 to"),
-    ({"effort": 1.5}, TypeError, "effort must be an int"),
-    ({"seed": -1}, ValueError, "seed must be from 0 to"),
-    ({"seed": None}, TypeError, "seed must be an int"),
-    ({"min_support": 1.01}, ValueError, "min_support must be between 0 and 1"),
-    ({"min_support": float("nan")}, ValueError, "min_support must be between 0 and 1"),
-    ({"threads": 0}, ValueError, "threads must be from 1 to 256"),
-    ({"threads": 2.0}, TypeError, "threads must be an int"),
-    ({"box_costs": [("B", 1)]}, TypeError, "box_costs must be a mapping"),
-    ({"box_costs": {1: 1.0}}, TypeError, "box_costs keys must be box references"),
-    ({"box_costs": {"B": "1"}}, TypeError, r"box_costs\['B'\] must be a number"),
-    ({"box_costs": {"B": -1}}, ValueError, r"box_costs\['B'\] must be finite, 0 or more"),
-    ({"box_costs": {"X": 1}}, ValueError, "box_costs names 'X', which is no box type"),
-])
+@pytest.mark.parametrize(
+    "keywords, error, message",
+    [
+        ({"time_limit": 0}, ValueError, "time_limit must be a positive number of seconds"),
+        ({"time_limit": float("inf")}, ValueError, "time_limit must be a positive"),
+        ({"time_limit": "1"}, TypeError, "time_limit must be a number"),
+        ({"time_limit": True}, TypeError, "time_limit must be a number"),
+        ({"time_limit": None}, ValueError, "give a time_limit or an effort"),
+        ({"effort": 0}, ValueError, "effort must be from 1 to"),
+        ({"effort": 2**64}, ValueError, "effort must be from 1 to"),
+        ({"effort": 1.5}, TypeError, "effort must be an int"),
+        ({"seed": -1}, ValueError, "seed must be from 0 to"),
+        ({"seed": None}, TypeError, "seed must be an int"),
+        ({"min_support": 1.01}, ValueError, "min_support must be between 0 and 1"),
+        ({"min_support": float("nan")}, ValueError, "min_support must be between 0 and 1"),
+        ({"threads": 0}, ValueError, "threads must be from 1 to 256"),
+        ({"threads": 2.0}, TypeError, "threads must be an int"),
+        ({"box_costs": [("B", 1)]}, TypeError, "box_costs must be a mapping"),
+        ({"box_costs": {1: 1.0}}, TypeError, "box_costs keys must be box references"),
+        ({"box_costs": {"B": "1"}}, TypeError, r"box_costs\['B'\] must be a number"),
+        ({"box_costs": {"B": -1}}, ValueError, r"box_costs\['B'\] must be finite, 0 or more"),
+        ({"box_costs": {"X": 1}}, ValueError, "box_costs names 'X', which is no box type"),
+    ],
+)
 def test_bad_keywords_are_refused(keywords, error, message):
-    for call in (lambda: optimise([], [Box("B", 1, 1, 1)], **keywords),
-                 lambda: optimise_dicts([], [{"Reference": "B", "Width": 1, "Length": 1,
-                                              "Depth": 1}], **keywords)):
+    for call in (
+        lambda: optimise([], [Box("B", 1, 1, 1)], **keywords),
+        lambda: optimise_dicts(
+            [], [{"Reference": "B", "Width": 1, "Length": 1, "Depth": 1}], **keywords
+        ),
+    ):
         with pytest.raises(error, match=message):
             call()
 
 
-@pytest.mark.parametrize("items, boxes, message", [
-    ("AB", [], "items must be a sequence of stowvex.Item, not str"),
-    ([Item("A", "", 1, 1, 1, 0), None], [], r"items\[1\] must be a stowvex.Item, not NoneType"),
-    ([], [Item("A", "", 1, 1, 1, 0)], r"boxes\[0\] must be a stowvex.Box, not Item"),
-    ([], 5, "boxes must be a sequence of stowvex.Box, not int"),
-])
+@pytest.mark.parametrize(
+    "items, boxes, message",
+    [
+        ("AB", [], "items must be a sequence of stowvex.Item, not str"),
+        ([Item("A", "", 1, 1, 1, 0), None], [], r"items\[1\] must be a stowvex.Item, not NoneType"),
+        ([], [Item("A", "", 1, 1, 1, 0)], r"boxes\[0\] must be a stowvex.Box, not Item"),
+        ([], 5, "boxes must be a sequence of stowvex.Box, not int"),
+    ],
+)
 def test_bad_sequences_are_refused(items, boxes, message):
     with pytest.raises(TypeError, match=message):
         optimise(items, boxes, time_limit=0.1)

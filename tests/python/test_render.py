@@ -14,8 +14,17 @@ from stowvex_tools.scene import bench_order, scenes
 
 
 def packed(count=30, code="I"):
-    items = [{"ItemCode": f"{code}{n % 7}", "ItemReference": f"item {n}", "Width": 2 + n % 3,
-              "Length": 3, "Depth": 1 + n % 2, "Weight": 0.5} for n in range(count)]
+    items = [
+        {
+            "ItemCode": f"{code}{n % 7}",
+            "ItemReference": f"item {n}",
+            "Width": 2 + n % 3,
+            "Length": 3,
+            "Depth": 1 + n % 2,
+            "Weight": 0.5,
+        }
+        for n in range(count)
+    ]
     boxes = [{"Reference": "CRATE", "Width": 8, "Length": 8, "Depth": 6, "MaxWeight": 9}]
     return stowvex.pack_dicts(items, boxes)
 
@@ -34,8 +43,11 @@ class TestPage:
             mesh, edges, outline = figure["data"]
             count = len(box.items)
             assert mesh["meta"]["blocks"] == count
-            assert (len(mesh["x"]), len(mesh["i"]), len(mesh["facecolor"])) == \
-                (8 * count, 12 * count, 12 * count)
+            assert (len(mesh["x"]), len(mesh["i"]), len(mesh["facecolor"])) == (
+                8 * count,
+                12 * count,
+                12 * count,
+            )
             assert len(edges["x"]) == 36 * count and len(outline["x"]) == 36
             assert len(figure["steps"]) == count
             codes = {p.item.item_code for p in box.items}
@@ -47,9 +59,17 @@ class TestPage:
 
     def test_texts_from_the_request_cannot_break_out_of_the_page(self):
         result = stowvex.pack_dicts(
-            [{"ItemCode": "</script><script>alert(1)</script>", "ItemReference": "<b>&amp;",
-              "Width": 1, "Length": 1, "Depth": 1}],
-            [{"Reference": "<i>box</i>", "Width": 2, "Length": 2, "Depth": 2}])
+            [
+                {
+                    "ItemCode": "</script><script>alert(1)</script>",
+                    "ItemReference": "<b>&amp;",
+                    "Width": 1,
+                    "Length": 1,
+                    "Depth": 1,
+                }
+            ],
+            [{"Reference": "<i>box</i>", "Width": 2, "Length": 2, "Depth": 2}],
+        )
         text = page(result, "<title>", plotly_js="")
         assert "<script>alert" not in text and "<i>box</i>" not in text
         assert "<title>&lt;title&gt;</title>" in text
@@ -57,8 +77,10 @@ class TestPage:
         assert figures[0]["steps"][0].startswith("Step 1 of 1: put </script><script>alert(1)")
 
     def test_a_result_without_boxes_still_makes_a_page(self, tmp_path):
-        result = stowvex.pack_dicts([{"ItemCode": "BIG", "Width": 9, "Length": 9, "Depth": 9}],
-                                    [{"Reference": "S", "Width": 1, "Length": 1, "Depth": 1}])
+        result = stowvex.pack_dicts(
+            [{"ItemCode": "BIG", "Width": 9, "Length": 9, "Depth": 9}],
+            [{"Reference": "S", "Width": 1, "Length": 1, "Depth": 1}],
+        )
         text = page(result.to_json(), "t", plotly_js="")
         assert figures_of(text) == [] and "Not placed: BIG" in text
 
@@ -78,13 +100,15 @@ def test_bench_order_puts_every_supporting_item_first():
     for box in result["boxes"]:
         order = bench_order(box["items"])
         for later, item in enumerate(order):
-            for earlier in order[later + 1:]:
+            for earlier in order[later + 1 :]:
                 # nothing placed after an item lies underneath it
-                assert not (earlier["z"] + earlier["depth"] <= item["z"] and
-                            earlier["x"] < item["x"] + item["width"] and
-                            item["x"] < earlier["x"] + earlier["width"] and
-                            earlier["y"] < item["y"] + item["length"] and
-                            item["y"] < earlier["y"] + earlier["length"])
+                assert not (
+                    earlier["z"] + earlier["depth"] <= item["z"]
+                    and earlier["x"] < item["x"] + item["width"]
+                    and item["x"] < earlier["x"] + earlier["width"]
+                    and earlier["y"] < item["y"] + item["length"]
+                    and item["y"] < earlier["y"] + earlier["length"]
+                )
     steps = [b.step for scene in scenes(result) for b in scene.blocks[:3]]
     assert steps[:3] == [1, 2, 3]
 
@@ -92,8 +116,9 @@ def test_bench_order_puts_every_supporting_item_first():
 def test_render_png_writes_one_picture_per_box(tmp_path):
     result = packed()
     paths = render_png(result, tmp_path / "pictures", title="crates")
-    assert [p.name for p in paths] == [f"box-{n:02d}-CRATE.png"
-                                       for n in range(1, len(result.boxes) + 1)]
+    assert [p.name for p in paths] == [
+        f"box-{n:02d}-CRATE.png" for n in range(1, len(result.boxes) + 1)
+    ]
     for path in paths:
         assert path.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n" and path.stat().st_size > 10_000
     assert render_png(stowvex.pack_dicts([], []), tmp_path / "none") == []

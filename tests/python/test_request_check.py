@@ -10,8 +10,7 @@ import stowvex
 from stowvex_tools import check_request
 
 ROOT = Path(__file__).resolve().parents[2]
-BOX = {"Reference": "B", "Width": 10, "Length": 10, "Depth": 10, "MaxWeight": 20,
-       "BoxWeight": 1}
+BOX = {"Reference": "B", "Width": 10, "Length": 10, "Depth": 10, "MaxWeight": 20, "BoxWeight": 1}
 
 
 def item(code="A", w=1, l=2, d=3, **extra):
@@ -26,8 +25,11 @@ def test_sound_requests_have_no_findings():
     example = json.loads((ROOT / "examples" / "request.json").read_text(encoding="utf-8"))
     assert found(example) == []
     round_trip = stowvex.pack_dicts([item()], [BOX])
-    written = {"items": [i.to_dict() for i in round_trip.unplaced_items] + [item("B")],
-               "boxes": [stowvex.Box("B", 10, 10, 10).to_dict()], "id": 7}
+    written = {
+        "items": [i.to_dict() for i in round_trip.unplaced_items] + [item("B")],
+        "boxes": [stowvex.Box("B", 10, 10, 10).to_dict()],
+        "id": 7,
+    }
     assert found(written) == []  # the item and box forms of to_dict read back cleanly
     for word in ("never", "KEEP_FLAT", "keepflat", "BestFit", "best_fit"):
         assert found({"items": [item(AllowedRotation=word)], "boxes": [BOX]}) == []
@@ -44,52 +46,74 @@ class TestSchema:
         ]
 
     def test_types_and_required_fields(self):
-        findings = found({"items": [{"Width": 1, "Length": 1, "Depth": 1},
-                                    item(w="10", Weight=True)],
-                          "boxes": [dict(BOX, Active=1, MaximumBoxes="2")], "id": None})
+        findings = found(
+            {
+                "items": [{"Width": 1, "Length": 1, "Depth": 1}, item(w="10", Weight=True)],
+                "boxes": [dict(BOX, Active=1, MaximumBoxes="2")],
+                "id": None,
+            }
+        )
         assert "item 0: missing required field 'ItemCode'" in findings
         assert "item 1 'A', Width: must be number, not string (\"10\")" in findings
         assert "item 1 'A', Weight: must be number or null, not boolean (true)" in findings
         assert "box 0 'B', Active: must be boolean or null, not number (1)" in findings
-        assert any(f.startswith("box 0 'B', MaximumBoxes: must be number or boolean or null")
-                   for f in findings)
+        assert any(
+            f.startswith("box 0 'B', MaximumBoxes: must be number or boolean or null")
+            for f in findings
+        )
         assert found([]) == ["request: must be object, not array ([])"]
 
     def test_items_given_as_an_object_are_named_by_their_key(self):
-        assert found({"items": {"k": item(w=-1)}, "boxes": [BOX]}) == \
-            ["item k 'A', Width: size -1 is not a finite positive number"]
+        assert found({"items": {"k": item(w=-1)}, "boxes": [BOX]}) == [
+            "item k 'A', Width: size -1 is not a finite positive number"
+        ]
 
 
 class TestValues:
-    @pytest.mark.parametrize("entry, expected", [
-        (item(l=0), "item 0 'A', Length: size 0 is not a finite positive number"),
-        (item(d=float("inf")), "item 0 'A', Depth: size inf is not a finite positive number"),
-        (item(Weight=-0.5), "item 0 'A', Weight: weight -0.5 is negative or not finite"),
-        (item(AllowedRotation="upright"), "item 0 'A', AllowedRotation: 'upright' is not a "
-         "rotation word the engine knows"),
-        (item(AllowedRotation="keep flat"), "'keep flat' is not a rotation word"),
-    ])
+    @pytest.mark.parametrize(
+        "entry, expected",
+        [
+            (item(l=0), "item 0 'A', Length: size 0 is not a finite positive number"),
+            (item(d=float("inf")), "item 0 'A', Depth: size inf is not a finite positive number"),
+            (item(Weight=-0.5), "item 0 'A', Weight: weight -0.5 is negative or not finite"),
+            (
+                item(AllowedRotation="upright"),
+                "item 0 'A', AllowedRotation: 'upright' is not a rotation word the engine knows",
+            ),
+            (item(AllowedRotation="keep flat"), "'keep flat' is not a rotation word"),
+        ],
+    )
     def test_odd_item_values(self, entry, expected):
         findings = found({"items": [entry], "boxes": [BOX]})
-        assert len(findings) == 1 and findings[0].startswith(expected) or \
-            any(expected in f for f in findings), findings
+        assert (len(findings) == 1 and findings[0].startswith(expected)) or any(
+            expected in f for f in findings
+        ), findings
 
     def test_odd_box_values(self):
         findings = found({"items": [], "boxes": [dict(BOX, Width=0, BoxWeight=-1)]})
-        assert findings == ["box 0 'B', Width: size 0 is not a finite positive number",
-                            "box 0 'B', BoxWeight: weight -1 is negative or not finite"]
+        assert findings == [
+            "box 0 'B', Width: size 0 is not a finite positive number",
+            "box 0 'B', BoxWeight: weight -1 is negative or not finite",
+        ]
 
 
 class TestFit:
     def test_items_that_fit_no_active_box_type(self):
         long_box = dict(BOX, Width=10, Length=4, Depth=4)
-        boxes = [long_box, dict(BOX, Reference="OFF", Width=99, Active=False),
-                 dict(BOX, Reference="NONE", Width=99, MaximumBoxes=0.5)]
-        items = [item("SWAP", 4, 10, 4, AllowedRotation="KeepFlat"),
-                 item("UP", 4, 10, 4, AllowedRotation="never"),
-                 item("FLAT", 4, 4, 10, AllowedRotation="keep_flat"),
-                 item("TURNS", 4, 4, 10), item("HEAVY", Weight=19.5),
-                 item("OK", 1, 1, 1, Weight=19), item("WIDE", 11, 1, 1)]
+        boxes = [
+            long_box,
+            dict(BOX, Reference="OFF", Width=99, Active=False),
+            dict(BOX, Reference="NONE", Width=99, MaximumBoxes=0.5),
+        ]
+        items = [
+            item("SWAP", 4, 10, 4, AllowedRotation="KeepFlat"),
+            item("UP", 4, 10, 4, AllowedRotation="never"),
+            item("FLAT", 4, 4, 10, AllowedRotation="keep_flat"),
+            item("TURNS", 4, 4, 10),
+            item("HEAVY", Weight=19.5),
+            item("OK", 1, 1, 1, Weight=19),
+            item("WIDE", 11, 1, 1),
+        ]
         assert found({"items": items, "boxes": boxes}) == [
             "item 1 'UP', Width/Length/Depth: 4 x 10 x 4 fits no active box type unturned",
             "item 2 'FLAT', Width/Length/Depth: 4 x 4 x 10 fits no active box type this way up",
@@ -100,7 +124,8 @@ class TestFit:
 
     def test_no_usable_box_type_at_all(self):
         assert found({"items": [item()], "boxes": [dict(BOX, Active=False)]}) == [
-            "request, boxes: no active box type that may be used: nothing will be packed"]
+            "request, boxes: no active box type that may be used: nothing will be packed"
+        ]
         assert found({"items": [], "boxes": []}) == []
 
     def test_box_groups_that_no_single_box_type_holds(self):
@@ -119,14 +144,19 @@ class TestFit:
         items = [item("A"), item("B"), item("A"), item("A")]
         assert found({"items": items, "boxes": [BOX]}) == [
             "item 2 'A', ItemCode: the code is used by 3 items (0, 2, 3); results name items "
-            "by code only"]
+            "by code only"
+        ]
 
 
 def test_the_engine_still_reads_odd_requests_as_before():
     # A misspelt "Items" is an empty order and an unknown rotation word turns freely;
     # the checks only report, they change nothing the engine does.
     result = json.loads(stowvex.solve(json.dumps({"Items": [item()], "boxes": [BOX]})))
-    assert result["summary"] == {"box_count": 0, "overall_volume_utilisation": 0.0,
-                                 "total_placed": 0, "total_unplaced": 0}
+    assert result["summary"] == {
+        "box_count": 0,
+        "overall_volume_utilisation": 0.0,
+        "total_placed": 0,
+        "total_unplaced": 0,
+    }
     upright = stowvex.pack_dicts([item(AllowedRotation="upright")], [BOX])
     assert str(upright.boxes[0].items[0].item.allowed_rotation).endswith("BEST_FIT")

@@ -10,9 +10,12 @@ from stowvex import Box, Item, Rotation
 
 @pytest.fixture
 def result():
-    items = [Item("A", "first", 2, 3, 4, 1.5), Item("B", "", 1, 1, 1, 2, box_group="G"),
-             Item("C", "", 1, 1, 1, 0.5, allowed_rotation=Rotation.NEVER),
-             Item("HUGE", "", 99, 99, 99, 1)]
+    items = [
+        Item("A", "first", 2, 3, 4, 1.5),
+        Item("B", "", 1, 1, 1, 2, box_group="G"),
+        Item("C", "", 1, 1, 1, 0.5, allowed_rotation=Rotation.NEVER),
+        Item("HUGE", "", 99, 99, 99, 1),
+    ]
     return stowvex.pack(items, [Box("BOX", 10, 10, 10, 20.0, 1.0)])
 
 
@@ -47,9 +50,23 @@ def test_packed_item_members(result):
     assert a.rotated == (a.orientation != "WLD")
     assert placements["C"].orientation == "WLD" and not placements["C"].rotated
     d = b.to_dict()
-    assert list(d) == ["ItemCode", "ItemReference", "box_group", "depth", "length", "orientation",
-                       "original_depth", "original_length", "original_width", "rotated", "weight",
-                       "width", "x", "y", "z"]
+    assert list(d) == [
+        "ItemCode",
+        "ItemReference",
+        "box_group",
+        "depth",
+        "length",
+        "orientation",
+        "original_depth",
+        "original_length",
+        "original_width",
+        "rotated",
+        "weight",
+        "width",
+        "x",
+        "y",
+        "z",
+    ]
     assert d["box_group"] == "G"
     wide = [Item("F", "", 1e300, 1, 1, 1), Item("F", "", 1e300, 1, 1, 1)]
     far = stowvex.pack(wide, [Box("W", 1e308, 1, 1)]).boxes[0].items[1]
@@ -67,8 +84,14 @@ def test_unlimited_box_weights_python_and_json():
 
 def test_dict_and_json_forms_agree(result):
     d = result.to_dict()
-    assert list(d) == ["boxes", "placements", "success", "summary", "unplaced_item_codes",
-                       "unplaced_items"]
+    assert list(d) == [
+        "boxes",
+        "placements",
+        "success",
+        "summary",
+        "unplaced_item_codes",
+        "unplaced_items",
+    ]
     assert d == json.loads(result.to_json())
     assert d["unplaced_item_codes"] == ["HUGE"]
     assert d["placements"][0]["box_reference"] == "BOX"
@@ -76,8 +99,12 @@ def test_dict_and_json_forms_agree(result):
 
 
 def test_json_indents(result):
-    request = json.dumps({"items": [{"ItemCode": "A", "Width": 1, "Length": 1, "Depth": 1}],
-                          "boxes": [{"Reference": "B", "Width": 2, "Length": 2, "Depth": 2}]})
+    request = json.dumps(
+        {
+            "items": [{"ItemCode": "A", "Width": 1, "Length": 1, "Depth": 1}],
+            "boxes": [{"Reference": "B", "Width": 2, "Length": 2, "Depth": 2}],
+        }
+    )
     from_dicts = stowvex.pack_dicts(*(lambda r: (r["items"], r["boxes"]))(json.loads(request)))
     assert from_dicts.to_json(-1) == stowvex.solve(request)
     assert from_dicts.to_json(-7) == stowvex.solve(request)

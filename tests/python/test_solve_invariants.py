@@ -1,12 +1,13 @@
 """Random requests through solve: every promise a result makes, checked."""
 
+import itertools
 import json
 from collections import Counter
 
-import request_strategies
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
+import request_strategies
 import stowvex
 
 ROTATIONS = ["Never", "KeepFlat", "BestFit", "keep_flat", "sideways"]
@@ -15,13 +16,20 @@ sizes = st.one_of(st.integers(1, 9), st.sampled_from([0.5, 1.25, 2.5, 7.75]))
 
 def requests():
     return request_strategies.requests(
-        sizes=sizes, weights=[0, 0.5, 1, 2.25, 6, -2.5, -1e19, 1e19], rotations=ROTATIONS,
-        max_items=18, max_boxes=4, max_box_side=14)
+        sizes=sizes,
+        weights=[0, 0.5, 1, 2.25, 6, -2.5, -1e19, 1e19],
+        rotations=ROTATIONS,
+        max_items=18,
+        max_boxes=4,
+        max_box_side=14,
+    )
 
 
 def overlaps(a, b):
-    return all(a[p] < b[p] + b[e] and b[p] < a[p] + a[e]
-               for p, e in (("x", "width"), ("y", "length"), ("z", "depth")))
+    return all(
+        a[p] < b[p] + b[e] and b[p] < a[p] + a[e]
+        for p, e in (("x", "width"), ("y", "length"), ("z", "depth"))
+    )
 
 
 def allowed_orientations(rotation):
@@ -36,8 +44,13 @@ def allowed_orientations(rotation):
 def item_sort_key(item):
     group = item.get("BoxGroup") or None
     volume = item["Width"] * item["Length"] * item["Depth"]
-    return (group is None, (group or "").encode(), -volume, -item["Weight"],
-            item["ItemCode"].encode())
+    return (
+        group is None,
+        (group or "").encode(),
+        -volume,
+        -item["Weight"],
+        item["ItemCode"].encode(),
+    )
 
 
 @settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow])
@@ -67,7 +80,8 @@ def test_solve_keeps_every_promise(request):
             item = items[p["ItemCode"]]
             assert p["orientation"] in allowed_orientations(item["AllowedRotation"])
             assert sorted((p["width"], p["length"], p["depth"])) == sorted(
-                (item["Width"], item["Length"], item["Depth"]))
+                (item["Width"], item["Length"], item["Depth"])
+            )
             assert min(p["x"], p["y"], p["z"]) >= 0
             assert p["x"] + p["width"] <= box_type["Width"]
             assert p["y"] + p["length"] <= box_type["Length"]
@@ -81,7 +95,8 @@ def test_solve_keeps_every_promise(request):
             # A negative weight may not make room for others under a limit.
             weights = [p["weight"] for p in packed["items"]]
             assert sum(w for w in weights if w > 0) <= max(
-                0, box_type["MaxWeight"] - box_type["BoxWeight"])
+                0, box_type["MaxWeight"] - box_type["BoxWeight"]
+            )
             assert packed["item_weight"] == sum(weights) and min(weights, default=0) >= 0
             assert packed["remaining_weight"] == max(0, box_type["MaxWeight"] - packed["weight"])
 
@@ -93,7 +108,7 @@ def test_solve_keeps_every_promise(request):
         assert not any(items[c].get("BoxGroup") == group for c in unplaced)
 
     order = [(len(b["items"]), b["volume_utilisation"], b["used_volume"]) for b in result["boxes"]]
-    assert all(a >= b for a, b in zip(order, order[1:]))
+    assert all(a >= b for a, b in itertools.pairwise(order))
     unplaced_items = [items[c] for c in result["unplaced_item_codes"]]
     keys = [item_sort_key(i) for i in unplaced_items]
     assert keys == sorted(keys)
@@ -105,13 +120,15 @@ def test_negative_weights_never_defeat_a_weight_limit():
         return dict(item, BoxGroup=group) if group else item
 
     # A group item lending room to a heavy item, then dropped with its split group.
-    split = {"items": [cube("G1", 5, -100, "G"), cube("G2", 20, 0, "G"), cube("H", 1, 50)],
-             "boxes": [{"Reference": "B", "Width": 10, "Length": 10, "Depth": 10, "MaxWeight": 2}]}
+    split = {
+        "items": [cube("G1", 5, -100, "G"), cube("G2", 20, 0, "G"), cube("H", 1, 50)],
+        "boxes": [{"Reference": "B", "Width": 10, "Length": 10, "Depth": 10, "MaxWeight": 2}],
+    }
     # A weight so negative that the weights tested after it vanish in the sum.
-    absorbed = {"items": [cube("N", 3, -1e19), cube("A", 2, 10), cube("C", 1, 7),
-                          cube("P", 0.5, 1e19)],
-                "boxes": [{"Reference": "B", "Width": 10, "Length": 10, "Depth": 10,
-                           "MaxWeight": 11}]}
+    absorbed = {
+        "items": [cube("N", 3, -1e19), cube("A", 2, 10), cube("C", 1, 7), cube("P", 0.5, 1e19)],
+        "boxes": [{"Reference": "B", "Width": 10, "Length": 10, "Depth": 10, "MaxWeight": 11}],
+    }
     for request, limit in ((split, 2), (absorbed, 11)):
         result = json.loads(stowvex.solve(json.dumps(request)))
         for packed in result["boxes"]:

@@ -85,9 +85,24 @@ def run_mypy(python, tmp_path, sources):
     for name, text in sources.items():
         (tmp_path / name).write_text(textwrap.dedent(text).lstrip("\n"), encoding="utf-8")
     proc = subprocess.run(
-        [sys.executable, "-m", "mypy", "--strict", "--no-error-summary", "--show-error-codes",
-         "--cache-dir", str(tmp_path / "cache"), "--python-executable", python, *sources],
-        cwd=tmp_path, capture_output=True, text=True, timeout=600)
+        [
+            sys.executable,
+            "-m",
+            "mypy",
+            "--strict",
+            "--no-error-summary",
+            "--show-error-codes",
+            "--cache-dir",
+            str(tmp_path / "cache"),
+            "--python-executable",
+            python,
+            *sources,
+        ],
+        cwd=tmp_path,
+        capture_output=True,
+        text=True,
+        timeout=600,
+    )
     assert proc.returncode in (0, 1), proc.stdout + proc.stderr
     found = {name: set() for name in sources}
     for line in proc.stdout.splitlines():
@@ -101,8 +116,11 @@ def run_mypy(python, tmp_path, sources):
 
 def planted(text):
     lines = textwrap.dedent(text).lstrip("\n").splitlines()
-    return {(number, line.rsplit("# E: ", 1)[1].strip())
-            for number, line in enumerate(lines, start=1) if "# E: " in line}
+    return {
+        (number, line.rsplit("# E: ", 1)[1].strip())
+        for number, line in enumerate(lines, start=1)
+        if "# E: " in line
+    }
 
 
 def test_mypy_accepts_correct_use_and_reports_each_planted_error(installed_python, tmp_path):
@@ -114,15 +132,21 @@ def test_mypy_accepts_correct_use_and_reports_each_planted_error(installed_pytho
 # --- the stub's docstrings are the module's ---------------------------------
 
 # Texts that pybind11 and CPython write into docstrings themselves.
-GENERATED = ("Overloaded function.", "Initialize self.  See help(type(self)) for accurate signature.")
+GENERATED = (
+    "Overloaded function.",
+    "Initialize self.  See help(type(self)) for accurate signature.",
+)
 
 
 def runtime_doc(obj, name):
     """The docstring of a module object without the signature lines and texts
     that pybind11 and CPython generate."""
     signature = re.compile(r"^(\d+\. )?" + re.escape(name) + r"\(.*\)( -> .*)?$")
-    lines = [line for line in (obj.__doc__ or "").splitlines()
-             if not signature.match(line) and line not in GENERATED]
+    lines = [
+        line
+        for line in (obj.__doc__ or "").splitlines()
+        if not signature.match(line) and line not in GENERATED
+    ]
     return inspect.cleandoc("\n".join(lines))
 
 
@@ -136,23 +160,29 @@ def stub_definitions():
             yield node.name, cls, node.name, ast.get_docstring(node) or ""
             for member in node.body:
                 if isinstance(member, ast.FunctionDef):
-                    yield (f"{node.name}.{member.name}", cls.__dict__[member.name], member.name,
-                           ast.get_docstring(member) or "")
+                    yield (
+                        f"{node.name}.{member.name}",
+                        cls.__dict__[member.name],
+                        member.name,
+                        ast.get_docstring(member) or "",
+                    )
         elif isinstance(node, ast.FunctionDef):
-            yield (node.name, getattr(stowvex, node.name), node.name,
-                   ast.get_docstring(node) or "")
+            yield (node.name, getattr(stowvex, node.name), node.name, ast.get_docstring(node) or "")
 
 
 def test_stub_docstrings_are_the_modules_own():
     definitions = list(stub_definitions())
     assert len(definitions) > 60
-    mismatched = [(qualified, stub_doc, runtime_doc(obj, name))
-                  for qualified, obj, name, stub_doc in definitions
-                  if stub_doc != runtime_doc(obj, name)]
+    mismatched = [
+        (qualified, stub_doc, runtime_doc(obj, name))
+        for qualified, obj, name, stub_doc in definitions
+        if stub_doc != runtime_doc(obj, name)
+    ]
     assert mismatched == []
 
 
 # --- the declared to_dict shapes --------------------------------------------
+
 
 def typed_dicts():
     """Each TypedDict of the stub as {key: annotation text}, bases included."""
@@ -183,21 +213,30 @@ def conforms(value, annotation, shapes):
         return value is None
     if annotation in shapes:
         fields = shapes[annotation]
-        return (isinstance(value, dict) and list(value) == sorted(fields)
-                and all(conforms(value[key], fields[key], shapes) for key in fields))
+        return (
+            isinstance(value, dict)
+            and list(value) == sorted(fields)
+            and all(conforms(value[key], fields[key], shapes) for key in fields)
+        )
     if annotation.startswith("list[") and annotation.endswith("]"):
         return isinstance(value, list) and all(
-            conforms(element, annotation[5:-1], shapes) for element in value)
+            conforms(element, annotation[5:-1], shapes) for element in value
+        )
     exact = {"str": str, "float": float, "int": int, "bool": bool}[annotation]
     return type(value) is exact
 
 
 def test_to_dict_results_have_the_declared_shapes():
     shapes = typed_dicts()
-    items = [Item("A", "a", 1, 2, 3, 4), Item("B", "", 5, 5, 5, 1, "G", Rotation.NEVER),
-             Item("HUGE", "", 99, 99, 99, 1)]
-    boxes = [Box("S", 10, 10, 10, max_weight=20, empty_weight=1, max_quantity=1),
-             Box("L", 10, 20, 10)]
+    items = [
+        Item("A", "a", 1, 2, 3, 4),
+        Item("B", "", 5, 5, 5, 1, "G", Rotation.NEVER),
+        Item("HUGE", "", 99, 99, 99, 1),
+    ]
+    boxes = [
+        Box("S", 10, 10, 10, max_weight=20, empty_weight=1, max_quantity=1),
+        Box("L", 10, 20, 10),
+    ]
     result = stowvex.pack(items, boxes)
     assert result.boxes and result.unplaced_items
     cases = [(item.to_dict(), "_ItemDict") for item in items]
@@ -208,4 +247,3 @@ def test_to_dict_results_have_the_declared_shapes():
     cases.append((result.to_dict(), "_ResultDict"))
     for value, shape in cases:
         assert conforms(value, shape, shapes), (shape, value)
-

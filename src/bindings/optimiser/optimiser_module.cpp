@@ -1,18 +1,18 @@
 // The private extension stowvex_tools._optimiser: the optimiser's search,
 // called by stowvex_tools.optimise and its siblings. Results are the engine's
 // own PackResult, whose class the stowvex module registers.
-#include <pybind11/pybind11.h>
-#include <pybind11/stl.h>
-
 #include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include "bindings/json_errors.hpp"
 #include "interchange/request_reader.hpp"
 #include "optimiser/optimiser.hpp"
-#include "bindings/json_errors.hpp"
 
 namespace py = pybind11;
 
@@ -62,9 +62,9 @@ PYBIND11_MODULE(_optimiser, m) {
             py::gil_scoped_release unlocked;
             return stowvex::optimise_items(item_list, box_list, options);
         },
-        py::arg("items"), py::arg("boxes"), py::kw_only(), py::arg("time_limit"),
-        py::arg("effort"), py::arg("seed"), py::arg("min_support"), py::arg("box_costs"),
-        py::arg("threads"), "Optimises the packing of Item and Box objects.");
+        py::arg("items"), py::arg("boxes"), py::kw_only(), py::arg("time_limit"), py::arg("effort"),
+        py::arg("seed"), py::arg("min_support"), py::arg("box_costs"), py::arg("threads"),
+        "Optimises the packing of Item and Box objects.");
 
     m.def(
         "optimise_request",

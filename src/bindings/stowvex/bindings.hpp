@@ -2,9 +2,8 @@
 // conversion shared by every to_dict.
 #pragma once
 
-#include <pybind11/pybind11.h>
-
 #include <nlohmann/json.hpp>
+#include <pybind11/pybind11.h>
 
 #include "interchange/result_writer.hpp"
 

@@ -6,10 +6,10 @@
 
 #include <pybind11/stl.h>
 
+#include "bindings/stowvex/bindings.hpp"
 #include "engine/packer.hpp"
 #include "interchange/request_reader.hpp"
 #include "interchange/result_writer.hpp"
-#include "bindings/stowvex/bindings.hpp"
 
 namespace stowvex::python {
 

@@ -6,9 +6,9 @@
 
 #include <pybind11/stl.h>
 
+#include "bindings/stowvex/bindings.hpp"
 #include "model/box.hpp"
 #include "model/item.hpp"
-#include "bindings/stowvex/bindings.hpp"
 
 namespace stowvex::python {
 
@@ -114,10 +114,9 @@ void bind_model(py::module_& m) {
     py::class_<Box, BoxPtr>(m, "Box", "A box type available to pack items into.")
         // The flag takes True and False only, not None, 0 or 1, which the
         // library's conversion would turn into a flag.
-        .def(py::init(&make_checked_box), py::arg("reference"), py::arg("width"),
-             py::arg("length"), py::arg("depth"), py::arg("max_weight") = -1.0,
-             py::arg("empty_weight") = 0.0, py::arg("active").noconvert() = true,
-             py::arg("max_quantity") = py::none())
+        .def(py::init(&make_checked_box), py::arg("reference"), py::arg("width"), py::arg("length"),
+             py::arg("depth"), py::arg("max_weight") = -1.0, py::arg("empty_weight") = 0.0,
+             py::arg("active").noconvert() = true, py::arg("max_quantity") = py::none())
         .def_property_readonly("reference", &Box::reference)
         .def_property_readonly("width", &Box::width)
         .def_property_readonly("length", &Box::length)

@@ -1,7 +1,7 @@
 // The stowvex extension module: docstring, then the enumeration, the classes
 // and the entry functions, in registration order.
-#include "bindings/stowvex/bindings.hpp"
 #include "bindings/json_errors.hpp"
+#include "bindings/stowvex/bindings.hpp"
 
 #ifndef STOWVEX_VERSION
 #define STOWVEX_VERSION "0+unknown"

@@ -6,9 +6,9 @@
 
 #include <pybind11/stl.h>
 
+#include "bindings/stowvex/bindings.hpp"
 #include "interchange/result_writer.hpp"
 #include "model/pack_response.hpp"
-#include "bindings/stowvex/bindings.hpp"
 
 namespace stowvex::python {
 
@@ -44,8 +44,8 @@ void bind_results(py::module_& m) {
                                "True if this item was not placed in its original orientation.")
         .def("to_dict", [](const PackedItem& p) { return json_to_python(to_json(p)); })
         .def("__repr__", [](const PackedItem& p) {
-            return "<stowvex.PackedItem '" + p.item()->item_code() + "' @ (" + fixed(p.x()) +
-                   ", " + fixed(p.y()) + ", " + fixed(p.z()) + ")>";
+            return "<stowvex.PackedItem '" + p.item()->item_code() + "' @ (" + fixed(p.x()) + ", " +
+                   fixed(p.y()) + ", " + fixed(p.z()) + ")>";
         });
 
     py::class_<PackedBox>(m, "PackedBox", "A box together with everything packed into it.")
@@ -79,7 +79,8 @@ void bind_results(py::module_& m) {
         .def_property_readonly("boxes",
                                [](const PackResponse& r) { return r.boxes().sorted_view(); })
         .def_property_readonly(
-            "unplaced_items", [](const PackResponse& r) { return r.unplaced_items().sorted_view(); })
+            "unplaced_items",
+            [](const PackResponse& r) { return r.unplaced_items().sorted_view(); })
         .def_property_readonly("overall_volume_utilisation",
                                &PackResponse::overall_volume_utilisation)
         .def_property_readonly("total_placed", &PackResponse::total_placed)
