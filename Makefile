@@ -1,42 +1,71 @@
-# make demo: install what is missing, build, pack the example request and draw it
-# into build/demo.html.
-# make test: install what is missing, build, run the C++ and Python tests and
-# the type checks.
+# make demo: install what building the module and drawing a picture need, build,
+# pack examples/request.json and draw it (build/demo/).
+# make test: also install the development tools, build, run the C++ and Python
+# tests and the type checks.
+# make lint: the formatters (ruff, clang-format) in check mode, ruff's linter and
+# mypy --strict; make format applies both formatters.
 # make golden: every request of the golden corpus (make test checks a part).
 SHELL := /bin/bash
 PYTHON ?= python3
 VENV := .venv
 VPY := $(VENV)/bin/python
+# -qq: only errors; pip's warnings about the machine's own index settings stay out.
+PIP_INSTALL := $(VPY) -m pip install -qq --disable-pip-version-check
 # The folder of nlohmann_json's headers in the virtual environment (PyPI's nlohmann-json).
 JSON_INCLUDE = $$($(VPY) -c 'import importlib.util as u, os; print(os.path.join(list(u.find_spec("nlohmann_json").submodule_search_locations)[0], "include"))')
 # Development builds of the module go to their own folder; pip's own builds use build/<wheel tag>.
 DEV_BUILD := build/dev/{wheel_tag}
 
-.PHONY: demo test test-cpp test-python test-types test-sanitize module cpp deps browser venv clean
+.PHONY: demo test test-cpp test-python test-types test-sanitize module cpp deps browser \
+    build-venv venv lint format clean
 
 demo: module
-	$(VPY) examples/demo.py examples/request.json
-	@mkdir -p build
-	$(VENV)/bin/stowvex pack examples/request.json -o build/demo-result.json
-	$(VENV)/bin/stowvex render build/demo-result.json -o build/demo.html --title "stowvex demo"
-	@echo "open $(CURDIR)/build/demo.html in a browser to see the packed boxes"
+	@$(VPY) examples/demo.py examples/request.json build/demo
 
 test: test-cpp test-python test-types
 
 deps:
-	scripts/deps.sh
+	@scripts/deps.sh cpp
 
-venv: $(VENV)/.installed
+# The virtual environment in two steps: requirements-build.txt (what make demo
+# needs: the build requirements, the runtime packages and the picture extra),
+# then requirements-dev.txt (the development tools). A change of either file
+# makes its step install again.
+build-venv: $(VENV)/.build-installed
+venv: $(VENV)/.dev-installed
 
-# The packages of the virtual environment are listed in requirements-dev.txt.
-$(VENV)/.installed: pyproject.toml requirements-dev.txt
-	test -x $(VPY) || $(PYTHON) -m venv $(VENV)
-	$(VPY) -m pip install -q --disable-pip-version-check -r requirements-dev.txt
+$(VENV)/.build-installed: pyproject.toml requirements-build.txt
+	@scripts/deps.sh compiler
+	@test -x $(VPY) || $(PYTHON) -m venv $(VENV)
+	@echo "installing the build requirements into $(VENV)"
+	@$(PIP_INSTALL) -r requirements-build.txt
 	@touch $@
 
-module: venv
-	$(VPY) -m pip install -q --disable-pip-version-check \
-	    --no-build-isolation --no-deps -Cbuild-dir=$(DEV_BUILD) .
+$(VENV)/.dev-installed: requirements-dev.txt $(VENV)/.build-installed
+	@echo "installing the development tools into $(VENV)"
+	@$(PIP_INSTALL) -r requirements-dev.txt
+	@touch $@
+
+module: build-venv
+	@echo "building the extension modules (build/dev)"
+	@$(PIP_INSTALL) --no-build-isolation --no-deps -Cbuild-dir=$(DEV_BUILD) .
+
+# make lint checks and make format rewrites: Python with ruff, C++ (every
+# tracked .cpp and .hpp) with clang-format from Debian (.clang-format).
+CXX_SOURCES = $$(git ls-files '*.cpp' '*.hpp')
+
+lint: venv
+	@scripts/deps.sh lint
+	$(VENV)/bin/ruff check .
+	$(VENV)/bin/ruff format --check .
+	clang-format --dry-run -Werror $(CXX_SOURCES)
+	$(VPY) -m mypy
+
+format: venv
+	@scripts/deps.sh lint
+	$(VENV)/bin/ruff check --fix .
+	$(VENV)/bin/ruff format .
+	clang-format -i $(CXX_SOURCES)
 
 cpp: deps venv
 	PATH=$(CURDIR)/$(VENV)/bin:$$PATH cmake -S . -B build/cpp -G Ninja -DCMAKE_BUILD_TYPE=Release \
@@ -50,13 +79,13 @@ test-cpp: cpp
 browser:
 	scripts/browser.sh
 
-test-python: module browser
+test-python: module venv browser
 	$(VPY) -m pytest
 
 # make test-types: the module's stub (src/stowvex.pyi) and the optimiser
 # extension's stub against the built modules, then mypy --strict over the files
 # pyproject.toml names.
-test-types: module
+test-types: module venv
 	$(VPY) -m mypy.stubtest stowvex --allowlist tests/python/stubtest-allowlist.txt
 	$(VPY) -m mypy.stubtest stowvex_tools._optimiser
 	$(VPY) -m mypy
@@ -68,8 +97,8 @@ test-types: module
 docs: module $(VENV)/.docs-installed
 	$(VPY) -m sphinx -W --keep-going -q -b html -d build/docs/doctrees docs build/docs/html
 
-$(VENV)/.docs-installed: docs/requirements.txt $(VENV)/.installed
-	$(VPY) -m pip install -q --disable-pip-version-check -r docs/requirements.txt
+$(VENV)/.docs-installed: docs/requirements.txt $(VENV)/.dev-installed
+	$(PIP_INSTALL) -r docs/requirements.txt
 	@touch $@
 
 # make wheel: an sdist, and a wheel built from that sdist by pip's isolated
@@ -191,7 +220,7 @@ test-pythons:
 # make golden: the whole golden corpus of tests/golden (every frozen request,
 # not only the quick part that make test checks).
 .PHONY: golden
-golden: module
+golden: module venv
 	STOWVEX_GOLDEN=all $(VPY) -m pytest -q tests/python/test_golden.py
 
 # make bench: build the module and the engine timer (build/bench), then the
@@ -209,7 +238,7 @@ bench-tool: venv
 	    -DSTOWVEX_BENCH=ON -DPython_EXECUTABLE=$(CURDIR)/$(VPY)
 	PATH=$(CURDIR)/$(VENV)/bin:$$PATH cmake --build build/bench --target engine_work
 
-bench: module bench-tool
+bench: module venv bench-tool
 	$(VPY) bench/targets.py --data $(BENCH_DATA) --engine-work build/bench/engine_work
 	$(VPY) bench/container_loading.py --data $(BENCH_DATA)
 	$(VPY) bench/parcel_orders.py --data $(BENCH_DATA)
@@ -218,10 +247,10 @@ bench: module bench-tool
 	$(VPY) bench/optimiser_quality.py --data $(BENCH_DATA) --instances 2 --runs "greedy,0.1 s,1 s"
 	$(VPY) bench/optimiser_orders.py --data $(BENCH_DATA)
 
-bench-quality: module
+bench-quality: module venv
 	$(VPY) bench/optimiser_quality.py --data $(BENCH_DATA)
 
 # make bench-batch: 100,000 parcel orders through stowvex batch with 1 and 2 workers
 # and through Dask with 2 workers (bench/README.md). Run it on an idle machine.
-bench-batch: module
+bench-batch: module venv
 	$(VPY) bench/batch_throughput.py --data $(BENCH_DATA)

@@ -1,47 +1,52 @@
-"""Packs a request file and prints a readable summary, then the result JSON."""
+"""Packs a request file, writes the result JSON and an HTML picture of it, and prints
+a short summary: the boxes, how full they are, and where the two files went.
+
+Usage: python examples/demo.py [REQUEST.json [OUTPUT_FOLDER]]
+"""
 
 import json
 import sys
+from pathlib import Path
 
 import stowvex
+from stowvex_tools import render_html
 
 
-def describe(result: stowvex.PackResult) -> str:
+def summary(result: stowvex.PackResult, request: str) -> list[str]:
+    boxes = result.boxes
     lines = [
-        f"{'all items placed' if result.success else 'NOT all items placed'}: "
-        f"{result.total_placed} placed in {len(result.boxes)} boxes, "
-        f"{result.total_unplaced} unplaced, "
-        f"overall volume utilisation {result.overall_volume_utilisation:.1f} %"
+        f"packed {request}: {result.total_placed} items in {len(boxes)} "
+        f"box{'' if len(boxes) == 1 else 'es'}, {result.total_unplaced} left over, "
+        f"{result.overall_volume_utilisation:.1f} % of the boxes' volume filled"
     ]
-    for index, packed in enumerate(result.boxes):
+    for index, packed in enumerate(boxes):
         box = packed.box
         lines.append(
-            f"\nbox {index}: {box.reference} ({box.width:g} x {box.length:g} x "
-            f"{box.depth:g}), {len(packed)} item{'' if len(packed) == 1 else 's'}, "
-            f"{packed.weight:g} kg gross, "
+            f"  box {index}: {box.reference} ({box.width:g} x {box.length:g} x {box.depth:g}), "
+            f"{len(packed)} item{'' if len(packed) == 1 else 's'}, {packed.weight:g} kg, "
             f"{packed.volume_utilisation:.1f} % full"
         )
-        for placed in packed.items:
-            item = placed.item
-            group = f"  [group {item.box_group}]" if item.has_box_group else ""
-            lines.append(
-                f"  {item.item_code:<11} at ({placed.x:g}, {placed.y:g}, {placed.z:g})"
-                f"  {placed.width:g} x {placed.length:g} x {placed.depth:g}"
-                f"  {placed.orientation}{' (turned)' if placed.rotated else ''}{group}"
-            )
-    for item in result.unplaced_items:
-        lines.append(f"\nunplaced: {item.item_code} ({item.item_reference})")
-    return "\n".join(lines)
+    lines.extend(f"  not placed: {item.item_code}" for item in result.unplaced_items)
+    return lines
 
 
-def main(path: str) -> None:
-    with open(path, encoding="utf-8") as f:
-        request = json.load(f)
-    result = stowvex.pack_dicts(request["items"], request["boxes"])
-    print(describe(result))
-    print("\nresult JSON:")
-    print(result.to_json(indent=2))
+def main(request: str, folder: str) -> None:
+    with open(request, encoding="utf-8") as f:
+        data = json.load(f)
+    result = stowvex.pack_dicts(data["items"], data["boxes"])
+    out = Path(folder)
+    out.mkdir(parents=True, exist_ok=True)
+    result_path = out / "result.json"
+    result_path.write_text(result.to_json(indent=2) + "\n", encoding="utf-8")
+    picture = render_html(result, out / "view.html", title="stowvex demo")
+    print("\n".join(summary(result, request)))
+    print(f"full result: {result_path}")
+    print(f"picture:     {picture} (open it in a browser: turn, zoom, step through the items)")
 
 
 if __name__ == "__main__":
-    main(sys.argv[1] if len(sys.argv) > 1 else "examples/request.json")
+    arguments = sys.argv[1:]
+    main(
+        arguments[0] if arguments else "examples/request.json",
+        arguments[1] if len(arguments) > 1 else "build/demo",
+    )

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a make target needs and are missing:
+#   scripts/deps.sh compiler  a C++ compiler (building the extension modules)
 #   scripts/deps.sh cpp    a C++ compiler, make and GoogleTest (the C++ tests)
 #   scripts/deps.sh lint   clang-format (make lint, make format)
 # The Python build needs none of this beyond a compiler: its other build
@@ -12,6 +13,9 @@ sudo=""
 need=()
 for what in "${@:-cpp}"; do
     case "$what" in
+        compiler)
+            command -v g++ >/dev/null || need+=(g++)
+            ;;
         cpp)
             command -v g++ >/dev/null || need+=(g++)
             command -v make >/dev/null || need+=(make)
@@ -21,7 +25,7 @@ for what in "${@:-cpp}"; do
             command -v clang-format >/dev/null || need+=(clang-format)
             ;;
         *)
-            echo "scripts/deps.sh: unknown need '$what' (cpp, lint)" >&2
+            echo "scripts/deps.sh: unknown need '$what' (compiler, cpp, lint)" >&2
             exit 2
             ;;
     esac
