@@ -82,12 +82,12 @@ browser:
 test-python: module venv browser
 	$(VPY) -m pytest
 
-# make test-types: the module's stub (src/stowvex.pyi) and the optimiser
-# extension's stub against the built modules, then mypy --strict over the files
+# make test-types: the stubs of both extension modules (src/stowvex.pyi,
+# src/stowvex_tools/_native.pyi) against the built modules, then mypy --strict over the files
 # pyproject.toml names.
 test-types: module venv
 	$(VPY) -m mypy.stubtest stowvex --allowlist tests/python/stubtest-allowlist.txt
-	$(VPY) -m mypy.stubtest stowvex_tools._optimiser
+	$(VPY) -m mypy.stubtest stowvex_tools._native
 	$(VPY) -m mypy
 
 # make docs: the documentation site in build/docs/html (Sphinx, theme furo),

@@ -18,7 +18,7 @@ from typing import Any, TypedDict
 
 from stowvex import Box, Item, PackResult
 
-from . import _optimiser
+from . import _native
 
 __all__ = ["optimise", "optimise_dicts", "optimise_json"]
 
@@ -102,7 +102,7 @@ def optimise(
         negative weight in a box with a weight limit.)
     """
     settings = _settings(time_limit, effort, seed, min_support, box_costs, threads)
-    return _optimiser.optimise(
+    return _native.optimise(
         _elements(items, Item, "items"), _elements(boxes, Box, "boxes"), **settings
     )
 
@@ -127,7 +127,7 @@ def optimise_dicts(
     """
     settings = _settings(time_limit, effort, seed, min_support, box_costs, threads)
     request = json.dumps({"items": items, "boxes": boxes})
-    return _optimiser.optimise_request(request, **settings)
+    return _native.optimise_request(request, **settings)
 
 
 def optimise_json(
@@ -153,7 +153,7 @@ def optimise_json(
         )
     settings = _settings(time_limit, effort, seed, min_support, box_costs, threads)
     text = bytes(request_json) if isinstance(request_json, bytearray) else request_json
-    return _optimiser.optimise_request(text, **settings).to_json(-1)
+    return _native.optimise_request(text, **settings).to_json(-1)
 
 
 def _elements(values: Any, kind: type, name: str) -> list[Any]:

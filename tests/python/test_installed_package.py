@@ -120,14 +120,14 @@ def test_wheel_is_manylinux_with_module_stubs_and_tools():
         names = archive.namelist()
     assert [name for name in names if re.fullmatch(r"stowvex\.cpython-[^/]+\.so", name)]
     assert [
-        name for name in names if re.fullmatch(r"stowvex_tools/_optimiser\.cpython-[^/]+\.so", name)
+        name for name in names if re.fullmatch(r"stowvex_tools/_native\.cpython-[^/]+\.so", name)
     ]
     for expected in (
         "stowvex.pyi",
         "stowvex-stubs/__init__.pyi",
         "stowvex_tools/__init__.py",
         "stowvex_tools/py.typed",
-        "stowvex_tools/_optimiser.pyi",
+        "stowvex_tools/_native.pyi",
     ):
         assert expected in names
     assert [name for name in names if name.endswith("/licenses/LICENSE")]

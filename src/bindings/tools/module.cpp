@@ -1,5 +1,6 @@
-// The private extension stowvex_tools._optimiser: the optimiser's search,
-// called by stowvex_tools.optimise and its siblings. Results are the engine's
+// The private extension stowvex_tools._native, the compiled part of the
+// companion package: the optimiser's search, called by stowvex_tools.optimise
+// and its siblings. Results are the engine's
 // own PackResult, whose class the stowvex module registers.
 #include <cstdint>
 #include <map>
@@ -35,8 +36,8 @@ OptimiserOptions options_of(std::optional<double> time_limit, std::optional<std:
 
 }  // namespace
 
-PYBIND11_MODULE(_optimiser, m) {
-    m.doc() = "The search behind stowvex_tools.optimise; use that package's functions.";
+PYBIND11_MODULE(_native, m) {
+    m.doc() = "The compiled part of stowvex_tools; use that package's functions.";
     // PackResult, Item and Box are registered by stowvex.
     py::module_::import("stowvex");
     py::register_local_exception_translator(stowvex::python::translate_json_errors);

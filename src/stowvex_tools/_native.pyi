@@ -1,4 +1,4 @@
-"""The search behind stowvex_tools.optimise; use that package's functions."""
+"""The compiled part of stowvex_tools; use that package's functions."""
 
 from collections.abc import Mapping, Sequence
 
