@@ -219,9 +219,13 @@ test-pythons:
 
 # make golden: the whole golden corpus of tests/golden (every frozen request,
 # not only the quick part that make test checks).
-.PHONY: golden
+# make golden-large: the same and the large requests of bench/large_orders.py.
+.PHONY: golden golden-large
 golden: module venv
 	STOWVEX_GOLDEN=all $(VPY) -m pytest -q tests/python/test_golden.py
+
+golden-large: module venv
+	STOWVEX_GOLDEN=large $(VPY) -m pytest -q tests/python/test_golden.py
 
 # make bench: build the module and the engine timer (build/bench), then the
 # performance targets, the quick container-loading, parcel-order, scaling and

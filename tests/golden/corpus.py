@@ -11,12 +11,16 @@ message):
     requests included;
   * bench: the inputs of the benchmark scripts in bench/;
   * data: the requests of the data directory's slow/ folder, read where they
-    lie (the family is skipped when that directory is absent).
+    lie (the family is skipped when that directory is absent);
+  * large: the truck-scale requests of bench/large_orders.py (1,000 to 3,000
+    items over 2 to 12 boxes), checked only on request, as the engine took
+    seconds to minutes for each when they were recorded.
 
 For a sample of the generated cases, pack_dicts() of the same items and boxes
 is frozen as well: its to_json() with an indent of 0 to 8 and its to_dict().
 
 Usage: corpus.py record [--jobs N]   (re-freezes; only when a result is meant to change)
+       corpus.py record-large        (re-freezes the large family alone)
        corpus.py check [--all]       (the same check as the tests)
 """
 
@@ -45,6 +49,7 @@ SAMPLE_STRIDE = 16
 SOLVE_HASHES = HERE / "solve_sha256.txt"
 SAMPLE_HASHES = HERE / "pack_dicts_sha256.txt"
 NAMED_HASHES = HERE / "named_sha256.txt"
+LARGE_HASHES = HERE / "large_sha256.txt"
 DEFAULT_DATA = PROJECT_ROOT.parent / "shared" / "data"
 
 
@@ -677,6 +682,14 @@ def data_cases(data):
         yield f"slow/{name}", lambda n=name: (data / "slow" / n).read_text(encoding="utf-8")
 
 
+def large_cases():
+    """(name, function making the request text) of the truck-scale requests."""
+    import large_orders  # bench/
+
+    for name, make in large_orders.large_requests():
+        yield f"large/{name}", make
+
+
 def data_dir():
     """The data directory, or None when it is absent."""
     path = Path(os.environ.get("STOWVEX_DATA", DEFAULT_DATA))
@@ -796,9 +809,20 @@ def read_sample_hashes():
     return samples
 
 
-def read_named_hashes():
+def record_large():
+    import stowvex
+
+    lines = []
+    for name, make in large_cases():
+        request = make()
+        lines.append(f"{name} {sha256(request)} {sha256(solve_outcome(stowvex, request))}\n")
+        print(f"large: {name}", file=sys.stderr, flush=True)
+    LARGE_HASHES.write_text("".join(lines))
+
+
+def read_named_hashes(path=NAMED_HASHES):
     named = {}
-    for line in NAMED_HASHES.read_text().splitlines():
+    for line in path.read_text().splitlines():
         name, request_hash, outcome_hash = line.split()
         named[name] = (request_hash, outcome_hash)
     return named
@@ -809,11 +833,15 @@ def main(argv=None):
     sub = parser.add_subparsers(dest="command", required=True)
     rec = sub.add_parser("record", help="freeze today's outcomes")
     rec.add_argument("--jobs", type=int, default=1)
+    sub.add_parser("record-large", help="freeze today's outcomes of the large family")
     chk = sub.add_parser("check", help="compare with the frozen outcomes")
     chk.add_argument("--all", action="store_true")
     args = parser.parse_args(argv)
     if args.command == "record":
         record(args.jobs)
+        return 0
+    if args.command == "record-large":
+        record_large()
         return 0
     import pytest
 

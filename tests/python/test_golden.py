@@ -3,7 +3,8 @@ byte, the result it gave when the corpus was recorded.
 
 Every run checks a quick part: every 32nd generated case, a few of the
 pack_dicts() samples and the small benchmark inputs. STOWVEX_GOLDEN=all (as
-`make golden` sets it) checks all of it. A failure names the case; its request
+`make golden` sets it) checks all of it but the large requests, which
+STOWVEX_GOLDEN=large adds (`make golden-large`). A failure names the case; its request
 is `corpus.generated_request(index)` or the named benchmark or data input.
 """
 
@@ -19,7 +20,9 @@ sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "golden"))
 
 import corpus
 
-FULL = os.environ.get("STOWVEX_GOLDEN", "quick") == "all"
+LEVEL = os.environ.get("STOWVEX_GOLDEN", "quick")
+FULL = LEVEL in ("all", "large")
+LARGE = LEVEL == "large"
 # Named cases checked on every run; the others only in the full check.
 QUICK_NAMED = (
     "targets/one_box/100",
@@ -106,3 +109,12 @@ def test_missing_data_directory_is_skipped_not_failed(monkeypatch, tmp_path):
     assert names and not any(
         name.startswith(("slow/", "parcel_orders/", "container_loading/")) for name in names
     )
+
+
+@pytest.mark.skipif(not LARGE, reason="the large requests are checked by make golden-large")
+@pytest.mark.parametrize("name", [name for name, _ in corpus.large_cases()])
+def test_large_requests_solve_as_recorded(name):
+    request = dict(corpus.large_cases())[name]()
+    request_hash, outcome_hash = corpus.read_named_hashes(corpus.LARGE_HASHES)[name]
+    assert corpus.sha256(request) == request_hash, f"the input {name} is not the recorded one"
+    assert corpus.sha256(corpus.solve_outcome(stowvex, request)) == outcome_hash
