@@ -4,10 +4,10 @@ from importlib.metadata import PackageNotFoundError, version
 
 from .batch import BatchOptions, run_batch
 from .checker import VIOLATION_KINDS, Violation, ViolationKind, validate, validate_request
-from .extras import MissingExtra
-from .many import OrderError, pack_many
 from .optimiser import optimise, optimise_dicts, optimise_json
-from .packing import pack_request
+from .optional_dependencies import MissingExtra
+from .order_packing import pack_request
+from .process_pool import OrderError, pack_many
 from .render_html import render_html
 from .render_png import render_png
 from .request_check import Finding, check_request

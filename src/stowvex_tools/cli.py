@@ -8,6 +8,8 @@ from collections.abc import Sequence
 from pathlib import Path
 from typing import Any, NoReturn
 
+from .optimiser import DEFAULT_TIME_LIMIT
+
 PROG = "stowvex"
 
 DESCRIPTION = """\
@@ -195,9 +197,9 @@ def _add_optimise(parser: argparse.ArgumentParser) -> None:
     parser.add_argument(
         "--time-limit",
         type=_positive_float,
-        default=1.0,
+        default=DEFAULT_TIME_LIMIT,
         metavar="S",
-        help="seconds the optimiser may spend on one order (default: 1)",
+        help=f"seconds the optimiser may spend on one order (default: {DEFAULT_TIME_LIMIT:g})",
     )
 
 
@@ -238,15 +240,13 @@ def _write_text(path: str | None, text: str) -> None:
 
 
 def _pack(args: argparse.Namespace) -> int:
+    from .order_packing import Failed, PackSettings, pack_one
     from .orders import read_source
-    from .packing import PackSettings
 
-    request = read_source(args.request)
-    try:
-        result = PackSettings(args.optimise, args.time_limit).solve(request)
-    except (ValueError, RuntimeError, TypeError) as error:
-        raise CommandError(f"{_name(args.request)}: {error}") from None
-    _write_text(args.output, result + "\n")
+    outcome = pack_one(read_source(args.request), PackSettings(args.optimise, args.time_limit))
+    if isinstance(outcome, Failed):
+        raise CommandError(f"{_name(args.request)}: {outcome.message}")
+    _write_text(args.output, outcome.result + "\n")
     return 0
 
 
@@ -362,9 +362,8 @@ COMMANDS = {
 
 def main(argv: Sequence[str] | None = None) -> int:
     """Runs the command line; returns the exit status."""
-    from .extras import MissingExtra
+    from .optional_dependencies import MissingExtra
     from .orders import InputError
-    from .packing import OptimiserMissing
 
     parser = _parser()
     args = parser.parse_args(argv)
@@ -375,7 +374,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         return COMMANDS[args.command](args)
     except CommandError as error:
         return _fail(str(error), error.status)
-    except (InputError, OptimiserMissing, MissingExtra) as error:
+    except (InputError, MissingExtra) as error:
         return _fail(str(error), 2 if isinstance(error, InputError) else 1)
     except KeyboardInterrupt:
         return _fail("interrupted", 130)

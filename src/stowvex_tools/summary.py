@@ -46,12 +46,13 @@ class OrderFigures(NamedTuple):
             tuple(str(b.get("box_reference")) for b in boxes),
             int(summary.get("total_placed", 0)),
             int(summary.get("total_unplaced", 0)),
-            sum(_number(b.get("used_volume")) for b in boxes),
-            sum(_number(b.get("inner_volume")) for b in boxes),
+            sum(result_number(b.get("used_volume")) for b in boxes),
+            sum(result_number(b.get("inner_volume")) for b in boxes),
         )
 
 
-def _number(value: Any) -> float:
+def result_number(value: Any) -> float:
+    """A number of a result as a float; 0 for a value that is missing or no number."""
     return float(value) if isinstance(value, (int, float)) else 0.0
 
 

@@ -259,17 +259,11 @@ class TestPackMany:
         with pytest.raises(ValueError, match="at least 1"):
             list(pack_many([], workers=0))
 
-    def test_optimise_needs_the_optimiser(self):
-        import stowvex_tools
-
-        if hasattr(stowvex_tools, "optimise_json"):
-            results = list(
-                pack_many([request(5)], optimise=True, workers=1, progress=False, time_limit=0.2)
-            )
-            assert json.loads(results[0])["summary"]["total_placed"] == 5
-        else:
-            with pytest.raises(RuntimeError, match="optimiser is not part"):
-                list(pack_many([request(5)], optimise=True))
+    def test_optimise_packs_with_the_optimiser(self):
+        results = list(
+            pack_many([request(5)], optimise=True, workers=1, progress=False, time_limit=0.2)
+        )
+        assert json.loads(results[0])["summary"]["total_placed"] == 5
 
     def test_results_turn_into_dicts_and_a_summary(self):
         results = list(pack_many([request(3), request(40)], workers=1, progress=False))
