@@ -4,7 +4,13 @@ from importlib.metadata import PackageNotFoundError, version
 
 from .batch import BatchOptions, run_batch
 from .checker import VIOLATION_KINDS, Violation, ViolationKind, validate, validate_request
-from .optimiser import optimise, optimise_dicts, optimise_json
+from .optimiser import (
+    DEFAULT_TIME_LIMIT,
+    OptimiserOptions,
+    optimise,
+    optimise_dicts,
+    optimise_json,
+)
 from .optional_dependencies import MissingExtra
 from .order_packing import pack_request
 from .process_pool import OrderError, pack_many
@@ -19,11 +25,13 @@ except PackageNotFoundError:  # imported from a source tree that was never insta
     __version__ = "0+unknown"
 
 __all__ = [
+    "DEFAULT_TIME_LIMIT",
     "VIOLATION_KINDS",
     "BatchOptions",
     "BatchSummary",
     "Finding",
     "MissingExtra",
+    "OptimiserOptions",
     "OrderError",
     "Violation",
     "ViolationKind",

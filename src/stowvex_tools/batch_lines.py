@@ -35,10 +35,12 @@ def _json_text(value: Any) -> str:
 
 
 def result_line(order_id: Any, result_json: str) -> str:
+    """The output line of a packed order: {"id": ..., "result": {...}}."""
     return '{"id":' + _json_text(order_id) + ',"result":' + result_json + "}\n"
 
 
 def error_line(order_id: Any, message: str) -> str:
+    """The output line of an order that failed: {"id": ..., "error": "..."}."""
     return '{"id":' + _json_text(order_id) + ',"error":' + _json_text(message) + "}\n"
 
 

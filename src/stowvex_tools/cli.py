@@ -96,13 +96,7 @@ def _parser() -> argparse.ArgumentParser:
     parser.add_argument("--version", action="version", version=f"%(prog)s {_version()}")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND")
 
-    pack = commands.add_parser(
-        "pack",
-        help="pack one request",
-        epilog=PACK_EXAMPLES,
-        formatter_class=formatter,
-        description="Pack one request.",
-    )
+    pack = _command(commands, "pack", "pack one request", "Pack one request.", PACK_EXAMPLES)
     pack.add_argument(
         "request", metavar="REQUEST.json", help='request file, or "-" for standard input'
     )
@@ -111,12 +105,12 @@ def _parser() -> argparse.ArgumentParser:
     )
     _add_optimise(pack)
 
-    batch = commands.add_parser(
+    batch = _command(
+        commands,
         "batch",
-        help="pack a file of orders",
-        epilog=BATCH_EXAMPLES,
-        formatter_class=formatter,
-        description="Pack many orders on every core.",
+        "pack a file of orders",
+        "Pack many orders on every core.",
+        BATCH_EXAMPLES,
     )
     batch.add_argument("input", metavar="INPUT", help="orders: JSON Lines, or CSV order lines")
     batch.add_argument(
@@ -143,21 +137,21 @@ def _parser() -> argparse.ArgumentParser:
     batch.add_argument("--no-progress", action="store_true", help="no progress bar")
     _add_optimise(batch)
 
-    check = commands.add_parser(
+    check = _command(
+        commands,
         "check",
-        help="look for mistakes in a request",
-        epilog=CHECK_EXAMPLES,
-        formatter_class=formatter,
-        description="Check a request before packing it.",
+        "look for mistakes in a request",
+        "Check a request before packing it.",
+        CHECK_EXAMPLES,
     )
     check.add_argument("request", metavar="REQUEST.json", help='request file, or "-"')
 
-    validate = commands.add_parser(
+    validate = _command(
+        commands,
         "validate",
-        help="check a result against its request",
-        epilog=VALIDATE_EXAMPLES,
-        formatter_class=formatter,
-        description="Check a result against its request.",
+        "check a result against its request",
+        "Check a result against its request.",
+        VALIDATE_EXAMPLES,
     )
     validate.add_argument("request", metavar="REQUEST.json", help="request file")
     validate.add_argument("result", metavar="RESULT.json", help='result file, or "-"')
@@ -169,12 +163,12 @@ def _parser() -> argparse.ArgumentParser:
         help="least part of an item's base that must rest on something (0 to 1, default 0)",
     )
 
-    render = commands.add_parser(
+    render = _command(
+        commands,
         "render",
-        help="draw a result",
-        epilog=RENDER_EXAMPLES,
-        formatter_class=formatter,
-        description="Draw a result as HTML and PNG pictures.",
+        "draw a result",
+        "Draw a result as HTML and PNG pictures.",
+        RENDER_EXAMPLES,
     )
     render.add_argument(
         "result", metavar="RESULT.json", help='result file (or batch output with --id), or "-"'
@@ -185,6 +179,20 @@ def _parser() -> argparse.ArgumentParser:
         "--id", dest="order_id", metavar="ID", help="the order to draw from a batch output file"
     )
     render.add_argument("--title", help="title of the page (default: the file name)")
+    return parser
+
+
+def _command(
+    commands: Any, name: str, summary: str, description: str, examples: str
+) -> argparse.ArgumentParser:
+    """A command's parser: a line for the list of commands, its description, examples."""
+    parser: argparse.ArgumentParser = commands.add_parser(
+        name,
+        help=summary,
+        description=description,
+        epilog=examples,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
     return parser
 
 

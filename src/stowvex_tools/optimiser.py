@@ -25,15 +25,17 @@ if TYPE_CHECKING:
 __all__ = ["DEFAULT_TIME_LIMIT", "OptimiserOptions", "optimise", "optimise_dicts", "optimise_json"]
 
 DEFAULT_TIME_LIMIT = 1.0
-"""Seconds an optimiser call may take unless told otherwise; also the time per order of
-``pack_many``, ``run_batch``, ``stowvex pack --optimise`` and the Dask functions."""
+"""Seconds an optimiser call may take unless its ``time_limit`` says otherwise; also the
+time per order of ``pack_many``, ``pack_request``, ``run_batch``, the Dask functions and
+``stowvex pack --optimise``."""
 
 _MAX_THREADS = 256
 _UNSIGNED_MAX = 2**64 - 1
 
 
 class OptimiserOptions(TypedDict, total=False):
-    """The keywords of :func:`optimise`, :func:`optimise_dicts` and :func:`optimise_json`."""
+    """The keywords of :func:`optimise`, :func:`optimise_dicts` and :func:`optimise_json`,
+    each optional; :func:`optimise` says what they mean and what they default to."""
 
     time_limit: float | None
     effort: int | None

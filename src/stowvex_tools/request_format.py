@@ -172,15 +172,23 @@ def _sizes(obj: Mapping[str, Any], missing: str, what: str) -> tuple[float, floa
     return sizes[0], sizes[1], sizes[2]
 
 
+def _is_object(value: Any, kind: str, key: str, attributes: tuple[str, ...]) -> bool:
+    """Whether an element is an object of the module (read by its attributes) rather than
+    a request's dict; ValueError, as the engine says it, for neither or a dict without
+    its required `key`."""
+    if isinstance(value, Mapping):
+        if key in value:
+            return False
+    elif all(hasattr(value, attribute) for attribute in attributes):
+        return True
+    raise ValueError(f"{kind} is missing required field '{key}'")
+
+
 def read_item(value: Any) -> RequestItem:
     """An item of a request, or an item object such as ``stowvex.Item``. Raises
     ValueError when the engine could not read it, naming the field."""
-    if not isinstance(value, Mapping):
-        if hasattr(value, "item_code") and hasattr(value, "allowed_rotation"):
-            return _item_from_object(value)
-        raise ValueError("item is missing required field 'ItemCode'")
-    if "ItemCode" not in value:
-        raise ValueError("item is missing required field 'ItemCode'")
+    if _is_object(value, "item", "ItemCode", ("item_code", "allowed_rotation")):
+        return _item_from_object(value)
     code = read_text(value["ItemCode"], "item field 'ItemCode'")
     rotation = rotation_of_word(_optional_text(value, "AllowedRotation", "BestFit", "item"))
     weight = _optional_number(value, "Weight", 0.0, "item")
@@ -204,12 +212,8 @@ def _item_from_object(item: Any) -> RequestItem:
 def read_box(value: Any) -> RequestBox:
     """A box type of a request, or a box object such as ``stowvex.Box``. Raises
     ValueError when the engine could not read it, naming the field."""
-    if not isinstance(value, Mapping):
-        if hasattr(value, "reference") and hasattr(value, "empty_weight"):
-            return _box_from_object(value)
-        raise ValueError("box is missing required field 'Reference'")
-    if "Reference" not in value:
-        raise ValueError("box is missing required field 'Reference'")
+    if _is_object(value, "box", "Reference", ("reference", "empty_weight")):
+        return _box_from_object(value)
     active = value.get("Active")
     if active is not None and not isinstance(active, bool):
         raise ValueError(f"box field 'Active' must be a boolean, not {type(active).__name__}")

@@ -88,6 +88,7 @@ class DrawnItem:
     colour: str
 
     def corners(self) -> list[tuple[float, float, float]]:
+        """The eight corners of its block, in the order of `CORNERS`."""
         return [
             (self.x + cx * self.width, self.y + cy * self.length, self.z + cz * self.depth)
             for cx, cy, cz in CORNERS
@@ -157,6 +158,7 @@ def scenes(result: Any) -> list[BoxScene]:
 
 
 def unplaced_codes(result: Any) -> list[str]:
+    """The codes of the items a result left unplaced."""
     return [str(code) for code in result_dict(result).get("unplaced_item_codes") or []]
 
 

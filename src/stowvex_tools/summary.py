@@ -40,6 +40,7 @@ class OrderFigures(NamedTuple):
 
     @classmethod
     def of(cls, result: Mapping[str, Any]) -> OrderFigures:
+        """The figures of a result dict."""
         boxes = result.get("boxes") or []
         summary = result.get("summary") or {}
         return cls(

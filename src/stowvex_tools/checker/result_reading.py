@@ -59,6 +59,7 @@ def box_key(
 
 
 def box_type_key(box: RequestBox) -> tuple[Any, ...]:
+    """The key of a requested box type, as `box_key` gives it for a packed box."""
     return box_key(box.reference, box.size, box.empty_weight, box.max_weight)
 
 

@@ -43,6 +43,8 @@ def _codes_text(codes: Iterable[str], limit: int = 6) -> str:
 
 
 def check_geometry(box: PackedBox, min_support: float, out: list[Violation]) -> None:
+    """Placements outside the box, placements that overlap, and with `min_support` above
+    0 the items resting on too little."""
     tol = _tolerance(box)
     for p in box.placements:
         inside = all(p.spans[a][0] >= -tol and p.spans[a][1] <= box.size[a] + tol for a in range(3))
@@ -122,6 +124,8 @@ def _check_support(box: PackedBox, min_support: float, tol: float, out: list[Vio
 
 
 def check_orientation(p: Placement, box: PackedBox, out: list[Violation]) -> None:
+    """Placed sides that its orientation label does not give, or a label its item's
+    rotation freedom forbids (when the result tells that freedom)."""
     order = LABELS.get(p.orientation)
     size = p.item.size
     if order is None or any(not sides_equal(size[i], s) for i, s in zip(order, p.placed)):
@@ -160,6 +164,7 @@ def _rotation_violation(p: Placement, box: PackedBox, rotation: Rotation) -> Vio
 
 
 def check_weight(box: PackedBox, out: list[Violation]) -> None:
+    """Items heavier than the box's weight limit leaves after its empty weight."""
     if not box.max_weight >= 0.0:
         return
     budget = box.max_weight - box.empty_weight
@@ -186,6 +191,8 @@ def check_weight(box: PackedBox, out: list[Violation]) -> None:
 def check_box_types(
     boxes: list[PackedBox], box_types: list[RequestBox], out: list[Violation]
 ) -> None:
+    """Boxes of no requested box type or of an inactive one, and more boxes of a
+    reference than its quantity limit allows."""
     by_key: dict[tuple[Any, ...], list[RequestBox]] = defaultdict(list)
     for entry in box_types:
         by_key[box_type_key(entry)].append(entry)
@@ -238,6 +245,7 @@ def check_box_types(
 
 
 def check_groups(boxes: list[PackedBox], unplaced: list[RequestItem], out: list[Violation]) -> None:
+    """Box groups spread over several boxes, or placed in part and unplaced in part."""
     holders: dict[str, dict[int, list[str]]] = defaultdict(lambda: defaultdict(list))
     for box in boxes:
         for p in box.placements:
