@@ -1,5 +1,20 @@
 """Tools around the stowvex packing engine."""
 
+# The modules, each for one concern:
+#   optimiser          optimise*, the search behind stowvex_tools._native, its keywords
+#   order_packing      packing one order (engine or optimiser), its faults as messages
+#   process_pool       worker processes that map in input order; pack_many
+#   batch, batch_lines run_batch (a file of orders, resumable); one order's output line
+#   orders             reading requests, box catalogues and files of orders
+#   dask               the same packing on a Dask cluster
+#   request_format     the request format read in Python as the engine reads it
+#   request_check      check_request: the schema, then what the engine reads silently
+#   checker/           validate: reading a result, its rules, its reported figures
+#   summary            results as dicts, and their figures added up
+#   scene, render_*    what a picture shows; the HTML page and the PNG pictures
+#   optional_dependencies  a clear error naming the extra to install
+#   cli                the stowvex command
+
 from importlib.metadata import PackageNotFoundError, version
 
 from .batch import BatchOptions, run_batch

@@ -18,6 +18,7 @@ from typing import TYPE_CHECKING, Any, TypedDict
 from stowvex import Box, Item, PackResult
 
 from . import _native
+from .request_format import number_value
 
 if TYPE_CHECKING:
     from typing_extensions import Unpack
@@ -190,12 +191,11 @@ def _elements(values: Any, kind: type, name: str) -> list[Any]:
 
 
 def _float(value: object, name: str) -> float:
-    if isinstance(value, bool) or not isinstance(value, (int, float)):
+    # An int too large for a float becomes an infinity, which is out of every range.
+    number = number_value(value)
+    if number is None:
         raise TypeError(f"{name} must be a number, not {type(value).__name__}")
-    try:
-        return float(value)
-    except OverflowError:  # an int too large for a float is out of every range
-        return float("inf") if value > 0 else float("-inf")
+    return number
 
 
 def _integer(value: object, name: str, low: int, high: int) -> int:

@@ -8,6 +8,8 @@ from collections.abc import Iterable, Mapping
 from dataclasses import dataclass, field
 from typing import Any, NamedTuple
 
+from .request_format import number_value
+
 ResultLike = str | bytes | Mapping[str, Any]
 
 
@@ -54,7 +56,8 @@ class OrderFigures(NamedTuple):
 
 def result_number(value: Any) -> float:
     """A number of a result as a float; 0 for a value that is missing or no number."""
-    return float(value) if isinstance(value, (int, float)) else 0.0
+    number = number_value(value)
+    return 0.0 if number is None else number
 
 
 @dataclass
