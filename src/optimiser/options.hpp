@@ -12,7 +12,7 @@ struct OptimiserOptions {
     // Wall-clock limit in seconds; empty for none. Results then depend on
     // the machine's speed.
     std::optional<double> time_limit = 1.0;
-    // Deterministic work limit in effort units; empty for none.
+    // Deterministic work limit in effort units, at least 1; empty for none.
     std::optional<std::uint64_t> effort;
     std::uint64_t seed = 0;
     // Share of its base every item off the floor rests on items below.
@@ -20,10 +20,13 @@ struct OptimiserOptions {
     // Cost of a box by reference; when given, least total cost replaces
     // fewest boxes and least volume in the objective.
     std::optional<std::map<std::string, double>> box_costs;
+    // 1 to 256; like effort and seed, checked by the caller (stowvex_tools).
     int threads = 1;
 };
 
-// Throws std::invalid_argument naming the first setting out of range.
+// Throws std::invalid_argument naming the first setting out of range, with its
+// value: a time limit that is not a positive number of seconds, neither limit,
+// a min_support outside 0 to 1, a box cost that is negative or not finite.
 void check_options(const OptimiserOptions& options);
 
 }  // namespace stowvex::optimiser

@@ -1,13 +1,34 @@
 """Tools around the stowvex packing engine."""
 
+# The modules, each for one concern:
+#   optimiser          optimise*, the search behind stowvex_tools._native, its keywords
+#   order_packing      packing one order (engine or optimiser), its faults as messages
+#   process_pool       worker processes that map in input order; pack_many
+#   batch, batch_lines run_batch (a file of orders, resumable); one order's output line
+#   orders             reading requests, box catalogues and files of orders
+#   dask               the same packing on a Dask cluster
+#   request_format     the request format read in Python as the engine reads it
+#   request_check      check_request: the schema, then what the engine reads silently
+#   checker/           validate: reading a result, its rules, its reported figures
+#   summary            results as dicts, and their figures added up
+#   scene, render_*    what a picture shows; the HTML page and the PNG pictures
+#   optional_dependencies  a clear error naming the extra to install
+#   cli                the stowvex command
+
 from importlib.metadata import PackageNotFoundError, version
 
 from .batch import BatchOptions, run_batch
 from .checker import VIOLATION_KINDS, Violation, ViolationKind, validate, validate_request
-from .extras import MissingExtra
-from .many import OrderError, pack_many
-from .optimiser import optimise, optimise_dicts, optimise_json
-from .packing import pack_request
+from .optimiser import (
+    DEFAULT_TIME_LIMIT,
+    OptimiserOptions,
+    optimise,
+    optimise_dicts,
+    optimise_json,
+)
+from .optional_dependencies import MissingExtra
+from .order_packing import pack_request
+from .process_pool import OrderError, pack_many
 from .render_html import render_html
 from .render_png import render_png
 from .request_check import Finding, check_request
@@ -19,11 +40,13 @@ except PackageNotFoundError:  # imported from a source tree that was never insta
     __version__ = "0+unknown"
 
 __all__ = [
+    "DEFAULT_TIME_LIMIT",
     "VIOLATION_KINDS",
     "BatchOptions",
     "BatchSummary",
     "Finding",
     "MissingExtra",
+    "OptimiserOptions",
     "OrderError",
     "Violation",
     "ViolationKind",

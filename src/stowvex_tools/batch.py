@@ -12,9 +12,10 @@ from dataclasses import dataclass, field, replace
 from itertools import islice
 from typing import Any, BinaryIO
 
-from .many import chunks, default_workers, ordered_map, progress_bar
+from .batch_lines import BatchSettings, order_id_of, pack_orders
+from .optimiser import DEFAULT_TIME_LIMIT
 from .orders import InputError, OrderTask, count_orders, is_csv, load_catalogue, open_orders
-from .packing import PackSettings, optimiser, order_id_of, pack_orders
+from .process_pool import chunks, default_workers, ordered_map, progress_bar
 from .summary import BatchSummary, OrderFigures
 
 
@@ -85,7 +86,7 @@ class BatchOptions:
     boxes: str | None = None  # box catalogue file for orders without boxes
     workers: int | None = None
     optimise: bool = False
-    time_limit: float = 1.0
+    time_limit: float = DEFAULT_TIME_LIMIT
     progress: bool = True
     input_format: str | None = None  # "jsonl" or "csv"; None: from the file name
 
@@ -98,14 +99,12 @@ def run_batch(
     {"id": ..., "result": {...}} or {"id": ..., "error": "..."}. An existing output is
     continued: its complete lines are kept and their orders skipped. Returns the summary
     of all orders in the output. KeyboardInterrupt leaves every written line in place."""
-    if options.optimise:
-        optimiser()
     boxes = None
     if options.boxes is not None:
         boxes = load_catalogue(options.boxes)
     elif is_csv(input_path, options.input_format):
         raise InputError("a CSV of order lines needs a box catalogue: --boxes CATALOGUE.json")
-    settings = PackSettings(options.optimise, options.time_limit, boxes)
+    settings = BatchSettings(options.optimise, options.time_limit, boxes)
     try:
         open(input_path, "rb").close()  # before the output is touched
     except OSError as error:

@@ -8,6 +8,8 @@ from collections.abc import Sequence
 from pathlib import Path
 from typing import Any, NoReturn
 
+from .optimiser import DEFAULT_TIME_LIMIT
+
 PROG = "stowvex"
 
 DESCRIPTION = """\
@@ -94,13 +96,7 @@ def _parser() -> argparse.ArgumentParser:
     parser.add_argument("--version", action="version", version=f"%(prog)s {_version()}")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND")
 
-    pack = commands.add_parser(
-        "pack",
-        help="pack one request",
-        epilog=PACK_EXAMPLES,
-        formatter_class=formatter,
-        description="Pack one request.",
-    )
+    pack = _command(commands, "pack", "pack one request", "Pack one request.", PACK_EXAMPLES)
     pack.add_argument(
         "request", metavar="REQUEST.json", help='request file, or "-" for standard input'
     )
@@ -109,12 +105,12 @@ def _parser() -> argparse.ArgumentParser:
     )
     _add_optimise(pack)
 
-    batch = commands.add_parser(
+    batch = _command(
+        commands,
         "batch",
-        help="pack a file of orders",
-        epilog=BATCH_EXAMPLES,
-        formatter_class=formatter,
-        description="Pack many orders on every core.",
+        "pack a file of orders",
+        "Pack many orders on every core.",
+        BATCH_EXAMPLES,
     )
     batch.add_argument("input", metavar="INPUT", help="orders: JSON Lines, or CSV order lines")
     batch.add_argument(
@@ -141,21 +137,21 @@ def _parser() -> argparse.ArgumentParser:
     batch.add_argument("--no-progress", action="store_true", help="no progress bar")
     _add_optimise(batch)
 
-    check = commands.add_parser(
+    check = _command(
+        commands,
         "check",
-        help="look for mistakes in a request",
-        epilog=CHECK_EXAMPLES,
-        formatter_class=formatter,
-        description="Check a request before packing it.",
+        "look for mistakes in a request",
+        "Check a request before packing it.",
+        CHECK_EXAMPLES,
     )
     check.add_argument("request", metavar="REQUEST.json", help='request file, or "-"')
 
-    validate = commands.add_parser(
+    validate = _command(
+        commands,
         "validate",
-        help="check a result against its request",
-        epilog=VALIDATE_EXAMPLES,
-        formatter_class=formatter,
-        description="Check a result against its request.",
+        "check a result against its request",
+        "Check a result against its request.",
+        VALIDATE_EXAMPLES,
     )
     validate.add_argument("request", metavar="REQUEST.json", help="request file")
     validate.add_argument("result", metavar="RESULT.json", help='result file, or "-"')
@@ -167,12 +163,12 @@ def _parser() -> argparse.ArgumentParser:
         help="least part of an item's base that must rest on something (0 to 1, default 0)",
     )
 
-    render = commands.add_parser(
+    render = _command(
+        commands,
         "render",
-        help="draw a result",
-        epilog=RENDER_EXAMPLES,
-        formatter_class=formatter,
-        description="Draw a result as HTML and PNG pictures.",
+        "draw a result",
+        "Draw a result as HTML and PNG pictures.",
+        RENDER_EXAMPLES,
     )
     render.add_argument(
         "result", metavar="RESULT.json", help='result file (or batch output with --id), or "-"'
@@ -186,6 +182,20 @@ def _parser() -> argparse.ArgumentParser:
     return parser
 
 
+def _command(
+    commands: Any, name: str, summary: str, description: str, examples: str
+) -> argparse.ArgumentParser:
+    """A command's parser: a line for the list of commands, its description, examples."""
+    parser: argparse.ArgumentParser = commands.add_parser(
+        name,
+        help=summary,
+        description=description,
+        epilog=examples,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    return parser
+
+
 def _add_optimise(parser: argparse.ArgumentParser) -> None:
     parser.add_argument(
         "--optimise",
@@ -195,9 +205,9 @@ def _add_optimise(parser: argparse.ArgumentParser) -> None:
     parser.add_argument(
         "--time-limit",
         type=_positive_float,
-        default=1.0,
+        default=DEFAULT_TIME_LIMIT,
         metavar="S",
-        help="seconds the optimiser may spend on one order (default: 1)",
+        help=f"seconds the optimiser may spend on one order (default: {DEFAULT_TIME_LIMIT:g})",
     )
 
 
@@ -238,15 +248,13 @@ def _write_text(path: str | None, text: str) -> None:
 
 
 def _pack(args: argparse.Namespace) -> int:
+    from .order_packing import Failed, PackSettings, pack_one
     from .orders import read_source
-    from .packing import PackSettings
 
-    request = read_source(args.request)
-    try:
-        result = PackSettings(args.optimise, args.time_limit).solve(request)
-    except (ValueError, RuntimeError, TypeError) as error:
-        raise CommandError(f"{_name(args.request)}: {error}") from None
-    _write_text(args.output, result + "\n")
+    outcome = pack_one(read_source(args.request), PackSettings(args.optimise, args.time_limit))
+    if isinstance(outcome, Failed):
+        raise CommandError(f"{_name(args.request)}: {outcome.message}")
+    _write_text(args.output, outcome.result + "\n")
     return 0
 
 
@@ -362,9 +370,8 @@ COMMANDS = {
 
 def main(argv: Sequence[str] | None = None) -> int:
     """Runs the command line; returns the exit status."""
-    from .extras import MissingExtra
+    from .optional_dependencies import MissingExtra
     from .orders import InputError
-    from .packing import OptimiserMissing
 
     parser = _parser()
     args = parser.parse_args(argv)
@@ -375,7 +382,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         return COMMANDS[args.command](args)
     except CommandError as error:
         return _fail(str(error), error.status)
-    except (InputError, OptimiserMissing, MissingExtra) as error:
+    except (InputError, MissingExtra) as error:
         return _fail(str(error), 2 if isinstance(error, InputError) else 1)
     except KeyboardInterrupt:
         return _fail("interrupted", 130)

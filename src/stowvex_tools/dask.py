@@ -6,10 +6,11 @@ from __future__ import annotations
 import json
 from typing import Any
 
-from .extras import require
-from .many import _pack_one
+from .batch_lines import BatchSettings, pack_order
+from .optimiser import DEFAULT_TIME_LIMIT
+from .optional_dependencies import require
+from .order_packing import Failed, PackSettings, pack_one
 from .orders import load_catalogue
-from .packing import PackSettings, optimiser, pack_order
 from .summary import BatchSummary, summarise
 
 require("dask.bag", "dask", "Packing on Dask")
@@ -18,10 +19,10 @@ require("dask.bag", "dask", "Packing on Dask")
 def _pack_requests(requests: Any, settings: PackSettings) -> list[str]:
     results = []
     for request in requests:
-        ok, text = _pack_one(request, settings)
-        if not ok:
-            raise ValueError(f"{text} (request {_short(request)})")
-        results.append(text)
+        outcome = pack_one(request, settings)
+        if isinstance(outcome, Failed):
+            raise ValueError(f"{outcome.message} (request {_short(request)})")
+        results.append(outcome.result)
     return results
 
 
@@ -30,7 +31,7 @@ def _short(request: Any) -> str:
     return text if len(text) <= 80 else text[:77] + "..."
 
 
-def _pack_lines(lines: Any, settings: PackSettings) -> list[str]:
+def _pack_lines(lines: Any, settings: BatchSettings) -> list[str]:
     return [
         pack_order(("json", 0, line.rstrip("\r\n"), None), settings)[0].rstrip("\n")
         for line in lines
@@ -38,29 +39,29 @@ def _pack_lines(lines: Any, settings: PackSettings) -> list[str]:
     ]
 
 
-def pack_bag(bag: Any, *, optimise: bool = False, time_limit: float = 1.0) -> Any:
+def pack_bag(bag: Any, *, optimise: bool = False, time_limit: float = DEFAULT_TIME_LIMIT) -> Any:
     """A Dask bag of the result JSON texts of a bag of requests, in the bag's order:
     for each request (a dict or JSON text shaped like {"items": [...], "boxes": [...]})
     what `stowvex.solve` returns, or the optimiser with `optimise=True`. A request the
     engine refuses fails the computation with a `ValueError` naming it; see `pack_lines`
     for a batch that records failures instead."""
-    if optimise:
-        optimiser()
     return bag.map_partitions(_pack_requests, PackSettings(optimise, time_limit))
 
 
 def pack_lines(
-    lines: Any, *, boxes: str | None = None, optimise: bool = False, time_limit: float = 1.0
+    lines: Any,
+    *,
+    boxes: str | None = None,
+    optimise: bool = False,
+    time_limit: float = DEFAULT_TIME_LIMIT,
 ) -> Any:
     """`stowvex batch` on Dask: a bag of JSON Lines orders, such as
     ``dask.bag.read_text("orders-*.jsonl")``, becomes a bag of output lines
     {"id": ..., "result": {...}} or {"id": ..., "error": "..."}, one per order in the same
     order; `boxes` names a box catalogue file for orders without their own boxes. Write
     them with ``.to_textfiles(...)``; add them up with `summarise_bag`."""
-    if optimise:
-        optimiser()
     catalogue = None if boxes is None else load_catalogue(boxes)
-    return lines.map_partitions(_pack_lines, PackSettings(optimise, time_limit, catalogue))
+    return lines.map_partitions(_pack_lines, BatchSettings(optimise, time_limit, catalogue))
 
 
 def _partition_summary(results: Any) -> list[BatchSummary]:

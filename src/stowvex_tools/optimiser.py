@@ -12,21 +12,52 @@ better, so it is never worse than :func:`stowvex.pack`.
 from __future__ import annotations
 
 import json
-import math
 from collections.abc import Mapping, Sequence
-from typing import Any, TypedDict
+from typing import TYPE_CHECKING, Any, TypedDict
 
 from stowvex import Box, Item, PackResult
 
 from . import _native
+from .request_format import number_value
 
-__all__ = ["optimise", "optimise_dicts", "optimise_json"]
+if TYPE_CHECKING:
+    from typing_extensions import Unpack
+
+__all__ = ["DEFAULT_TIME_LIMIT", "OptimiserOptions", "optimise", "optimise_dicts", "optimise_json"]
+
+DEFAULT_TIME_LIMIT = 1.0
+"""Seconds an optimiser call may take unless its ``time_limit`` says otherwise; also the
+time per order of ``pack_many``, ``pack_request``, ``run_batch``, the Dask functions and
+``stowvex pack --optimise``."""
 
 _MAX_THREADS = 256
 _UNSIGNED_MAX = 2**64 - 1
 
 
+class OptimiserOptions(TypedDict, total=False):
+    """The keywords of :func:`optimise`, :func:`optimise_dicts` and :func:`optimise_json`,
+    each optional; :func:`optimise` says what they mean and what they default to."""
+
+    time_limit: float | None
+    effort: int | None
+    seed: int
+    min_support: float
+    box_costs: Mapping[str, float] | None
+    threads: int
+
+
+_DEFAULTS: OptimiserOptions = {
+    "time_limit": DEFAULT_TIME_LIMIT,
+    "effort": None,
+    "seed": 0,
+    "min_support": 0.0,
+    "box_costs": None,
+    "threads": 1,
+}
+
+
 class _Settings(TypedDict):
+    # The keywords of the extension's functions, each of the type it takes.
     time_limit: float | None
     effort: int | None
     seed: int
@@ -38,13 +69,7 @@ class _Settings(TypedDict):
 def optimise(
     items: Sequence[Item],
     boxes: Sequence[Box],
-    *,
-    time_limit: float | None = 1.0,
-    effort: int | None = None,
-    seed: int = 0,
-    min_support: float = 0.0,
-    box_costs: Mapping[str, float] | None = None,
-    threads: int = 1,
+    **options: Unpack[OptimiserOptions],
 ) -> PackResult:
     """Pack items into boxes as well as the budget allows.
 
@@ -64,13 +89,14 @@ def optimise(
     :param items: The items to pack, as for :func:`stowvex.pack`. Placements
         in the result refer to these very objects.
     :param boxes: The box types, as for :func:`stowvex.pack`.
-    :param time_limit: Seconds the call may take (wall clock), or None for
-        no time limit. With a time limit, how far the search gets, and so
-        the result, depends on the speed and load of the machine. The
-        engine's own packing, the starting point, always runs to its end:
-        when it alone takes longer, so does the call.
-    :param effort: A deterministic work budget in effort units, or None for
-        no such limit. Unless the time limit ends the search first, the same
+    :param time_limit: Seconds the call may take (wall clock; default
+        :data:`DEFAULT_TIME_LIMIT`, 1 second), or None for no time limit.
+        With a time limit, how far the search gets, and so the result,
+        depends on the speed and load of the machine. The engine's own
+        packing, the starting point, always runs to its end: when it alone
+        takes longer, so does the call.
+    :param effort: A deterministic work budget in effort units, or None (the
+        default) for no such limit. Unless the time limit ends the search first, the same
         inputs, seed and effort give the same result on any machine and with
         any number of threads (pass ``time_limit=None`` to be sure). A second
         of search is some 100 to 150 million units on a current x86-64 core;
@@ -78,7 +104,7 @@ def optimise(
         at whichever limit comes first, and earlier when it can do no
         better; at least one limit must be given.
     :param seed: Varies the search among equally promising choices; any
-        integer from 0 to 2**64 - 1.
+        integer from 0 to 2**64 - 1 (default 0).
     :param min_support: From 0 to 1: every item not standing on the box
         floor rests on the tops of items directly beneath it with at least
         this share of its base. 0 (the default) asks nothing; 1.0 lets no
@@ -88,20 +114,20 @@ def optimise(
         mapping from str to a finite number, 0 or more). Every active box
         type needs a cost, and every reference named must be a box type's.
         When given, the least total cost replaces the fewest boxes and the
-        least volume in the objective.
-    :param threads: Threads the search may use, 1 to 256. More threads make
+        least volume in the objective. None (the default): no costs.
+    :param threads: Threads the search may use, 1 to 256 (default 1). More threads make
         the search faster, never different: with the same effort the result
         is the same. The interpreter lock is released during the search, so
         Python threads can also run searches side by side.
     :returns: A :class:`stowvex.PackResult`.
-    :raises TypeError: An argument of the wrong type.
+    :raises TypeError: An argument of the wrong type, or an unknown keyword.
     :raises ValueError: An argument out of range; an item or active box
         type with an infinite or NaN measure; ``box_costs`` that do not
         match the box types. (Negative measures pass as the engine takes
         them: an item with a negative side is never placed, nor one of
         negative weight in a box with a weight limit.)
     """
-    settings = _settings(time_limit, effort, seed, min_support, box_costs, threads)
+    settings = _settings("optimise", options)
     return _native.optimise(
         _elements(items, Item, "items"), _elements(boxes, Box, "boxes"), **settings
     )
@@ -110,13 +136,7 @@ def optimise(
 def optimise_dicts(
     items: Any,
     boxes: Any,
-    *,
-    time_limit: float | None = 1.0,
-    effort: int | None = None,
-    seed: int = 0,
-    min_support: float = 0.0,
-    box_costs: Mapping[str, float] | None = None,
-    threads: int = 1,
+    **options: Unpack[OptimiserOptions],
 ) -> PackResult:
     """Like :func:`optimise`, but takes the plain values of :func:`stowvex.pack_dicts`.
 
@@ -125,20 +145,14 @@ def optimise_dicts(
     ``ItemCode`` and ``Width``), with the same errors. The keywords are those
     of :func:`optimise`.
     """
-    settings = _settings(time_limit, effort, seed, min_support, box_costs, threads)
+    settings = _settings("optimise_dicts", options)
     request = json.dumps({"items": items, "boxes": boxes})
     return _native.optimise_request(request, **settings)
 
 
 def optimise_json(
     request_json: str | bytes,
-    *,
-    time_limit: float | None = 1.0,
-    effort: int | None = None,
-    seed: int = 0,
-    min_support: float = 0.0,
-    box_costs: Mapping[str, float] | None = None,
-    threads: int = 1,
+    **options: Unpack[OptimiserOptions],
 ) -> str:
     """Like :func:`optimise`, but JSON text in and out, as :func:`stowvex.solve`.
 
@@ -151,7 +165,7 @@ def optimise_json(
         raise TypeError(
             f"request_json must be JSON text (str or bytes), not {type(request_json).__name__}"
         )
-    settings = _settings(time_limit, effort, seed, min_support, box_costs, threads)
+    settings = _settings("optimise_json", options)
     text = bytes(request_json) if isinstance(request_json, bytearray) else request_json
     return _native.optimise_request(text, **settings).to_json(-1)
 
@@ -170,10 +184,18 @@ def _elements(values: Any, kind: type, name: str) -> list[Any]:
     return elements
 
 
-def _number(value: object, name: str) -> float:
-    if isinstance(value, bool) or not isinstance(value, (int, float)):
+# The keywords become the values the extension takes here: each of its type, and the
+# integers within their range, since the extension cannot hold a Python int of any size.
+# The ranges of the other settings, and that a search needs a time limit or an effort,
+# are checked by the extension, with the value in its message (a ValueError).
+
+
+def _float(value: object, name: str) -> float:
+    # An int too large for a float becomes an infinity, which is out of every range.
+    number = number_value(value)
+    if number is None:
         raise TypeError(f"{name} must be a number, not {type(value).__name__}")
-    return float(value)
+    return number
 
 
 def _integer(value: object, name: str, low: int, high: int) -> int:
@@ -182,35 +204,6 @@ def _integer(value: object, name: str, low: int, high: int) -> int:
     if not low <= value <= high:
         raise ValueError(f"{name} must be from {low} to {high}, not {value!r}")
     return value
-
-
-def _settings(
-    time_limit: object,
-    effort: object,
-    seed: object,
-    min_support: object,
-    box_costs: object,
-    threads: object,
-) -> _Settings:
-    seconds = None
-    if time_limit is not None:
-        seconds = _number(time_limit, "time_limit")
-        if not (math.isfinite(seconds) and seconds > 0):
-            raise ValueError(f"time_limit must be a positive number of seconds, not {time_limit!r}")
-    work = None if effort is None else _integer(effort, "effort", 1, _UNSIGNED_MAX)
-    if seconds is None and work is None:
-        raise ValueError("give a time_limit or an effort: the search needs an end")
-    support = _number(min_support, "min_support")
-    if not 0.0 <= support <= 1.0:
-        raise ValueError(f"min_support must be between 0 and 1, not {min_support!r}")
-    return {
-        "time_limit": seconds,
-        "effort": work,
-        "seed": _integer(seed, "seed", 0, _UNSIGNED_MAX),
-        "min_support": support,
-        "box_costs": _costs(box_costs),
-        "threads": _integer(threads, "threads", 1, _MAX_THREADS),
-    }
 
 
 def _costs(box_costs: object) -> dict[str, float] | None:
@@ -225,8 +218,22 @@ def _costs(box_costs: object) -> dict[str, float] | None:
     for reference, cost in box_costs.items():
         if not isinstance(reference, str):
             raise TypeError(f"box_costs keys must be box references (str), not {reference!r}")
-        value = _number(cost, f"box_costs[{reference!r}]")
-        if not (math.isfinite(value) and value >= 0):
-            raise ValueError(f"box_costs[{reference!r}] must be finite, 0 or more, not {cost!r}")
-        costs[reference] = value
+        costs[reference] = _float(cost, f"box_costs[{reference!r}]")
     return costs
+
+
+def _settings(function: str, options: Mapping[str, object]) -> _Settings:
+    """The keywords of an optimiser call as the extension takes them."""
+    for key in options:
+        if key not in _DEFAULTS:
+            raise TypeError(f"{function}() got an unexpected keyword argument {key!r}")
+    given = {**_DEFAULTS, **options}
+    time_limit, effort = given["time_limit"], given["effort"]
+    return {
+        "time_limit": None if time_limit is None else _float(time_limit, "time_limit"),
+        "effort": None if effort is None else _integer(effort, "effort", 1, _UNSIGNED_MAX),
+        "seed": _integer(given["seed"], "seed", 0, _UNSIGNED_MAX),
+        "min_support": _float(given["min_support"], "min_support"),
+        "box_costs": _costs(given["box_costs"]),
+        "threads": _integer(given["threads"], "threads", 1, _MAX_THREADS),
+    }

@@ -140,6 +140,7 @@ def _csv_task(line: int, order_id: str, rows: list[CsvRow], seen: set[str]) -> O
 
 
 def is_csv(path: str, input_format: str | None = None) -> bool:
+    """Whether a batch input is CSV order lines: as `input_format` says, or by its name."""
     if input_format is not None:
         return input_format == "csv"
     return path.lower().endswith((".csv", ".csv.txt"))

@@ -8,7 +8,7 @@ import json
 from pathlib import Path
 from typing import Any
 
-from .extras import require
+from .optional_dependencies import require
 from .scene import CORNERS, EDGES, TRIANGLES, BoxScene, fmt, scenes, unplaced_codes
 from .summary import result_dict
 
@@ -17,8 +17,8 @@ OUTLINE_COLOUR = "#000000"
 
 
 def _mesh(scene: BoxScene) -> dict[str, Any]:
-    """The blocks of a box as one Mesh3d trace: eight corners and twelve triangles a
-    block, each block in its own colour, the item's details on hover."""
+    """The items of a box as one Mesh3d trace: eight corners and twelve triangles an
+    item, each item in its own colour, its details on hover."""
     xs: list[float] = []
     ys: list[float] = []
     zs: list[float] = []
@@ -27,24 +27,24 @@ def _mesh(scene: BoxScene) -> dict[str, Any]:
     j: list[int] = []
     k: list[int] = []
     colours: list[str] = []
-    for number, block in enumerate(scene.blocks):
+    for number, item in enumerate(scene.items):
         base = number * 8
-        for x, y, z in block.corners():
+        for x, y, z in item.corners():
             xs.append(x)
             ys.append(y)
             zs.append(z)
         label = (
-            f"<b>{html.escape(block.code)}</b> (step {block.step})<br>"
-            f"{html.escape(block.reference)}<br>at {fmt(block.x)}, {fmt(block.y)}, "
-            f"{fmt(block.z)}<br>{fmt(block.width)} x {fmt(block.length)} x "
-            f"{fmt(block.depth)} ({block.orientation}), {fmt(block.weight)} kg"
+            f"<b>{html.escape(item.code)}</b> (step {item.step})<br>"
+            f"{html.escape(item.reference)}<br>at {fmt(item.x)}, {fmt(item.y)}, "
+            f"{fmt(item.z)}<br>{fmt(item.width)} x {fmt(item.length)} x "
+            f"{fmt(item.depth)} ({item.orientation}), {fmt(item.weight)} kg"
         )
         text.extend([label] * 8)
         for a, b, c in TRIANGLES:
             i.append(base + a)
             j.append(base + b)
             k.append(base + c)
-        colours.extend([block.colour] * len(TRIANGLES))
+        colours.extend([item.colour] * len(TRIANGLES))
     return {
         "type": "mesh3d",
         "name": "items",
@@ -61,7 +61,7 @@ def _mesh(scene: BoxScene) -> dict[str, Any]:
         "opacity": 1.0,
         "showscale": False,
         "lighting": {"ambient": 0.75, "diffuse": 0.5, "specular": 0.05},
-        "meta": {"blocks": len(scene.blocks)},
+        "meta": {"blocks": len(scene.items)},
     }
 
 
@@ -94,8 +94,8 @@ def _lines(
 def _figure(scene: BoxScene) -> dict[str, Any]:
     edges = [
         (corners[a], corners[b])
-        for block in scene.blocks
-        for corners in [block.corners()]
+        for item in scene.items
+        for corners in [item.corners()]
         for a, b in EDGES
     ]
     size = (scene.width, scene.length, scene.depth)
@@ -120,10 +120,10 @@ def _figure(scene: BoxScene) -> dict[str, Any]:
         ],
         "layout": layout,
         "steps": [
-            f"Step {b.step} of {len(scene.blocks)}: put {b.code} ({b.reference}) at "
+            f"Step {b.step} of {len(scene.items)}: put {b.code} ({b.reference}) at "
             f"x {fmt(b.x)}, y {fmt(b.y)}, z {fmt(b.z)}, "
             f"{fmt(b.width)} x {fmt(b.length)} x {fmt(b.depth)} ({b.orientation})"
-            for b in scene.blocks
+            for b in scene.items
         ],
     }
 
@@ -141,7 +141,7 @@ def _table(scene: BoxScene, selected: bool) -> str:
         f"<td>{html.escape(b.reference)}</td><td>{fmt(b.x)}</td><td>{fmt(b.y)}</td>"
         f"<td>{fmt(b.z)}</td><td>{fmt(b.width)} x {fmt(b.length)} x {fmt(b.depth)}</td>"
         f"<td>{html.escape(b.orientation)}</td><td>{fmt(b.weight)}</td></tr>"
-        for b in scene.blocks
+        for b in scene.items
     )
     hidden = "" if selected else " hidden"
     return (
@@ -155,7 +155,7 @@ def _table(scene: BoxScene, selected: bool) -> str:
 def _overview(boxes: list[BoxScene]) -> str:
     rows = "\n".join(
         f'<tr data-box="{position}"><td>{s.index + 1}</td><td>{html.escape(s.reference)}</td>'
-        f"<td>{fmt(s.width)} x {fmt(s.length)} x {fmt(s.depth)}</td><td>{len(s.blocks)}</td>"
+        f"<td>{fmt(s.width)} x {fmt(s.length)} x {fmt(s.depth)}</td><td>{len(s.items)}</td>"
         f"<td>{fmt(s.weight)}</td><td>{s.fill:.1f} %</td></tr>"
         for position, s in enumerate(boxes)
     )
@@ -191,7 +191,7 @@ def page(result: Any, title: str, plotly_js: str) -> str:
     )
     options = "\n".join(
         f'<option value="{n}">box {s.index + 1}: {html.escape(s.reference)} '
-        f"({len(s.blocks)} items)</option>"
+        f"({len(s.items)} items)</option>"
         for n, s in enumerate(boxes)
     )
     missing = (

@@ -6,7 +6,7 @@ from __future__ import annotations
 from pathlib import Path
 from typing import Any
 
-from .extras import require
+from .optional_dependencies import require
 from .scene import CORNERS, EDGES, FACES, BoxScene, file_stem, fmt, scenes
 
 # Legend entries at most; further item codes are counted in a last line.
@@ -24,11 +24,11 @@ def _draw(scene: BoxScene, path: Path, title: str) -> None:
     FigureCanvasAgg(figure)
     axes: Any = figure.add_axes((0.0, 0.03, 0.72, 0.86), projection="3d", proj_type="ortho")
     faces, colours = [], []
-    for block in scene.blocks:
-        corners = block.corners()
+    for item in scene.items:
+        corners = item.corners()
         for face in FACES:
             faces.append([corners[n] for n in face])
-            colours.append(block.colour)
+            colours.append(item.colour)
     if faces:
         axes.add_collection3d(
             Poly3DCollection(
@@ -56,13 +56,13 @@ def _draw(scene: BoxScene, path: Path, title: str) -> None:
     figure.suptitle(
         f"{title} - box {scene.index + 1}: {scene.reference} "
         f"({fmt(scene.width)} x {fmt(scene.length)} x {fmt(scene.depth)})\n"
-        f"{len(scene.blocks)} items, gross weight {fmt(scene.weight)}, "
+        f"{len(scene.items)} items, gross weight {fmt(scene.weight)}, "
         f"{scene.fill:.1f} % full",
         fontsize=11,
     )
     seen: dict[str, str] = {}
-    for block in scene.blocks:
-        seen.setdefault(block.code, block.colour)
+    for item in scene.items:
+        seen.setdefault(item.code, item.colour)
     handles = [
         Patch(facecolor=colour, edgecolor="#333333", label=code)
         for code, colour in list(seen.items())[:LEGEND_ENTRIES]

@@ -7,22 +7,27 @@ import difflib
 import json
 import math
 from collections import defaultdict
-from collections.abc import Iterator
+from collections.abc import Callable, Iterator
 from dataclasses import dataclass
 from functools import lru_cache
 from importlib import resources
-from typing import Any
+from typing import Any, TypeVar
 
-# The rotation words the engine reads, in lower case ("bestfit" and "best_fit" mean
-# any orientation, which is also what every other word gets).
-NEVER, KEEP_FLAT, BEST_FIT = "Never", "KeepFlat", "BestFit"
-ROTATION_WORDS = {
-    "never": NEVER,
-    "keepflat": KEEP_FLAT,
-    "keep_flat": KEEP_FLAT,
-    "bestfit": BEST_FIT,
-    "best_fit": BEST_FIT,
-}
+from .request_format import (
+    NO_WEIGHT_LIMIT,
+    ROTATION_WORDS,
+    SIDES,
+    RequestBox,
+    RequestItem,
+    Rotation,
+    elements,
+    number_value,
+    read_box,
+    read_item,
+    rotation_word_key,
+)
+
+T = TypeVar("T")
 
 
 @dataclass(frozen=True)
@@ -49,23 +54,13 @@ def request_schema() -> dict[str, Any]:
     return schema
 
 
-def _entries(value: Any) -> list[tuple[Any, Any]]:
-    """The elements of "items" or "boxes" in the order the engine reads them."""
-    if isinstance(value, list):
-        return list(enumerate(value))
-    if isinstance(value, dict):
-        return sorted(value.items())
-    return []
-
-
 def _where(request: Any, path: list[Any]) -> tuple[str, list[Any]]:
     """The name of the item or box a schema path points into, and the rest of the path."""
     if len(path) >= 2 and path[0] in ("items", "boxes") and isinstance(request, dict):
         kind, key = ("item", "ItemCode") if path[0] == "items" else ("box", "Reference")
         element = request[path[0]][path[1]]
         name = element.get(key) if isinstance(element, dict) else None
-        label = f"{kind} {path[1]}" + (f" {name!r}" if isinstance(name, str) else "")
-        return label, path[2:]
+        return _label(kind, path[1], name), path[2:]
     return "request", path
 
 
@@ -129,18 +124,39 @@ def _json_type(value: Any) -> str:
     )
 
 
-def _number(value: Any) -> float | None:
-    return float(value) if isinstance(value, (int, float)) and not isinstance(value, bool) else None
+def _value_findings(
+    where: str, element: dict[str, Any], fields: tuple[str, ...], weights: tuple[str, ...]
+) -> Iterator[Finding]:
+    for field in fields:
+        value = number_value(element.get(field))
+        if value is not None and not (math.isfinite(value) and value > 0):
+            yield Finding(where, field, f"size {value:g} is not a finite positive number")
+    for field in weights:
+        value = number_value(element.get(field))
+        if value is not None and not (math.isfinite(value) and value >= 0):
+            yield Finding(where, field, f"weight {value:g} is negative or not finite")
 
 
-def _sizes(element: dict[str, Any]) -> tuple[float, float, float] | None:
-    """Width, length and depth when all three are finite and positive."""
-    width, length, depth = (_number(element.get(key)) for key in ("Width", "Length", "Depth"))
-    if width is None or length is None or depth is None:
+def _sound(size: tuple[float, float, float]) -> bool:
+    return all(math.isfinite(s) and s > 0 for s in size)
+
+
+def _readable(read: Callable[[Any], T], element: Any) -> T | None:
+    """The element as the engine reads it; None when it cannot (the schema says why)."""
+    try:
+        return read(element)
+    except ValueError:
         return None
-    if all(math.isfinite(s) and s > 0 for s in (width, length, depth)):
-        return width, length, depth
-    return None
+
+
+@dataclass(frozen=True)
+class _Item:
+    where: str
+    item: RequestItem
+
+    @property
+    def volume(self) -> float:
+        return math.prod(self.item.size)
 
 
 @dataclass(frozen=True)
@@ -148,109 +164,71 @@ class _BoxType:
     sizes: tuple[float, float, float]
     budget: float  # weight the contents may have; negative: no limit
 
+    @classmethod
+    def usable(cls, box: RequestBox | None) -> _BoxType | None:
+        """A box type the engine may open, or None (inactive, none allowed, or bad sizes)."""
+        if box is None or not box.opens or not _sound(box.size):
+            return None
+        limit = box.max_weight
+        return cls(box.size, NO_WEIGHT_LIMIT if limit < 0 else max(limit - box.empty_weight, 0.0))
+
     @property
     def volume(self) -> float:
-        return self.sizes[0] * self.sizes[1] * self.sizes[2]
+        return math.prod(self.sizes)
 
-    def takes(self, item: _Item) -> bool:
-        return self.takes_shape(item) and (self.budget < 0 or item.weight <= self.budget)
+    def takes(self, entry: _Item) -> bool:
+        return self.takes_shape(entry) and (self.budget < 0 or entry.item.weight <= self.budget)
 
-    def takes_shape(self, item: _Item) -> bool:
-        (w, l, d), (bw, bl, bd) = item.sizes, self.sizes
-        if item.rotation == NEVER:
+    def takes_shape(self, entry: _Item) -> bool:
+        (w, l, d), (bw, bl, bd) = entry.item.size, self.sizes
+        if entry.item.rotation == Rotation.NEVER:
             return w <= bw and l <= bl and d <= bd
-        if item.rotation == KEEP_FLAT:
+        if entry.item.rotation == Rotation.KEEP_FLAT:
             return d <= bd and ((w <= bw and l <= bl) or (l <= bw and w <= bl))
-        return all(a <= b for a, b in zip(sorted(item.sizes), sorted(self.sizes)))
+        return all(a <= b for a, b in zip(sorted(entry.item.size), sorted(self.sizes)))
 
 
-@dataclass(frozen=True)
-class _Item:
-    where: str
-    sizes: tuple[float, float, float]
-    weight: float
-    rotation: str
-
-    @property
-    def volume(self) -> float:
-        return self.sizes[0] * self.sizes[1] * self.sizes[2]
-
-
-def _usable_box(box: dict[str, Any]) -> _BoxType | None:
-    """A box type the engine may open, or None (inactive, none allowed, or bad sizes)."""
-    sizes = _sizes(box)
-    if sizes is None or box.get("Active") is False:
-        return None
-    quantity = box.get("MaximumBoxes")
-    if (
-        quantity is not None
-        and isinstance(quantity, (int, float))
-        and not (math.isfinite(quantity) and int(quantity) >= 1)
-    ):
-        return None
-    limit = _number(box.get("MaxWeight"))
-    limit = -1.0 if limit is None else limit
-    empty = _number(box.get("BoxWeight")) or 0.0
-    return _BoxType(sizes, -1.0 if limit < 0 else max(limit - empty, 0.0))
-
-
-def _value_findings(
-    where: str, element: dict[str, Any], fields: tuple[str, ...], weights: tuple[str, ...]
-) -> Iterator[Finding]:
-    for field in fields:
-        value = _number(element.get(field))
-        if value is not None and not (math.isfinite(value) and value > 0):
-            yield Finding(where, field, f"size {value:g} is not a finite positive number")
-    for field in weights:
-        value = _number(element.get(field))
-        if value is not None and not (math.isfinite(value) and value >= 0):
-            yield Finding(where, field, f"weight {value:g} is negative or not finite")
+def _label(kind: str, index: Any, name: Any) -> str:
+    return f"{kind} {index}" + (f" {name!r}" if isinstance(name, str) else "")
 
 
 def _semantic_findings(request: dict[str, Any]) -> Iterator[Finding]:
-    sizes = ("Width", "Length", "Depth")
     items: list[_Item] = []
     groups: dict[str, list[_Item]] = defaultdict(list)
     codes: dict[str, list[Any]] = defaultdict(list)
-    for index, item in _entries(request.get("items")):
-        if not isinstance(item, dict):
+    for index, element in elements(request.get("items")):
+        if not isinstance(element, dict):
             continue
-        code = item.get("ItemCode")
-        where = f"item {index}" + (f" {code!r}" if isinstance(code, str) else "")
-        yield from _value_findings(where, item, sizes, ("Weight",))
-        word = item.get("AllowedRotation")
-        rotation = BEST_FIT
-        if isinstance(word, str):
-            if word.lower() not in ROTATION_WORDS:
-                yield Finding(
-                    where,
-                    "AllowedRotation",
-                    f"{word!r} is not a rotation word the engine knows (Never, "
-                    "KeepFlat, BestFit in any letter case): it is read as BestFit, "
-                    "which lets the item turn every way",
-                )
-            rotation = ROTATION_WORDS.get(word.lower(), BEST_FIT)
+        code = element.get("ItemCode")
+        where = _label("item", index, code)
+        yield from _value_findings(where, element, SIDES, ("Weight",))
+        word = element.get("AllowedRotation")
+        if isinstance(word, str) and rotation_word_key(word) not in ROTATION_WORDS:
+            yield Finding(
+                where,
+                "AllowedRotation",
+                f"{word!r} is not a rotation word the engine knows (Never, "
+                "KeepFlat, BestFit in any letter case): it is read as BestFit, "
+                "which lets the item turn every way",
+            )
         if isinstance(code, str):
             codes[code].append(index)
-        shape = _sizes(item)
-        weight = _number(item.get("Weight")) or 0.0
-        if shape is not None and math.isfinite(weight):
-            items.append(_Item(where, shape, weight, rotation))
-            group = item.get("BoxGroup")
-            if isinstance(group, str) and group:
-                groups[group].append(items[-1])
+        item = _readable(read_item, element)
+        if item is not None and _sound(item.size) and math.isfinite(item.weight):
+            items.append(_Item(where, item))
+            if item.group:
+                groups[item.group].append(items[-1])
     boxes = []
-    for index, box in _entries(request.get("boxes")):
-        if isinstance(box, dict):
-            reference = box.get("Reference")
-            where = f"box {index}" + (f" {reference!r}" if isinstance(reference, str) else "")
-            yield from _value_findings(where, box, sizes, ("BoxWeight",))
-            usable = _usable_box(box)
+    for index, element in elements(request.get("boxes")):
+        if isinstance(element, dict):
+            where = _label("box", index, element.get("Reference"))
+            yield from _value_findings(where, element, SIDES, ("BoxWeight",))
+            usable = _BoxType.usable(_readable(read_box, element))
             if usable is not None:
                 boxes.append(usable)
     yield from _fit_findings(items, boxes)
     for group, members in sorted(groups.items()):
-        volume, weight = sum(i.volume for i in members), sum(i.weight for i in members)
+        volume, weight = sum(i.volume for i in members), sum(i.item.weight for i in members)
         if boxes and not any(
             all(b.takes(i) for i in members)
             and volume <= b.volume
@@ -281,19 +259,19 @@ def _fit_findings(items: list[_Item], boxes: list[_BoxType]) -> Iterator[Finding
         return
     for item in items:
         if not any(b.takes_shape(item) for b in boxes):
-            turn = {NEVER: "unturned", KEEP_FLAT: "this way up"}.get(
-                item.rotation, "in any orientation"
+            turn = {Rotation.NEVER: "unturned", Rotation.KEEP_FLAT: "this way up"}.get(
+                item.item.rotation, "in any orientation"
             )
             yield Finding(
                 item.where,
                 "Width/Length/Depth",
-                f"{' x '.join(f'{s:g}' for s in item.sizes)} fits no active box type {turn}",
+                f"{' x '.join(f'{s:g}' for s in item.item.size)} fits no active box type {turn}",
             )
         elif not any(b.takes(item) for b in boxes):
             yield Finding(
                 item.where,
                 "Weight",
-                f"{item.weight:g} is more than any active box type it fits may hold",
+                f"{item.item.weight:g} is more than any active box type it fits may hold",
             )
 
 

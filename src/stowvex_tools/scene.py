@@ -1,5 +1,5 @@
-"""What a picture of a result shows: each packed box with its items as coloured blocks,
-in the order a packer at the bench puts them in."""
+"""What a picture of a result shows: each packed box with its items drawn as coloured
+blocks, in the order a packer at the bench puts them in."""
 
 from __future__ import annotations
 
@@ -8,7 +8,7 @@ from collections.abc import Mapping
 from dataclasses import dataclass
 from typing import Any
 
-from .summary import result_dict
+from .summary import result_dict, result_number
 
 # Twenty colours that stay apart from each other and from the dark edges drawn around
 # every block; item codes take them in order of first appearance.
@@ -70,8 +70,9 @@ FACES = ((0, 1, 2, 3), (4, 5, 6, 7), (0, 1, 5, 4), (1, 2, 6, 5), (2, 3, 7, 6), (
 
 
 @dataclass(frozen=True)
-class Block:
-    """One placed item: its position, placed sides, and what a packer needs to know."""
+class DrawnItem:
+    """One placed item as a picture draws it: a block at its position with its placed
+    sides, its colour, and what a packer needs to know."""
 
     step: int  # 1 for the first item to put in the box
     code: str
@@ -87,6 +88,7 @@ class Block:
     colour: str
 
     def corners(self) -> list[tuple[float, float, float]]:
+        """The eight corners of its block, in the order of `CORNERS`."""
         return [
             (self.x + cx * self.width, self.y + cy * self.length, self.z + cz * self.depth)
             for cx, cy, cz in CORNERS
@@ -95,7 +97,7 @@ class Block:
 
 @dataclass(frozen=True)
 class BoxScene:
-    """One packed box of a result, its blocks in bench order."""
+    """One packed box of a result, its items in bench order."""
 
     index: int
     reference: str
@@ -104,18 +106,14 @@ class BoxScene:
     depth: float
     weight: float
     fill: float
-    blocks: tuple[Block, ...]
-
-
-def _float(value: Any) -> float:
-    return float(value) if isinstance(value, (int, float)) else 0.0
+    items: tuple[DrawnItem, ...]
 
 
 def bench_order(items: list[Mapping[str, Any]]) -> list[Mapping[str, Any]]:
     """Placements in an order a person can follow: bottom up, then back to front and
     left to right. An item rests only on items whose tops are at its bottom, lower than
     its own position, so they always come first. Equal positions keep the engine's order."""
-    return sorted(items, key=lambda p: (_float(p.get("z")), _float(p.get("y")), _float(p.get("x"))))
+    return sorted(items, key=lambda p: tuple(result_number(p.get(axis)) for axis in "zyx"))
 
 
 def scenes(result: Any) -> list[BoxScene]:
@@ -124,23 +122,23 @@ def scenes(result: Any) -> list[BoxScene]:
     colours: dict[str, str] = {}
     out = []
     for index, box in enumerate(data.get("boxes") or []):
-        blocks = []
+        drawn = []
         for step, placed in enumerate(bench_order(list(box.get("items") or [])), start=1):
             code = str(placed.get("ItemCode", ""))
             colour = colours.setdefault(code, PALETTE[len(colours) % len(PALETTE)])
-            blocks.append(
-                Block(
+            drawn.append(
+                DrawnItem(
                     step,
                     code,
                     str(placed.get("ItemReference", code)),
-                    _float(placed.get("x")),
-                    _float(placed.get("y")),
-                    _float(placed.get("z")),
-                    _float(placed.get("width")),
-                    _float(placed.get("length")),
-                    _float(placed.get("depth")),
+                    result_number(placed.get("x")),
+                    result_number(placed.get("y")),
+                    result_number(placed.get("z")),
+                    result_number(placed.get("width")),
+                    result_number(placed.get("length")),
+                    result_number(placed.get("depth")),
                     str(placed.get("orientation", "")),
-                    _float(placed.get("weight")),
+                    result_number(placed.get("weight")),
                     colour,
                 )
             )
@@ -148,18 +146,19 @@ def scenes(result: Any) -> list[BoxScene]:
             BoxScene(
                 int(box.get("box_index", index)),
                 str(box.get("box_reference", "")),
-                _float(box.get("width")),
-                _float(box.get("length")),
-                _float(box.get("depth")),
-                _float(box.get("weight")),
-                _float(box.get("volume_utilisation")),
-                tuple(blocks),
+                result_number(box.get("width")),
+                result_number(box.get("length")),
+                result_number(box.get("depth")),
+                result_number(box.get("weight")),
+                result_number(box.get("volume_utilisation")),
+                tuple(drawn),
             )
         )
     return out
 
 
 def unplaced_codes(result: Any) -> list[str]:
+    """The codes of the items a result left unplaced."""
     return [str(code) for code in result_dict(result).get("unplaced_item_codes") or []]
 
 

@@ -8,6 +8,8 @@ from collections.abc import Iterable, Mapping
 from dataclasses import dataclass, field
 from typing import Any, NamedTuple
 
+from .request_format import number_value
+
 ResultLike = str | bytes | Mapping[str, Any]
 
 
@@ -40,19 +42,22 @@ class OrderFigures(NamedTuple):
 
     @classmethod
     def of(cls, result: Mapping[str, Any]) -> OrderFigures:
+        """The figures of a result dict."""
         boxes = result.get("boxes") or []
         summary = result.get("summary") or {}
         return cls(
             tuple(str(b.get("box_reference")) for b in boxes),
             int(summary.get("total_placed", 0)),
             int(summary.get("total_unplaced", 0)),
-            sum(_number(b.get("used_volume")) for b in boxes),
-            sum(_number(b.get("inner_volume")) for b in boxes),
+            sum(result_number(b.get("used_volume")) for b in boxes),
+            sum(result_number(b.get("inner_volume")) for b in boxes),
         )
 
 
-def _number(value: Any) -> float:
-    return float(value) if isinstance(value, (int, float)) else 0.0
+def result_number(value: Any) -> float:
+    """A number of a result as a float; 0 for a value that is missing or no number."""
+    number = number_value(value)
+    return 0.0 if number is None else number
 
 
 @dataclass

@@ -2,6 +2,7 @@
 interruption, and pack_many on worker processes."""
 
 import json
+import math
 import signal
 import subprocess
 import sys
@@ -12,7 +13,10 @@ import pytest
 
 import stowvex
 from stowvex_tools import OrderError, pack_many, result_dict, summarise
+from stowvex_tools.batch_lines import BatchSettings, pack_order
+from stowvex_tools.order_packing import Failed, Packed, PackSettings, RequestValues, pack_one
 from stowvex_tools.orders import csv_items, csv_orders
+from stowvex_tools.summary import OrderFigures
 
 ROOT = Path(__file__).resolve().parents[2]
 CARTONS = ROOT / "examples" / "cartons.json"
@@ -259,17 +263,11 @@ class TestPackMany:
         with pytest.raises(ValueError, match="at least 1"):
             list(pack_many([], workers=0))
 
-    def test_optimise_needs_the_optimiser(self):
-        import stowvex_tools
-
-        if hasattr(stowvex_tools, "optimise_json"):
-            results = list(
-                pack_many([request(5)], optimise=True, workers=1, progress=False, time_limit=0.2)
-            )
-            assert json.loads(results[0])["summary"]["total_placed"] == 5
-        else:
-            with pytest.raises(RuntimeError, match="optimiser is not part"):
-                list(pack_many([request(5)], optimise=True))
+    def test_optimise_packs_with_the_optimiser(self):
+        results = list(
+            pack_many([request(5)], optimise=True, workers=1, progress=False, time_limit=0.2)
+        )
+        assert json.loads(results[0])["summary"]["total_placed"] == 5
 
     def test_results_turn_into_dicts_and_a_summary(self):
         results = list(pack_many([request(3), request(40)], workers=1, progress=False))
@@ -283,6 +281,56 @@ class TestPackMany:
         assert 0 < summary.fill <= 100
         with pytest.raises(ValueError, match='no "boxes"'):
             result_dict('{"items": []}')
+
+
+def nested(depth):
+    value = []
+    for _ in range(depth):
+        value = [value]
+    return value
+
+
+class TestOneOrder:
+    def test_text_dicts_and_parsed_values_give_the_result_of_solve(self):
+        order = request(7)
+        text = stowvex.solve(json.dumps(order))
+        settings = PackSettings()
+        assert pack_one(order, settings) == pack_one(json.dumps(order).encode(), settings)
+        assert pack_one(order, settings) == Packed(text)
+        values = pack_one(RequestValues(order["items"], order["boxes"]), settings)
+        assert values == Packed(text, OrderFigures.of(json.loads(text)))
+
+    @pytest.mark.parametrize(
+        "order, message",
+        [
+            ({"items": [{"Width": 1}]}, "item is missing required field 'ItemCode'"),
+            ('{"items": [', "[json.exception.parse_error.101]"),
+            (42, "a request is a dict or JSON text, not int"),
+            ({"items": [{"ItemCode": "A", "Width": math.nan}]}, "Out of range float values"),
+            ({"items": nested(100_000)}, "maximum recursion depth exceeded"),
+            (RequestValues([{"ItemCode": "A"}], []), "key 'Depth' not found"),
+        ],
+    )
+    def test_every_fault_an_order_can_cause_comes_back_as_its_message(self, order, message):
+        outcome = pack_one(order, PackSettings())
+        assert isinstance(outcome, Failed) and message in outcome.message
+
+    def test_what_is_no_fault_of_the_order_passes(self, monkeypatch):
+        def interrupted(self, request_json):
+            raise KeyboardInterrupt
+
+        monkeypatch.setattr(PackSettings, "solve", interrupted)
+        with pytest.raises(KeyboardInterrupt):
+            pack_one(request(1), PackSettings())
+
+    def test_a_batch_line_nested_too_deeply_fails_alone(self):
+        line, figures = pack_order(
+            ("json", 3, b"[" * 100_000 + b"]" * 100_000, None), BatchSettings()
+        )
+        assert figures is None
+        record = json.loads(line)
+        assert record["id"] is None
+        assert record["error"].startswith("line 3: not valid JSON: maximum recursion depth")
 
 
 class TestCsvReading:

@@ -81,13 +81,10 @@ class TestPack:
             run("pack", EXAMPLE, "-o", tmp_path / "no" / "dir" / "r.json"), 1, "cannot write"
         )
 
-    def test_optimise_uses_the_optimiser_or_says_it_is_missing(self):
+    def test_optimise_uses_the_optimiser(self):
         proc = run("pack", EXAMPLE, "--optimise", "--time-limit", "0.2")
-        if hasattr(stowvex_tools, "optimise_json"):
-            assert proc.returncode == 0
-            assert json.loads(proc.stdout)["summary"]["total_unplaced"] == 0
-        else:
-            assert_one_line_error(proc, 1, "optimiser is not part of this installation")
+        assert proc.returncode == 0
+        assert json.loads(proc.stdout)["summary"]["total_unplaced"] == 0
 
 
 class TestCheck:

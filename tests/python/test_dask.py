@@ -12,8 +12,8 @@ db = pytest.importorskip(
 )
 distributed = pytest.importorskip("distributed")
 
+from stowvex_tools.batch_lines import BatchSettings, pack_order  # noqa: E402
 from stowvex_tools.dask import pack_bag, pack_lines, summarise_bag  # noqa: E402
-from stowvex_tools.packing import PackSettings, pack_order  # noqa: E402
 from stowvex_tools.summary import summarise  # noqa: E402
 
 BOXES = [
@@ -61,7 +61,7 @@ def test_pack_lines_matches_the_batch_and_records_failures(client, tmp_path):
     source = tmp_path / "orders.jsonl"
     source.write_text("\n".join(lines) + "\n")
     out = pack_lines(db.read_text(str(source), blocksize=2000))
-    settings = PackSettings()
+    settings = BatchSettings()
     expected = [pack_order(("json", 0, line, None), settings)[0].rstrip("\n") for line in lines]
     got = out.compute()
     assert got == expected

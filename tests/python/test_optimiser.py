@@ -173,14 +173,7 @@ def test_results_are_the_engines_own_result_objects():
     items, boxes = objects(request)
     result = optimise(items, boxes, time_limit=None, effort=100_000)
     assert isinstance(result, stowvex.PackResult)
-    assert list(result.to_dict()) == [
-        "boxes",
-        "placements",
-        "success",
-        "summary",
-        "unplaced_item_codes",
-        "unplaced_items",
-    ]
+    assert list(result.to_dict()) == list(stowvex.pack(items, boxes).to_dict())
     assert result.total_placed == sum(len(b) for b in result.boxes)
     assert result.overall_volume_utilisation > 0
     placed = {p.item.item_code: p.item for b in result.boxes for p in b.items}
@@ -240,39 +233,76 @@ def test_input_errors_match_the_engines():
         optimise([], [Box("B", 1, 1, 1)], time_limit=0.1, box_costs={})
 
 
-@pytest.mark.parametrize(
-    "keywords, error, message",
-    [
-        ({"time_limit": 0}, ValueError, "time_limit must be a positive number of seconds"),
-        ({"time_limit": float("inf")}, ValueError, "time_limit must be a positive"),
-        ({"time_limit": "1"}, TypeError, "time_limit must be a number"),
-        ({"time_limit": True}, TypeError, "time_limit must be a number"),
-        ({"time_limit": None}, ValueError, "give a time_limit or an effort"),
-        ({"effort": 0}, ValueError, "effort must be from 1 to"),
-        ({"effort": 2**64}, ValueError, "effort must be from 1 to"),
-        ({"effort": 1.5}, TypeError, "effort must be an int"),
-        ({"seed": -1}, ValueError, "seed must be from 0 to"),
-        ({"seed": None}, TypeError, "seed must be an int"),
-        ({"min_support": 1.01}, ValueError, "min_support must be between 0 and 1"),
-        ({"min_support": float("nan")}, ValueError, "min_support must be between 0 and 1"),
-        ({"threads": 0}, ValueError, "threads must be from 1 to 256"),
-        ({"threads": 2.0}, TypeError, "threads must be an int"),
-        ({"box_costs": [("B", 1)]}, TypeError, "box_costs must be a mapping"),
-        ({"box_costs": {1: 1.0}}, TypeError, "box_costs keys must be box references"),
-        ({"box_costs": {"B": "1"}}, TypeError, r"box_costs\['B'\] must be a number"),
-        ({"box_costs": {"B": -1}}, ValueError, r"box_costs\['B'\] must be finite, 0 or more"),
-        ({"box_costs": {"X": 1}}, ValueError, "box_costs names 'X', which is no box type"),
-    ],
-)
-def test_bad_keywords_are_refused(keywords, error, message):
+def refused(keywords, error, message):
     for call in (
         lambda: optimise([], [Box("B", 1, 1, 1)], **keywords),
         lambda: optimise_dicts(
             [], [{"Reference": "B", "Width": 1, "Length": 1, "Depth": 1}], **keywords
         ),
+        lambda: optimise_json(
+            '{"boxes": [{"Reference": "B", "Width": 1, "Length": 1, "Depth": 1}]}', **keywords
+        ),
     ):
         with pytest.raises(error, match=message):
             call()
+
+
+# The package converts every keyword to the type the extension takes and checks the
+# integer ones, whose Python values may be of any size.
+@pytest.mark.parametrize(
+    "keywords, error, message",
+    [
+        ({"time_limit": "1"}, TypeError, "^time_limit must be a number, not str$"),
+        ({"time_limit": True}, TypeError, "^time_limit must be a number, not bool$"),
+        ({"effort": 0}, ValueError, "^effort must be from 1 to 18446744073709551615, not 0$"),
+        ({"effort": 2**64}, ValueError, "^effort must be from 1 to 18446744073709551615, not"),
+        ({"effort": 1.5}, TypeError, "^effort must be an int, not float$"),
+        ({"seed": -1}, ValueError, "^seed must be from 0 to 18446744073709551615, not -1$"),
+        ({"seed": None}, TypeError, "^seed must be an int, not NoneType$"),
+        ({"threads": 0}, ValueError, "^threads must be from 1 to 256, not 0$"),
+        ({"threads": 2**80}, ValueError, "^threads must be from 1 to 256, not 1208925"),
+        ({"threads": 2.0}, TypeError, "^threads must be an int, not float$"),
+        ({"min_support": "0"}, TypeError, "^min_support must be a number, not str$"),
+        ({"box_costs": [("B", 1)]}, TypeError, "^box_costs must be a mapping"),
+        ({"box_costs": {1: 1.0}}, TypeError, "^box_costs keys must be box references"),
+        ({"box_costs": {"B": "1"}}, TypeError, r"^box_costs\['B'\] must be a number, not str$"),
+        ({"time_limt": 1}, TypeError, "got an unexpected keyword argument 'time_limt'$"),
+    ],
+)
+def test_keywords_of_the_wrong_type_or_integer_range_are_refused(keywords, error, message):
+    refused(keywords, error, message)
+
+
+# The extension checks the ranges of the other settings, naming the value.
+@pytest.mark.parametrize(
+    "keywords, message",
+    [
+        ({"time_limit": 0}, "^time_limit must be a positive number of seconds, not 0$"),
+        ({"time_limit": -0.5}, "^time_limit must be a positive number of seconds, not -0.5$"),
+        (
+            {"time_limit": float("inf")},
+            "^time_limit must be a positive number of seconds, not inf$",
+        ),
+        ({"time_limit": 10**400}, "^time_limit must be a positive number of seconds, not inf$"),
+        ({"time_limit": None}, "^give a time_limit or an effort: the search needs an end$"),
+        ({"min_support": 1.01}, "^min_support must be between 0 and 1, not 1.01$"),
+        ({"min_support": float("nan")}, "^min_support must be between 0 and 1, not nan$"),
+        ({"box_costs": {"B": -1}}, r"^box_costs\['B'\] must be finite, 0 or more, not -1$"),
+        ({"box_costs": {"B": 1e309}}, r"^box_costs\['B'\] must be finite, 0 or more, not inf$"),
+        ({"box_costs": {"X": 1}}, "^box_costs names 'X', which is no box type"),
+    ],
+)
+def test_settings_out_of_range_are_refused_with_their_value(keywords, message):
+    refused(keywords, ValueError, message)
+
+
+def test_the_error_names_the_function_called():
+    with pytest.raises(TypeError, match=r"^optimise_json\(\) got an unexpected keyword"):
+        optimise_json("{}", limit=1)
+    with pytest.raises(TypeError, match=r"^optimise\(\) got an unexpected keyword"):
+        optimise([], [], limit=1)
+    with pytest.raises(TypeError, match="positional argument"):
+        optimise_json("{}", 1.0)
 
 
 @pytest.mark.parametrize(

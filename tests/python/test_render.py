@@ -109,7 +109,7 @@ def test_bench_order_puts_every_supporting_item_first():
                     and earlier["y"] < item["y"] + item["length"]
                     and item["y"] < earlier["y"] + earlier["length"]
                 )
-    steps = [b.step for scene in scenes(result) for b in scene.blocks[:3]]
+    steps = [b.step for scene in scenes(result) for b in scene.items[:3]]
     assert steps[:3] == [1, 2, 3]
 
 

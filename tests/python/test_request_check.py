@@ -81,6 +81,8 @@ class TestValues:
                 "item 0 'A', AllowedRotation: 'upright' is not a rotation word the engine knows",
             ),
             (item(AllowedRotation="keep flat"), "'keep flat' is not a rotation word"),
+            # The engine lowers ASCII letters only: to it the KELVIN SIGN is no "k".
+            (item(AllowedRotation="\u212aeepFlat"), "'\u212aeepFlat' is not a rotation word"),
         ],
     )
     def test_odd_item_values(self, entry, expected):
@@ -139,6 +141,19 @@ class TestFit:
             "(volume 12, weight 20), which must share one box",
         ]
         assert found({"items": half[:2], "boxes": [BOX]}) == []
+
+    def test_items_and_box_types_the_engine_cannot_read_have_only_schema_findings(self):
+        unreadable = item("TALL", 1, 1, 99, ItemReference=5)
+        off = dict(BOX, Reference="OFF", Active=1)  # not read as a usable box type
+        findings = found({"items": [unreadable, item("OK")], "boxes": [BOX, off]})
+        assert findings == [
+            "item 0 'TALL', ItemReference: must be string or null, not number (5)",
+            "box 1 'OFF', Active: must be boolean or null, not number (1)",
+        ]
+        assert found({"items": [item("WIDE", 11, 1, 1)], "boxes": [off]}) == [
+            "box 0 'OFF', Active: must be boolean or null, not number (1)",
+            "request, boxes: no active box type that may be used: nothing will be packed",
+        ]
 
     def test_duplicate_item_codes(self):
         items = [item("A"), item("B"), item("A"), item("A")]

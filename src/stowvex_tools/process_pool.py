@@ -1,4 +1,5 @@
-"""Packing many requests on every core: worker processes, results in input order."""
+"""Packing on every core: a pool of worker processes that maps tasks in input order,
+and `pack_many`, which packs many requests on it."""
 
 from __future__ import annotations
 
@@ -14,7 +15,8 @@ from typing import Any, TypeVar
 
 from tqdm import tqdm
 
-from .packing import PackSettings, Request, optimiser, request_text
+from .optimiser import DEFAULT_TIME_LIMIT
+from .order_packing import Failed, PackSettings, Request, pack_one
 
 T = TypeVar("T")
 R = TypeVar("R")
@@ -129,27 +131,13 @@ def ordered_map(
         pool.join()
 
 
-def _pack_one(request: Request, settings: PackSettings) -> tuple[bool, str]:
-    try:
-        return True, settings.solve(request_text(request))
-    except (
-        ValueError,
-        RuntimeError,
-        TypeError,
-        OverflowError,
-        RecursionError,
-        MemoryError,
-    ) as error:
-        return False, str(error) or type(error).__name__
-
-
 def pack_many(
     requests: Iterable[Request],
     *,
     workers: int | None = None,
     optimise: bool = False,
     progress: bool = True,
-    time_limit: float = 1.0,
+    time_limit: float = DEFAULT_TIME_LIMIT,
 ) -> Iterator[str]:
     """Packs every request on worker processes and yields the result JSON texts of
     `stowvex.solve` in input order.
@@ -164,17 +152,15 @@ def pack_many(
 
     Worker processes are started afresh, which re-imports the calling script: call
     `pack_many` from under ``if __name__ == "__main__":`` in a script."""
-    if optimise:
-        optimiser()
     settings = PackSettings(optimise=optimise, time_limit=time_limit)
     total = len(requests) if isinstance(requests, Sized) else None
-    results = ordered_map(_pack_one, requests, settings, workers=workers)
+    results = ordered_map(pack_one, requests, settings, workers=workers)
     try:
         with progress_bar(total, progress) as bar:
-            for index, (ok, text) in enumerate(results):
-                if not ok:
-                    raise OrderError(index, text)
+            for index, outcome in enumerate(results):
+                if isinstance(outcome, Failed):
+                    raise OrderError(index, outcome.message)
                 bar.update()
-                yield text
+                yield outcome.result
     finally:
         results.close()
