@@ -21,7 +21,6 @@ from .batch import BatchOptions, run_batch
 from .checker import VIOLATION_KINDS, Violation, ViolationKind, validate, validate_request
 from .optimiser import (
     DEFAULT_TIME_LIMIT,
-    OptimiserOptions,
     optimise,
     optimise_dicts,
     optimise_json,
@@ -46,7 +45,6 @@ __all__ = [
     "BatchSummary",
     "Finding",
     "MissingExtra",
-    "OptimiserOptions",
     "OrderError",
     "Violation",
     "ViolationKind",

@@ -13,17 +13,14 @@ from __future__ import annotations
 
 import json
 from collections.abc import Mapping, Sequence
-from typing import TYPE_CHECKING, Any, TypedDict
+from typing import Any, TypedDict
 
 from stowvex import Box, Item, PackResult
 
 from . import _native
 from .request_format import number_value
 
-if TYPE_CHECKING:
-    from typing_extensions import Unpack
-
-__all__ = ["DEFAULT_TIME_LIMIT", "OptimiserOptions", "optimise", "optimise_dicts", "optimise_json"]
+__all__ = ["DEFAULT_TIME_LIMIT", "optimise", "optimise_dicts", "optimise_json"]
 
 DEFAULT_TIME_LIMIT = 1.0
 """Seconds an optimiser call may take unless its ``time_limit`` says otherwise; also the
@@ -32,28 +29,6 @@ time per order of ``pack_many``, ``pack_request``, ``run_batch``, the Dask funct
 
 _MAX_THREADS = 256
 _UNSIGNED_MAX = 2**64 - 1
-
-
-class OptimiserOptions(TypedDict, total=False):
-    """The keywords of :func:`optimise`, :func:`optimise_dicts` and :func:`optimise_json`,
-    each optional; :func:`optimise` says what they mean and what they default to."""
-
-    time_limit: float | None
-    effort: int | None
-    seed: int
-    min_support: float
-    box_costs: Mapping[str, float] | None
-    threads: int
-
-
-_DEFAULTS: OptimiserOptions = {
-    "time_limit": DEFAULT_TIME_LIMIT,
-    "effort": None,
-    "seed": 0,
-    "min_support": 0.0,
-    "box_costs": None,
-    "threads": 1,
-}
 
 
 class _Settings(TypedDict):
@@ -69,7 +44,13 @@ class _Settings(TypedDict):
 def optimise(
     items: Sequence[Item],
     boxes: Sequence[Box],
-    **options: Unpack[OptimiserOptions],
+    *,
+    time_limit: float | None = DEFAULT_TIME_LIMIT,
+    effort: int | None = None,
+    seed: int = 0,
+    min_support: float = 0.0,
+    box_costs: Mapping[str, float] | None = None,
+    threads: int = 1,
 ) -> PackResult:
     """Pack items into boxes as well as the budget allows.
 
@@ -127,7 +108,7 @@ def optimise(
         them: an item with a negative side is never placed, nor one of
         negative weight in a box with a weight limit.)
     """
-    settings = _settings("optimise", options)
+    settings = _settings(time_limit, effort, seed, min_support, box_costs, threads)
     return _native.optimise(
         _elements(items, Item, "items"), _elements(boxes, Box, "boxes"), **settings
     )
@@ -136,7 +117,13 @@ def optimise(
 def optimise_dicts(
     items: Any,
     boxes: Any,
-    **options: Unpack[OptimiserOptions],
+    *,
+    time_limit: float | None = DEFAULT_TIME_LIMIT,
+    effort: int | None = None,
+    seed: int = 0,
+    min_support: float = 0.0,
+    box_costs: Mapping[str, float] | None = None,
+    threads: int = 1,
 ) -> PackResult:
     """Like :func:`optimise`, but takes the plain values of :func:`stowvex.pack_dicts`.
 
@@ -145,14 +132,20 @@ def optimise_dicts(
     ``ItemCode`` and ``Width``), with the same errors. The keywords are those
     of :func:`optimise`.
     """
-    settings = _settings("optimise_dicts", options)
+    settings = _settings(time_limit, effort, seed, min_support, box_costs, threads)
     request = json.dumps({"items": items, "boxes": boxes})
     return _native.optimise_request(request, **settings)
 
 
 def optimise_json(
     request_json: str | bytes,
-    **options: Unpack[OptimiserOptions],
+    *,
+    time_limit: float | None = DEFAULT_TIME_LIMIT,
+    effort: int | None = None,
+    seed: int = 0,
+    min_support: float = 0.0,
+    box_costs: Mapping[str, float] | None = None,
+    threads: int = 1,
 ) -> str:
     """Like :func:`optimise`, but JSON text in and out, as :func:`stowvex.solve`.
 
@@ -165,7 +158,7 @@ def optimise_json(
         raise TypeError(
             f"request_json must be JSON text (str or bytes), not {type(request_json).__name__}"
         )
-    settings = _settings("optimise_json", options)
+    settings = _settings(time_limit, effort, seed, min_support, box_costs, threads)
     text = bytes(request_json) if isinstance(request_json, bytearray) else request_json
     return _native.optimise_request(text, **settings).to_json(-1)
 
@@ -222,18 +215,20 @@ def _costs(box_costs: object) -> dict[str, float] | None:
     return costs
 
 
-def _settings(function: str, options: Mapping[str, object]) -> _Settings:
+def _settings(
+    time_limit: object,
+    effort: object,
+    seed: object,
+    min_support: object,
+    box_costs: object,
+    threads: object,
+) -> _Settings:
     """The keywords of an optimiser call as the extension takes them."""
-    for key in options:
-        if key not in _DEFAULTS:
-            raise TypeError(f"{function}() got an unexpected keyword argument {key!r}")
-    given = {**_DEFAULTS, **options}
-    time_limit, effort = given["time_limit"], given["effort"]
     return {
         "time_limit": None if time_limit is None else _float(time_limit, "time_limit"),
         "effort": None if effort is None else _integer(effort, "effort", 1, _UNSIGNED_MAX),
-        "seed": _integer(given["seed"], "seed", 0, _UNSIGNED_MAX),
-        "min_support": _float(given["min_support"], "min_support"),
-        "box_costs": _costs(given["box_costs"]),
-        "threads": _integer(given["threads"], "threads", 1, _MAX_THREADS),
+        "seed": _integer(seed, "seed", 0, _UNSIGNED_MAX),
+        "min_support": _float(min_support, "min_support"),
+        "box_costs": _costs(box_costs),
+        "threads": _integer(threads, "threads", 1, _MAX_THREADS),
     }
