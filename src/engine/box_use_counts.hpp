@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "model/box.hpp"
+#include "model/packing_rules.hpp"
 
 namespace stowvex {
 
@@ -17,7 +18,7 @@ inline bool supply_used_up(const Box& box, const BoxUseCounts& used) {
     if (limited == nullptr) return false;
     const auto found = used.find(box.reference());
     const std::int32_t count = found == used.end() ? 0 : found->second;
-    return count >= limited->max_quantity();
+    return !supply_left(count, limited->max_quantity());
 }
 
 }  // namespace stowvex

@@ -17,9 +17,9 @@
 namespace stowvex::optimiser {
 namespace {
 
-std::vector<std::string> labels(const std::vector<Orientation>& turns) {
+std::vector<std::string> labels(const std::vector<KindOrientation>& turns) {
     std::vector<std::string> out;
-    for (const Orientation& t : turns) out.emplace_back(t.label);
+    for (const KindOrientation& t : turns) out.emplace_back(t.label);
     return out;
 }
 
@@ -66,7 +66,7 @@ TEST(OptimiserBlocks, CatalogueRespectsCountsAndBoxAndRanksByVolume) {
     const BlockCatalogue catalogue(table, table.counts(), Vec3{4, 6, 10}, {});
     ASSERT_GT(catalogue.size(), 0u);
     for (std::size_t r = 0; r < catalogue.size(); ++r) {
-        const Block& b = catalogue[r];
+        const ItemBlock& b = catalogue[r];
         EXPECT_LE(b.item_count, 5);
         EXPECT_LE(b.size[0], 4.0);
         EXPECT_LE(b.size[1], 6.0);
@@ -82,7 +82,7 @@ TEST(OptimiserBlocks, CatalogueRespectsCountsAndBoxAndRanksByVolume) {
 }
 
 TEST(OptimiserBlocks, PositionsAreRunningSumsSoNeighboursShareFaces) {
-    Block b;
+    ItemBlock b;
     b.item_size = {0.1, 1, 1};
     b.count = {3, 1, 1};
     std::vector<double> xs;

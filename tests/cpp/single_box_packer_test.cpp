@@ -57,10 +57,10 @@ std::string pack(const std::vector<ItemPtr>& items, double budget = -1, int dept
                  bool labels = false) {
     const PackingItems read(items);
     Packing packing(read, false);
-    std::vector<Placement> placements;
+    std::vector<PlacedEntry> placements;
     packing.pack(10, 10, 10, budget, depth, placements);
     std::string out;
-    for (const Placement& p : placements) {
+    for (const PlacedEntry& p : placements) {
         const PackedItem placed = packing.packed_item(p);
         if (labels) out += placed.orientation() + ":";
         out += placed.item()->item_code() + "@" + position_of(placed) + " ";
@@ -207,8 +207,8 @@ void expect_sound(const PackedBox& packed) {
         const Item& item = *p.item();
         const double dims[3] = {item.width(), item.length(), item.depth()};
         bool allowed = false;
-        for (std::size_t k = 0; k < layout_count(item.allowed_rotation()); ++k) {
-            const Layout& l = kLayouts[k];
+        for (std::size_t k = 0; k < orientation_count(item.allowed_rotation()); ++k) {
+            const Orientation& l = kOrientations[k];
             allowed =
                 allowed || (l.label == p.orientation() && dims[l.along_width] == p.width() &&
                             dims[l.along_length] == p.length() && dims[l.along_depth] == p.depth());
