@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/box_use_counts.hpp"
+#include "engine/packing_tally.hpp"
 #include "engine/single_box_packer.hpp"
 #include "engine/weight_balancing.hpp"
 #include "model/packing_rules.hpp"
@@ -48,7 +49,7 @@ PackedBox drop_split_groups(PackedBox trial, const GroupCounts& group_counts) {
     return whole;
 }
 
-PackResponse pack_items(const ItemList& items, const BoxList& boxes, EngineWork* work) {
+PackResponse pack_items(const ItemList& items, const BoxList& boxes) {
     ItemList remaining = items;
     std::vector<BoxPtr> candidates;
     for (const BoxPtr& box : boxes.sorted_view()) {
@@ -63,7 +64,8 @@ PackResponse pack_items(const ItemList& items, const BoxList& boxes, EngineWork*
         std::optional<PackedBox> best;
         for (const BoxPtr& box : candidates) {
             if (supply_used_up(*box, used)) continue;
-            if (work != nullptr) ++work->asked, ++work->packed;
+            tally_asked();
+            tally_packed();
             PackedBox trial = drop_split_groups(SingleBoxPacker(box).pack_box(items), group_counts);
             if (trial.item_count() == 0) continue;
             if (!best || better_trial(trial, *best)) best = std::move(trial);
@@ -76,14 +78,14 @@ PackResponse pack_items(const ItemList& items, const BoxList& boxes, EngineWork*
     }
 
     if (packed.size() >= kFewestBoxesToBalance && packed.size() <= kMostBoxesToBalance) {
-        packed = balance_weights(boxes, packed, work);
+        packed = balance_weights(boxes, packed);
     }
     const bool success = remaining.empty();
     return PackResponse(success, std::move(packed), std::move(remaining));
 }
 
-PackResponse pack_items(const PackRequest& request, EngineWork* work) {
-    return pack_items(request.items, request.boxes, work);
+PackResponse pack_items(const PackRequest& request) {
+    return pack_items(request.items, request.boxes);
 }
 
 }  // namespace stowvex

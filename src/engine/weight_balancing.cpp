@@ -10,6 +10,7 @@
 
 #include "engine/failed_pairs.hpp"
 #include "engine/list_facts.hpp"
+#include "engine/packing_tally.hpp"
 #include "engine/single_box_packer.hpp"
 
 namespace stowvex {
@@ -177,8 +178,7 @@ std::optional<PackedBox> find_box_for_all(const BoxList& boxes, const std::vecto
     for (std::size_t type = 0; type < types.size(); ++type) {
         const BoxPtr& box = types[type];
         if (!box->active() || (used != nullptr && supply_used_up(*box, *used))) continue;
-        EngineWork* work = memo != nullptr ? memo->work : nullptr;
-        if (work != nullptr) ++work->asked;
+        tally_asked();
         if (known != nullptr) {
             if (known->failed[type]) continue;
             if (known->held && known->held_type == type) return *known->held;
@@ -189,7 +189,7 @@ std::optional<PackedBox> find_box_for_all(const BoxList& boxes, const std::vecto
             if (known != nullptr) known->failed[type] = true;
             continue;
         }
-        if (work != nullptr) ++work->packed;
+        tally_packed();
         std::optional<PackedBox> packed = SingleBoxPacker(box).pack_all(*read);
         if (packed) {
             if (known != nullptr && memo->make_room(packed->item_count())) {
@@ -348,7 +348,7 @@ bool move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::size_
 
 }  // namespace
 
-PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed, EngineWork* work) {
+PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed) {
     const std::vector<PackedBox>& driver_boxes = packed.sorted_view();
     double total_item_weight = 0.0;
     for (const PackedBox& box : driver_boxes) total_item_weight += box.item_weight();
@@ -365,7 +365,6 @@ PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed,
     // there, which bounds it by the finite number of arrangements.
     std::set<Partition> seen;
     PackingMemo memo;
-    memo.work = work;
     seen.insert(partition_of(working));
     // A try depends on nothing but the two boxes, the mean item weight and,
     // under quantity limits, the box types of the other boxes: a pair of
@@ -413,10 +412,10 @@ PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed,
             for (std::size_t j = i + 1; j < working.size(); ++j) {
                 if (working[i].weight() == working[j].weight()) continue;
                 if (const std::optional<std::uint64_t> asked = failed.asked(i, j)) {
-                    if (work != nullptr) work->asked += *asked;
+                    tally_asked(*asked);
                     continue;
                 }
-                const std::uint64_t asked_before = work != nullptr ? work->asked : 0;
+                const std::uint64_t asked_before = packing_tally().asked;
                 const std::size_t heavy = working[i].weight() > working[j].weight() ? i : j;
                 const BoxPtr heavy_type = working[heavy].box();
                 const BoxPtr light_type = working[heavy == i ? j : i].box();
@@ -429,7 +428,7 @@ PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed,
                     record_move(i, j, heavy, before, heavy_type, light_type);
                     return true;
                 }
-                failed.add(i, j, work != nullptr ? work->asked - asked_before : 0);
+                failed.add(i, j, packing_tally().asked - asked_before);
             }
         }
         return false;

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "engine/box_use_counts.hpp"
-#include "engine/engine_work.hpp"
 #include "engine/list_facts.hpp"
 #include "model/packed_box.hpp"
 #include "model/sorted_collection.hpp"
@@ -45,9 +44,6 @@ public:
     bool limited_supply(const BoxList& boxes);
     const std::vector<BoxFacts>& box_facts(const BoxList& boxes);
 
-    // Where the pass counts its single-box packings, if anywhere.
-    EngineWork* work = nullptr;
-
 private:
     using Key = std::vector<const Item*>;
     struct KeyHash {
@@ -71,10 +67,9 @@ private:
     std::size_t older_held_ = 0;  // placements held in the older half
 };
 
-// The rebalanced boxes; the given list's boxes are not changed. With `work`,
-// counts the single-box packings of the pass into it.
-PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed,
-                              EngineWork* work = nullptr);
+// The rebalanced boxes; the given list's boxes are not changed. Counts its
+// single-box packings into this thread's tally (packing_tally.hpp).
+PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed);
 
 // Tries one move between the boxes at i and j; true when the list changed.
 bool try_move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::size_t i,

@@ -55,7 +55,7 @@ inline bool orientation_allowed(const PackedItem& p) {
     }
 }
 
-// PlacedEntry geometry of one packed box; reports every fault it finds.
+// Placement geometry of one packed box; reports every fault it finds.
 inline void expect_sound_geometry(const PackedBox& box) {
     const Box& type = *box.box();
     const auto& items = box.items();
