@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "optimiser/box_problem.hpp"
-#include "optimiser/free_spaces.hpp"
+#include "optimiser/maximal_spaces.hpp"
 #include "optimiser/support.hpp"
 #include "optimiser/work_budget.hpp"
 
@@ -45,7 +45,7 @@ public:
 
     const BoxProblem& problem() const { return *problem_; }
     const std::vector<BlockPlacement>& placements() const { return placements_; }
-    const FreeSpaces& free_spaces() const { return spaces_; }
+    const MaximalSpaces& maximal_spaces() const { return spaces_; }
     int remaining(int kind) const { return remaining_[kind]; }
     double volume() const { return volume_; }
     // Value of the items placed, without box groups that are only partly in.
@@ -74,7 +74,7 @@ private:
     void update_smallest();
 
     const BoxProblem* problem_;
-    FreeSpaces spaces_;
+    MaximalSpaces spaces_;
     TopFaces tops_;
     std::vector<int> remaining_;
     std::vector<BlockPlacement> placements_;

@@ -96,7 +96,7 @@ TEST(FreeSpaces, LowestThenLargestThenWidestFloorFirst) {
 // Few regions are cut recursively, many through runs of spaces; both give the
 // straightforward list, and leave out spaces too small for what is to come
 // with everything cut from them.
-TEST(FreeSpaces, CutSpaceGivesTheListOfCuttingBlockByBlock) {
+TEST(FreeSpaces, CutSpaceGivesTheListOfCuttingRegionByRegion) {
     std::mt19937 rng(3);
     std::uniform_int_distribution<int> coord(0, 29), size(1, 9), pick(0, 9);
     for (int round = 0; round < 300; ++round) {

@@ -9,8 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "optimiser/block_catalogue.hpp"
-#include "optimiser/free_spaces.hpp"
 #include "optimiser/item_kinds.hpp"
+#include "optimiser/maximal_spaces.hpp"
 #include "optimiser/reachable_lengths.hpp"
 #include "optimiser/support.hpp"
 
@@ -94,8 +94,8 @@ TEST(OptimiserBlocks, PositionsAreRunningSumsSoNeighboursShareFaces) {
     EXPECT_EQ(far_corner(b, {0.2, 0, 0})[0], xs[3]);
 }
 
-TEST(OptimiserFreeSpaces, CornerPlacementLeavesThreeOverlappingMaximalSpaces) {
-    FreeSpaces spaces(Vec3{10, 10, 10});
+TEST(OptimiserMaximalSpaces, CornerPlacementLeavesThreeOverlappingMaximalSpaces) {
+    MaximalSpaces spaces(Vec3{10, 10, 10});
     spaces.occupy({{0, 0, 0}, {4, 5, 6}}, [](const Cuboid&) { return true; });
     std::vector<Cuboid> found = spaces.spaces();
     ASSERT_EQ(found.size(), 3u);
@@ -108,8 +108,8 @@ TEST(OptimiserFreeSpaces, CornerPlacementLeavesThreeOverlappingMaximalSpaces) {
     }
 }
 
-TEST(OptimiserFreeSpaces, PiecesInsideOtherSpacesAndUselessPiecesAreDropped) {
-    FreeSpaces spaces(Vec3{10, 10, 10});
+TEST(OptimiserMaximalSpaces, PiecesInsideOtherSpacesAndUselessPiecesAreDropped) {
+    MaximalSpaces spaces(Vec3{10, 10, 10});
     spaces.occupy({{0, 0, 0}, {10, 10, 4}}, [](const Cuboid&) { return true; });
     spaces.occupy({{0, 0, 4}, {3, 10, 10}}, [](const Cuboid&) { return true; });
     // Left: x 3..10 above z 4, one space.
@@ -129,8 +129,8 @@ TEST(OptimiserFreeSpaces, PiecesInsideOtherSpacesAndUselessPiecesAreDropped) {
     EXPECT_EQ(spaces.spaces().size(), before);
 }
 
-TEST(OptimiserFreeSpaces, WaitingSpacesStayAsideUntilWoken) {
-    FreeSpaces spaces(Vec3{10, 10, 10});
+TEST(OptimiserMaximalSpaces, WaitingSpacesStayAsideUntilWoken) {
+    MaximalSpaces spaces(Vec3{10, 10, 10});
     spaces.wait(0);
     EXPECT_TRUE(spaces.waiting(0));
     spaces.wake([](const Cuboid& c) { return c.low[2] == 5; });
