@@ -18,8 +18,9 @@ using GroupCounts = std::unordered_map<std::string, std::size_t>;
 PackResponse pack_items(const ItemList& items, const BoxList& boxes);
 PackResponse pack_items(const PackRequest& request);
 
-// A trial box may not take only part of the remaining items of a box group:
-// every placement of a group the trial splits is dropped, without re-packing.
+// A trial box may not take only part of the remaining items of a box group
+// (packing_rules.hpp): every placement of a group the trial splits is
+// dropped, without re-packing.
 PackedBox drop_split_groups(PackedBox trial, const GroupCounts& group_counts);
 
 }  // namespace stowvex

@@ -11,12 +11,6 @@
 
 namespace stowvex {
 
-namespace {
-
-constexpr double kInfinity = std::numeric_limits<double>::infinity();
-
-}  // namespace
-
 PackingItems::PackingItems(const std::vector<ItemPtr>& items) : size_(items.size()) {
     entries_.reserve(items.size());
     for (const ItemPtr& ref : items) {
@@ -41,7 +35,8 @@ PackingItems::PackingItems(const std::vector<ItemPtr>& items) : size_(items.size
         if (e.placeable) {
             sort_ascending(e.dims[0], e.dims[1], e.dims[2], e.ascending);
         } else {
-            e.ascending[0] = e.ascending[1] = e.ascending[2] = kInfinity;
+            e.ascending[0] = e.ascending[1] = e.ascending[2] =
+                std::numeric_limits<double>::infinity();
         }
         some_never_placed_ = some_never_placed_ || !e.placeable;
         facts_.add(e.dims, e.weight);

@@ -36,6 +36,20 @@ std::size_t utf8_sequence(const unsigned char* s, std::size_t left) {
     return size;
 }
 
+// The letter of the short escape of a character that has one, or 0.
+char short_escape(unsigned char b) {
+    switch (b) {
+        case '\b': return 'b';
+        case '\t': return 't';
+        case '\n': return 'n';
+        case '\f': return 'f';
+        case '\r': return 'r';
+        case '"': return '"';
+        case '\\': return '\\';
+        default: return 0;
+    }
+}
+
 }  // namespace
 
 // Quotation mark, reverse solidus and control characters are escaped, the
@@ -78,36 +92,9 @@ void JsonTextWriter::escaped(const char* s, std::size_t size) {
         put(s + plain, k - plain);
         char escape[6] = {'\\', 'u', '0', '0', kHex[b >> 4], kHex[b & 0xF]};
         std::size_t length = 6;
-        switch (b) {
-            case '\b':
-                escape[1] = 'b';
-                length = 2;
-                break;
-            case '\t':
-                escape[1] = 't';
-                length = 2;
-                break;
-            case '\n':
-                escape[1] = 'n';
-                length = 2;
-                break;
-            case '\f':
-                escape[1] = 'f';
-                length = 2;
-                break;
-            case '\r':
-                escape[1] = 'r';
-                length = 2;
-                break;
-            case '"':
-                escape[1] = '"';
-                length = 2;
-                break;
-            case '\\':
-                escape[1] = '\\';
-                length = 2;
-                break;
-            default: break;
+        if (const char letter = short_escape(b)) {
+            escape[1] = letter;
+            length = 2;
         }
         put(escape, length);
         plain = ++k;

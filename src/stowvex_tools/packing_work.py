@@ -16,11 +16,11 @@ class PackingWork(NamedTuple):
 
     asked: int
     """Single-box packings the engine's method calls for: one for every box type
-    it tries for the items left, and one for every box type the weight balancing
-    tries for a list of items."""
+    it tries for the items still left each time it opens a box, and one for
+    every box type the weight balancing tries for a list of items."""
     packed: int
-    """Those it actually packed; the rest it answered from what it had already
-    packed. Never more than ``asked``."""
+    """Those it actually had to pack; the rest it answered from what it had
+    already packed. Never more than ``asked``."""
 
 
 def packing_work(request: str | bytes | Mapping[str, Any]) -> PackingWork:
