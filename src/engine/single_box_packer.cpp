@@ -37,10 +37,6 @@ std::pair<bool, PackedBox> pack_into_box(const BoxPtr& box, const PackingItems& 
 
 SingleBoxPacker::SingleBoxPacker(BoxPtr box) : box_(std::move(box)) {}
 
-PackedBox SingleBoxPacker::pack_box(const ItemList& items) const {
-    return pack_box(PackingItems(items.sorted_view()));
-}
-
 PackedBox SingleBoxPacker::pack_box(const PackingItems& items) const {
     return pack_into_box(box_, items, false).second;
 }
