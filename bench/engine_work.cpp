@@ -5,8 +5,6 @@
 // the number of boxes.
 //
 // Usage: engine_work [--repeat N] FILE...
-#include "engine/engine_work.hpp"
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -18,6 +16,7 @@
 #include <vector>
 
 #include "engine/packer.hpp"
+#include "engine/packing_tally.hpp"
 #include "interchange/request_reader.hpp"
 #include "interchange/result_writer.hpp"
 
@@ -52,20 +51,21 @@ int main(int argc, char** argv) {
         text << in.rdbuf();
         const std::string request = text.str();
         std::vector<double> read, pack, write;
-        stowvex::EngineWork work;
+        stowvex::PackingTally work;
         std::size_t boxes = 0;
         for (int k = 0; k < repeat; ++k) {
             Clock::time_point start = Clock::now();
             const stowvex::PackRequest parsed = stowvex::parse_request(request);
             read.push_back(seconds_since(start));
-            stowvex::EngineWork counted;
+            const stowvex::PackingTally before = stowvex::packing_tally();
             start = Clock::now();
-            const stowvex::PackResponse response = stowvex::pack_items(parsed, &counted);
+            const stowvex::PackResponse response = stowvex::pack_items(parsed);
             pack.push_back(seconds_since(start));
+            const stowvex::PackingTally after = stowvex::packing_tally();
             start = Clock::now();
             const std::string result = stowvex::to_json_text(response, -1);
             write.push_back(seconds_since(start));
-            work = counted;
+            work = {after.asked - before.asked, after.packed - before.packed};
             boxes = response.box_count();
         }
         std::printf(

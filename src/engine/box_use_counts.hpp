@@ -1,5 +1,6 @@
-// How many boxes of each box-type reference a run has opened, and whether a
-// limited-supply type has used up its quantity.
+// How many boxes of each box-type reference a run has opened, whether a
+// limited-supply type has used up its quantity, and whether a list of box
+// types has a quantity limit at all.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,8 @@
 #include <unordered_map>
 
 #include "model/box.hpp"
+#include "model/packing_rules.hpp"
+#include "model/sorted_collection.hpp"
 
 namespace stowvex {
 
@@ -17,7 +20,15 @@ inline bool supply_used_up(const Box& box, const BoxUseCounts& used) {
     if (limited == nullptr) return false;
     const auto found = used.find(box.reference());
     const std::int32_t count = found == used.end() ? 0 : found->second;
-    return count >= limited->max_quantity();
+    return !supply_left(count, limited->max_quantity());
+}
+
+// Whether a quantity limit can ever keep a box type out of a search.
+inline bool any_limited_supply(const BoxList& boxes) {
+    for (const BoxPtr& box : boxes.sorted_view()) {
+        if (box->active() && limited_supply_of(*box) != nullptr) return true;
+    }
+    return false;
 }
 
 }  // namespace stowvex

@@ -20,7 +20,7 @@ int fraction_bits(double v);
 // difference rounds.
 int exact_fraction_bits(double width, double length, double depth);
 
-// Bounds of the exact volume of a block, whose measures are at least 0 and
+// Bounds of the exact volume of a region, whose measures are at least 0 and
 // finite: at most it, and at least it. Outside the range in which rounding
 // is bounded relatively (measures between 2^-300 and 2^300), 0 and infinity.
 double volume_below(double width, double length, double depth);

@@ -1,4 +1,4 @@
-// Free spaces: cutting by placed blocks.
+// Free spaces: cutting by placed regions.
 #include "engine/free_space.hpp"
 
 #include <algorithm>
@@ -13,7 +13,7 @@ namespace stowvex {
 namespace {
 
 // The lowest low face and the highest high face along each axis of a set of
-// blocks, with faces computed as overlaps computes them. A block whose high
+// regions, with faces computed as overlaps computes them. A region whose high
 // face along some axis is at or below the lowest low face, or whose low face
 // is at or above the highest high face, overlaps none of the set. Not usable
 // once a face is NaN, which compares false with everything.
@@ -33,8 +33,8 @@ public:
         include(s.x, s.y, s.z, s.x + s.width, s.y + s.length, s.z + s.depth);
     }
 
-    // Whether the block certainly overlaps nothing within the bounds.
-    bool clear_of(const Block& p) const {
+    // Whether the region certainly overlaps nothing within the bounds.
+    bool clear_of(const Region& p) const {
         if (!any_ || nan_) return false;
         const double low[3] = {p.x, p.y, p.z};
         const double high[3] = {p.x + p.width, p.y + p.length, p.z + p.depth};
@@ -57,7 +57,7 @@ FreeSpace make_free_space(double x, double y, double z, double width, double len
     return FreeSpace{{x, y, z, width, length, depth}, width * length * depth, width * length};
 }
 
-int cut_pieces(const FreeSpace& s, const Block& p, FreeSpace out[6]) {
+int cut_pieces(const FreeSpace& s, const Region& p, FreeSpace out[6]) {
     int n = 0;
     const double s_x1 = s.x + s.width;
     const double s_y1 = s.y + s.length;
@@ -77,7 +77,7 @@ int cut_pieces(const FreeSpace& s, const Block& p, FreeSpace out[6]) {
     return n;
 }
 
-void append_pieces(const FreeSpace& s, const Block& p, std::vector<FreeSpace>& out) {
+void append_pieces(const FreeSpace& s, const Region& p, std::vector<FreeSpace>& out) {
     FreeSpace pieces[6];
     const int n = cut_pieces(s, p, pieces);
     out.insert(out.end(), pieces, pieces + n);
@@ -91,43 +91,43 @@ bool too_small(const FreeSpace& s, const double smallest[3]) {
 
 namespace {
 
-// Cutting a space by the blocks in turn puts its pieces in its place, and
-// each piece is cut only by the blocks after the one that made it. So the
-// list made from one space and the blocks from `first` on is: the space
+// Cutting a space by the regions in turn puts its pieces in its place, and
+// each piece is cut only by the regions after the one that made it. So the
+// list made from one space and the regions from `first` on is: the space
 // itself when none of them overlaps it, otherwise, for the first one that
-// does, the lists of its pieces, each made from the piece and the blocks
+// does, the lists of its pieces, each made from the piece and the regions
 // after that one. (A piece can stick out of its parent by a rounding step,
-// so the later blocks are tested against each piece anew.) There are at most
-// kFewBlocks blocks, and each level of the recursion uses one up.
-constexpr std::size_t kFewBlocks = 64;
+// so the later regions are tested against each piece anew.) There are at most
+// kFewRegions regions, and each level of the recursion uses one up.
+constexpr std::size_t kFewRegions = 64;
 
-void cut_in_place(const FreeSpace& space, const std::vector<Block>& blocks, std::size_t first,
+void cut_in_place(const FreeSpace& space, const std::vector<Region>& regions, std::size_t first,
                   const double* smallest, std::vector<FreeSpace>& out) {
-    while (first < blocks.size() && !overlaps(space, blocks[first])) ++first;
-    if (first == blocks.size()) {
+    while (first < regions.size() && !overlaps(space, regions[first])) ++first;
+    if (first == regions.size()) {
         out.push_back(space);
         return;
     }
     FreeSpace pieces[6];
-    const int n = cut_pieces(space, blocks[first], pieces);
+    const int n = cut_pieces(space, regions[first], pieces);
     for (int k = 0; k < n; ++k) {
         if (smallest != nullptr && too_small(pieces[k], smallest)) continue;
-        cut_in_place(pieces[k], blocks, first + 1, smallest, out);
+        cut_in_place(pieces[k], regions, first + 1, smallest, out);
     }
 }
 
 }  // namespace
 
-void cut_space(const FreeSpace& space, const std::vector<Block>& blocks, const double* smallest,
+void cut_space(const FreeSpace& space, const std::vector<Region>& regions, const double* smallest,
                std::vector<FreeSpace>& out) {
     if (smallest != nullptr && too_small(space, smallest)) return;
-    // Few blocks: cut recursively.
-    if (blocks.size() <= kFewBlocks) {
-        cut_in_place(space, blocks, 0, smallest, out);
+    // Few regions: cut recursively.
+    if (regions.size() <= kFewRegions) {
+        cut_in_place(space, regions, 0, smallest, out);
         return;
     }
-    // Many: the blocks cut a list kept in runs of consecutive spaces, each
-    // with the bounds of its spaces: a block clear of a run's bounds overlaps
+    // Many: the regions cut a list kept in runs of consecutive spaces, each
+    // with the bounds of its spaces: a region clear of a run's bounds overlaps
     // none of its spaces, so most runs are passed over whole. Each overlapped
     // space is still replaced in place by its pieces, so the list comes out
     // in the same order. A cut run's bounds take in the new
@@ -147,7 +147,7 @@ void cut_space(const FreeSpace& space, const std::vector<Block>& blocks, const d
     runs[0].spaces.push_back(space);
     runs[0].rebound();
     std::vector<FreeSpace> cut;
-    for (const Block& p : blocks) {
+    for (const Region& p : regions) {
         for (std::size_t r = 0; r < runs.size(); ++r) {
             Run& run = runs[r];
             if (run.bounds.clear_of(p)) continue;
@@ -189,9 +189,9 @@ void cut_space(const FreeSpace& space, const std::vector<Block>& blocks, const d
     for (const Run& run : runs) out.insert(out.end(), run.spaces.begin(), run.spaces.end());
 }
 
-void free_spaces_of(double width, double length, double depth, const std::vector<Block>& blocks,
+void free_spaces_of(double width, double length, double depth, const std::vector<Region>& regions,
                     const double* smallest, std::vector<FreeSpace>& out) {
-    cut_space(make_free_space(0.0, 0.0, 0.0, width, length, depth), blocks, smallest, out);
+    cut_space(make_free_space(0.0, 0.0, 0.0, width, length, depth), regions, smallest, out);
 }
 
 }  // namespace stowvex

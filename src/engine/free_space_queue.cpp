@@ -24,7 +24,8 @@ int compare_ties(const Tie& a, const Tie& b) {
 }  // namespace
 
 void FreeSpaceQueue::reset(double width, double length, double depth,
-                           const std::vector<Block>& placed, bool exact, const double smallest[3]) {
+                           const std::vector<Region>& placed, bool exact,
+                           const double smallest[3]) {
     const bool finite = std::isfinite(width) && std::isfinite(length) && std::isfinite(depth) &&
                         std::fabs(width) <= 1e300 && std::fabs(length) <= 1e300 &&
                         std::fabs(depth) <= 1e300;
@@ -79,26 +80,26 @@ void FreeSpaceQueue::reject() {
     list_[cursor_++].empty = true;
 }
 
-void FreeSpaceQueue::fill(const std::vector<Block>& blocks, const double smallest[3]) {
+void FreeSpaceQueue::fill(const std::vector<Region>& regions, const double smallest[3]) {
     if (heap_) {
-        fill_heap(blocks, smallest);
+        fill_heap(regions, smallest);
     } else {
-        fill_list(blocks);
+        fill_list(regions);
     }
 }
 
-void FreeSpaceQueue::fill_list(const std::vector<Block>& blocks) {
+void FreeSpaceQueue::fill_list(const std::vector<Region>& regions) {
     std::vector<Tried> split;
     split.reserve(list_.size() + 5);
     for (const Tried& t : list_) {
-        const bool cut = std::any_of(blocks.begin(), blocks.end(),
-                                     [&t](const Block& b) { return overlaps(t.space, b); });
+        const bool cut = std::any_of(regions.begin(), regions.end(),
+                                     [&t](const Region& b) { return overlaps(t.space, b); });
         if (!cut) {
             split.push_back(t);
             continue;
         }
         pieces_.clear();
-        cut_space(t.space, blocks, nullptr, pieces_);
+        cut_space(t.space, regions, nullptr, pieces_);
         for (const FreeSpace& piece : pieces_) split.push_back(Tried{piece, false});
     }
     std::stable_sort(split.begin(), split.end(),
@@ -107,30 +108,30 @@ void FreeSpaceQueue::fill_list(const std::vector<Block>& blocks) {
     cursor_ = 0;
 }
 
-void FreeSpaceQueue::fill_heap(const std::vector<Block>& blocks, const double smallest[3]) {
+void FreeSpaceQueue::fill_heap(const std::vector<Region>& regions, const double smallest[3]) {
     const auto later_than = [this](const Node& a, const Node& b) { return later(a, b); };
-    // The space that took the blocks is the first one. With exact measures the
-    // blocks lie inside it, and the spaces are disjoint: no other is cut.
+    // The space that took the regions is the first one. With exact measures the
+    // regions lie inside it, and the spaces are disjoint: no other is cut.
     cut_.clear();
     std::pop_heap(nodes_.begin(), nodes_.end(), later_than);
     cut_.push_back(nodes_.back());
     nodes_.pop_back();
     if (!exact_) {
-        // Any space, live or dead, that a block overlaps is cut.
-        const auto cut_by_blocks = [&blocks](const Node& node) {
-            return std::any_of(blocks.begin(), blocks.end(),
-                               [&node](const Block& b) { return overlaps(node.space, b); });
+        // Any space, live or dead, that a region overlaps is cut.
+        const auto cut_by_regions = [&regions](const Node& node) {
+            return std::any_of(regions.begin(), regions.end(),
+                               [&node](const Region& b) { return overlaps(node.space, b); });
         };
         const auto move_cut = [&](std::vector<Node>& nodes) {
-            const auto first_cut = std::partition(nodes.begin(), nodes.end(),
-                                                  [&](const Node& n) { return !cut_by_blocks(n); });
+            const auto first_cut = std::partition(
+                nodes.begin(), nodes.end(), [&](const Node& n) { return !cut_by_regions(n); });
             const bool any = first_cut != nodes.end();
             cut_.insert(cut_.end(), first_cut, nodes.end());
             nodes.erase(first_cut, nodes.end());
             return any;
         };
         move_cut(dead_);
-        if (std::any_of(nodes_.begin(), nodes_.end(), cut_by_blocks)) {
+        if (std::any_of(nodes_.begin(), nodes_.end(), cut_by_regions)) {
             move_cut(nodes_);
             std::make_heap(nodes_.begin(), nodes_.end(), later_than);
         }
@@ -145,7 +146,7 @@ void FreeSpaceQueue::fill_heap(const std::vector<Block>& blocks, const double sm
         // With exact measures a piece is no larger than its parent, and is
         // never cut again unless it takes something itself.
         pieces_.clear();
-        cut_space(parent.space, blocks, exact_ ? smallest : nullptr, pieces_);
+        cut_space(parent.space, regions, exact_ ? smallest : nullptr, pieces_);
         for (const FreeSpace& piece : pieces_) {
             nodes_.push_back(Node{piece, piece_label(parent, piece, index++)});
             std::push_heap(nodes_.begin(), nodes_.end(), later_than);

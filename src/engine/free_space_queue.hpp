@@ -31,11 +31,11 @@ namespace stowvex {
 // chosen, and taking elements out does not change the order of the others
 // under a stable sort by a consistent order. All the spaces before the one
 // that took something have been taken out, so the search always starts with
-// the heap's first space. With exact measures the blocks placed into a space
+// the heap's first space. With exact measures the regions placed into a space
 // lie in it, the spaces are disjoint, and a piece is no larger than its
 // parent: only the first space is ever cut, and spaces too small for every
 // remaining item, or that took nothing, are dropped for good. Otherwise every
-// space a block overlaps is cut, those that took nothing included, whose
+// space a region overlaps is cut, those that took nothing included, whose
 // pieces may be a rounding step larger than themselves.
 //
 // The order of the heap is space_before, then a tie label that stands for the
@@ -53,11 +53,11 @@ namespace stowvex {
 class FreeSpaceQueue {
 public:
     // Starts over with the free spaces of a volume of this size with the
-    // given blocks placed. `exact`: every position and extent is computed
-    // without rounding, so blocks placed into a free space overlap no other.
+    // given regions placed. `exact`: every position and extent is computed
+    // without rounding, so regions placed into a free space overlap no other.
     // `smallest`: per rank, the smallest sorted measure of the items still to
     // be placed; a space too small for all of them may be left out.
-    void reset(double width, double length, double depth, const std::vector<Block>& placed,
+    void reset(double width, double length, double depth, const std::vector<Region>& placed,
                bool exact, const double smallest[3]);
 
     // The next space to try, or nullptr when all have been tried. Valid
@@ -65,8 +65,8 @@ public:
     const FreeSpace* next();
     // The space from next took nothing.
     void reject();
-    // The space from next took these blocks; the search starts over.
-    void fill(const std::vector<Block>& blocks, const double smallest[3]);
+    // The space from next took these regions; the search starts over.
+    void fill(const std::vector<Region>& regions, const double smallest[3]);
 
     // Calls f with every space that may still take something, until f
     // gives true.
@@ -96,8 +96,8 @@ private:
     bool later(const Node& a, const Node& b) const;
     int compare_labels(const Label& a, const Label& b) const;
     Label piece_label(const Node& parent, const FreeSpace& piece, std::uint32_t index);
-    void fill_heap(const std::vector<Block>& blocks, const double smallest[3]);
-    void fill_list(const std::vector<Block>& blocks);
+    void fill_heap(const std::vector<Region>& regions, const double smallest[3]);
+    void fill_list(const std::vector<Region>& regions);
 
     bool heap_ = false;
     bool exact_ = false;

@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "engine/box_use_counts.hpp"
+#include "engine/packing_tally.hpp"
 #include "engine/single_box_packer.hpp"
 #include "engine/weight_balancing.hpp"
+#include "model/packing_rules.hpp"
 
 namespace stowvex {
 
@@ -35,28 +37,19 @@ bool better_trial(const PackedBox& trial, const PackedBox& best) {
 PackedBox drop_split_groups(PackedBox trial, const GroupCounts& group_counts) {
     if (group_counts.empty()) return trial;
     GroupCounts in_box;
-    for (const PackedItem& placement : trial.items()) {
-        if (const std::string* group = box_group_of(*placement.item())) ++in_box[*group];
-    }
-    const auto is_split = [&](const std::string& group) {
-        const auto found = in_box.find(group);
-        if (found == in_box.end()) return false;
-        const auto remaining = group_counts.find(group);
-        return remaining != group_counts.end() && found->second < remaining->second;
+    std::vector<PackedItem> kept;
+    const auto group_of = [](const PackedItem& p) { return box_group_of(*p.item()); };
+    const auto left = [&](const std::string& group) {
+        const auto found = group_counts.find(group);
+        return found == group_counts.end() ? std::size_t{0} : found->second;
     };
-    bool any_split = false;
-    for (const auto& [group, count] : in_box) any_split = any_split || is_split(group);
-    if (!any_split) return trial;
-
-    PackedBox kept(trial.box());
-    for (const PackedItem& placement : trial.items()) {
-        const std::string* group = box_group_of(*placement.item());
-        if (group == nullptr || !is_split(*group)) kept.add(placement);
-    }
-    return kept;
+    if (!without_split_groups(trial.items(), group_of, in_box, left, kept)) return trial;
+    PackedBox whole(trial.box());
+    for (PackedItem& placement : kept) whole.add(std::move(placement));
+    return whole;
 }
 
-PackResponse pack_items(const ItemList& items, const BoxList& boxes, EngineWork* work) {
+PackResponse pack_items(const ItemList& items, const BoxList& boxes) {
     ItemList remaining = items;
     std::vector<BoxPtr> candidates;
     for (const BoxPtr& box : boxes.sorted_view()) {
@@ -71,7 +64,8 @@ PackResponse pack_items(const ItemList& items, const BoxList& boxes, EngineWork*
         std::optional<PackedBox> best;
         for (const BoxPtr& box : candidates) {
             if (supply_used_up(*box, used)) continue;
-            if (work != nullptr) ++work->asked, ++work->packed;
+            tally_asked();
+            tally_packed();
             PackedBox trial = drop_split_groups(SingleBoxPacker(box).pack_box(items), group_counts);
             if (trial.item_count() == 0) continue;
             if (!best || better_trial(trial, *best)) best = std::move(trial);
@@ -84,14 +78,14 @@ PackResponse pack_items(const ItemList& items, const BoxList& boxes, EngineWork*
     }
 
     if (packed.size() >= kFewestBoxesToBalance && packed.size() <= kMostBoxesToBalance) {
-        packed = balance_weights(boxes, packed, work);
+        packed = balance_weights(boxes, packed);
     }
     const bool success = remaining.empty();
     return PackResponse(success, std::move(packed), std::move(remaining));
 }
 
-PackResponse pack_items(const PackRequest& request, EngineWork* work) {
-    return pack_items(request.items, request.boxes, work);
+PackResponse pack_items(const PackRequest& request) {
+    return pack_items(request.items, request.boxes);
 }
 
 }  // namespace stowvex

@@ -7,20 +7,11 @@
 
 #include "engine/exact_measures.hpp"
 #include "engine/orientation.hpp"
+#include "model/packing_rules.hpp"
 
 namespace stowvex {
 
 namespace {
-
-// A negative budget means no limit. Under a limit, a weight that cannot be
-// compared (NaN) never passes, so it cannot switch the limit off for the
-// items after it. Nor does a negative weight: it would lend the box room for
-// the items tested after it, room that is gone again when the item is dropped
-// with a split box group, or that swallows their weights whole when it is
-// huge (-1e19 + 17 is -1e19), and the box would hold more than its limit.
-bool over_budget(double used_weight, double weight, double budget) {
-    return !(budget < 0.0) && !(weight >= 0.0 && used_weight + weight <= budget);
-}
 
 // The budget of a free space: what is left of the volume's. Weights copied in
 // from a free space are added in another order than they were tested in, so
@@ -30,10 +21,10 @@ double space_budget(double budget, double used_weight) {
     return budget < 0.0 ? budget : std::max(0.0, budget - used_weight);
 }
 
-// Where spot_at_cursor puts an item: the row of the orientation table and
-// the position, or layout -1 for nowhere.
+// Where spot_at_cursor puts an item: the orientation (in kOrientations) and
+// the position, or orientation -1 for nowhere.
 struct Spot {
-    int layout = -1;
+    int orientation = -1;
     double x = 0.0;
     double y = 0.0;
     double z = 0.0;
@@ -46,39 +37,40 @@ struct Spot {
 Spot spot_at_cursor(const double dims[3], Rotation rotation, PlacementCursor& cursor, double width,
                     double length, double depth) {
     // Current row: the rest of the row, and everything behind and above it.
-    int chosen = best_layout(dims, rotation, width - cursor.x, length - cursor.y, depth - cursor.z);
+    int chosen =
+        best_orientation(dims, rotation, width - cursor.x, length - cursor.y, depth - cursor.z);
     if (chosen >= 0) {
-        const Layout& layout = kLayouts[chosen];
+        const Orientation& turn = kOrientations[chosen];
         const Spot spot{chosen, cursor.x, cursor.y, cursor.z};
-        cursor.x += dims[layout.along_width];
-        cursor.row_length = std::max(cursor.row_length, dims[layout.along_length]);
-        cursor.layer_depth = std::max(cursor.layer_depth, dims[layout.along_depth]);
+        cursor.x += dims[turn.along_width];
+        cursor.row_length = std::max(cursor.row_length, dims[turn.along_length]);
+        cursor.layer_depth = std::max(cursor.layer_depth, dims[turn.along_depth]);
         return spot;
     }
     if (length > cursor.y + cursor.row_length) {
         const double ny = cursor.y + cursor.row_length;
-        chosen = best_layout(dims, rotation, width, length - ny, depth - cursor.z);
+        chosen = best_orientation(dims, rotation, width, length - ny, depth - cursor.z);
         if (chosen >= 0) {
-            const Layout& layout = kLayouts[chosen];
+            const Orientation& turn = kOrientations[chosen];
             const Spot spot{chosen, 0.0, ny, cursor.z};
-            cursor.x = 0.0 + dims[layout.along_width];  // 0.0 + -0.0 is 0.0
+            cursor.x = 0.0 + dims[turn.along_width];  // 0.0 + -0.0 is 0.0
             cursor.y = ny;
-            cursor.row_length = dims[layout.along_length];
-            cursor.layer_depth = std::max(cursor.layer_depth, dims[layout.along_depth]);
+            cursor.row_length = dims[turn.along_length];
+            cursor.layer_depth = std::max(cursor.layer_depth, dims[turn.along_depth]);
             return spot;
         }
     }
     if (depth > cursor.z + cursor.layer_depth) {
         const double nz = cursor.z + cursor.layer_depth;
-        chosen = best_layout(dims, rotation, width, length, depth - nz);
+        chosen = best_orientation(dims, rotation, width, length, depth - nz);
         if (chosen >= 0) {
-            const Layout& layout = kLayouts[chosen];
+            const Orientation& turn = kOrientations[chosen];
             const Spot spot{chosen, 0.0, 0.0, nz};
-            cursor.x = 0.0 + dims[layout.along_width];
+            cursor.x = 0.0 + dims[turn.along_width];
             cursor.y = 0.0;
             cursor.z = nz;
-            cursor.row_length = dims[layout.along_length];
-            cursor.layer_depth = dims[layout.along_depth];
+            cursor.row_length = dims[turn.along_length];
+            cursor.layer_depth = dims[turn.along_depth];
             return spot;
         }
     }
@@ -129,13 +121,13 @@ Packing::Packing(const PackingItems& items, bool whole, PackingScratch& scratch)
       placed_(scratch_.placed),
       whole_(whole) {}
 
-PackedItem Packing::packed_item(const Placement& p) const {
-    return PackedItem(*entries_[p.entry].item, p.block.width, p.block.length, p.block.depth,
-                      kLayouts[p.layout].label, p.block.x, p.block.y, p.block.z);
+PackedItem Packing::packed_item(const PlacedEntry& p) const {
+    return PackedItem(*entries_[p.entry].item, p.region.width, p.region.length, p.region.depth,
+                      kOrientations[p.orientation].label, p.region.x, p.region.y, p.region.z);
 }
 
 void Packing::pack(double width, double length, double depth, double budget, int nesting_depth,
-                   std::vector<Placement>& out) {
+                   std::vector<PlacedEntry>& out) {
     out.clear();
     if (!started_) {  // the outermost volume
         started_ = true;
@@ -171,7 +163,7 @@ void Packing::place(const PackingEntry& e, std::uint32_t entry) {
 // place nothing and leave the cursor as it is.
 void Packing::fill_rows_and_layers(double width, double length, double depth, double budget,
                                    double& used_weight, int nesting_depth,
-                                   std::vector<Placement>& out) {
+                                   std::vector<PlacedEntry>& out) {
     const bool watch = whole_ && nesting_depth == 0;
     if (watch && too_heavy(budget, used_weight)) {
         gave_up_ = true;
@@ -188,17 +180,17 @@ void Packing::fill_rows_and_layers(double width, double length, double depth, do
         from = index + 1;
         const PackingEntry& e = entries_[index];
         if (!e.placeable || placed_[e.identity] != 0 ||
-            over_budget(used_weight, e.weight, budget)) {
+            !weight_allows(used_weight, e.weight, budget)) {
             continue;
         }
         const Spot spot = spot_at_cursor(e.dims, e.rotation, cursor, width, length, depth);
-        if (spot.layout < 0) continue;
-        const Layout& layout = kLayouts[spot.layout];
+        if (spot.orientation < 0) continue;
+        const Orientation& turn = kOrientations[spot.orientation];
         used_weight += e.weight;
         place(e, index);
-        out.push_back(Placement{Block{spot.x, spot.y, spot.z, e.dims[layout.along_width],
-                                      e.dims[layout.along_length], e.dims[layout.along_depth]},
-                                index, spot.layout});
+        out.push_back(PlacedEntry{Region{spot.x, spot.y, spot.z, e.dims[turn.along_width],
+                                         e.dims[turn.along_length], e.dims[turn.along_depth]},
+                                  index, spot.orientation});
         if (watch && too_heavy(budget, used_weight)) {
             gave_up_ = true;
             return;
@@ -223,14 +215,14 @@ bool Packing::could_take_any(const FreeSpace& space, double budget) const {
         if (index == EntryIndex::kNone) return false;
         from = index + 1;
         const PackingEntry& e = entries_[index];
-        if (!e.placeable || over_budget(0.0, e.weight, budget)) continue;
+        if (!e.placeable || !weight_allows(0.0, e.weight, budget)) continue;
         if (e.ascending[0] > available[0] || e.ascending[1] > available[1] ||
             e.ascending[2] > available[2]) {
             continue;
         }
         // Measures that fit in sorted order fit in some orientation; with all
         // six allowed that one is allowed.
-        if (layout_count(e.rotation) == 6) return true;
+        if (orientation_count(e.rotation) == 6) return true;
         if (fits_some_orientation(e.dims[0], e.dims[1], e.dims[2], e.rotation, space.width,
                                   space.length, space.depth)) {
             return true;
@@ -240,7 +232,7 @@ bool Packing::could_take_any(const FreeSpace& space, double budget) const {
 
 void Packing::fill_free_spaces(double width, double length, double depth, double budget,
                                double& used_weight, int nesting_depth,
-                               std::vector<Placement>& out) {
+                               std::vector<PlacedEntry>& out) {
     if (unplaced_.empty()) return;
     // With exact measures every free space lies in the volume: when nothing
     // left fits the volume itself, no space takes anything.
@@ -251,12 +243,12 @@ void Packing::fill_free_spaces(double width, double length, double depth, double
         return;
     }
     PackingScratch::Level& level = scratch_.levels[nesting_depth];
-    level.blocks.clear();
-    for (const Placement& p : out) level.blocks.push_back(p.block);
+    level.regions.clear();
+    for (const PlacedEntry& p : out) level.regions.push_back(p.region);
     FreeSpaceQueue& spaces = level.spaces;
     const double smallest[3] = {unplaced_.smallest(0), unplaced_.smallest(1),
                                 unplaced_.smallest(2)};
-    spaces.reset(width, length, depth, level.blocks, exact_, smallest);
+    spaces.reset(width, length, depth, level.regions, exact_, smallest);
 
     if (watch && hopeless(spaces, budget, used_weight, true)) {
         gave_up_ = true;
@@ -277,18 +269,18 @@ void Packing::fill_free_spaces(double width, double length, double depth, double
             spaces.reject();
             continue;
         }
-        level.blocks.clear();
-        for (Placement moved : level.filled) {
-            moved.block.x = moved.block.x + space.x;
-            moved.block.y = moved.block.y + space.y;
-            moved.block.z = moved.block.z + space.z;
+        level.regions.clear();
+        for (PlacedEntry moved : level.filled) {
+            moved.region.x = moved.region.x + space.x;
+            moved.region.y = moved.region.y + space.y;
+            moved.region.z = moved.region.z + space.z;
             used_weight += entries_[moved.entry].weight;
             out.push_back(moved);
-            level.blocks.push_back(moved.block);
+            level.regions.push_back(moved.region);
         }
         const double still_smallest[3] = {unplaced_.smallest(0), unplaced_.smallest(1),
                                           unplaced_.smallest(2)};
-        spaces.fill(level.blocks, still_smallest);
+        spaces.fill(level.regions, still_smallest);
         // Volumes are weighed after the 1st, 2nd, 4th, 8th ... success only:
         // that walks all entries, and most packings that give up do so early.
         ++successes;

@@ -29,14 +29,14 @@ struct PlacementCursor {
     double layer_depth = 0.0;
 };
 
-// A placement in the frame of the volume it was made in: the block it takes,
-// the entry placed and its row of the orientation table. It becomes a
+// An entry placed in the frame of the volume it was made in: the region it
+// takes, the entry and its orientation (in kOrientations). It becomes a
 // PackedItem only when the whole box is done, so that the placements of
 // nested volumes cost no reference counting and no text.
-struct Placement {
-    Block block;
+struct PlacedEntry {
+    Region region;
     std::uint32_t entry;
-    int layout;
+    int orientation;
 };
 
 // What a packing works with besides its items: kept from one packing to the
@@ -46,8 +46,8 @@ struct PackingScratch {
     // What each nesting depth works with, kept from one volume to the next.
     struct Level {
         FreeSpaceQueue spaces;
-        std::vector<Block> blocks;
-        std::vector<Placement> filled;
+        std::vector<Region> regions;
+        std::vector<PlacedEntry> filled;
     };
     Level levels[kMaxNestingDepth + 1];
     EntryIndex unplaced;
@@ -67,16 +67,17 @@ public:
     // weight the volume may take (negative: no limit); nesting depth 0 is
     // the box itself. A packing packs one volume, with its free spaces.
     void pack(double width, double length, double depth, double budget, int nesting_depth,
-              std::vector<Placement>& out);
+              std::vector<PlacedEntry>& out);
 
     bool gave_up() const { return gave_up_; }
-    PackedItem packed_item(const Placement& p) const;
+    PackedItem packed_item(const PlacedEntry& p) const;
 
 private:
     void fill_rows_and_layers(double width, double length, double depth, double budget,
-                              double& used_weight, int nesting_depth, std::vector<Placement>& out);
+                              double& used_weight, int nesting_depth,
+                              std::vector<PlacedEntry>& out);
     void fill_free_spaces(double width, double length, double depth, double budget,
-                          double& used_weight, int nesting_depth, std::vector<Placement>& out);
+                          double& used_weight, int nesting_depth, std::vector<PlacedEntry>& out);
     bool could_take_any(const FreeSpace& space, double budget) const;
     void place(const PackingEntry& e, std::uint32_t entry);
 

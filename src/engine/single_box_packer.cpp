@@ -17,18 +17,18 @@ constexpr std::size_t kLongList = 4096;
 std::pair<bool, PackedBox> pack_into_box(const BoxPtr& box, const PackingItems& items, bool whole) {
     // Packings of one thread follow one another: they share the buffers.
     thread_local PackingScratch scratch;
-    thread_local std::vector<Placement> placements;
+    thread_local std::vector<PlacedEntry> placements;
     Packing packing(items, whole, scratch);
     packing.pack(box->width(), box->length(), box->depth(), box->max_item_weight(), 0, placements);
     PackedBox packed(box);
     const bool gave_up = packing.gave_up();
     if (!gave_up) {
-        for (const Placement& p : placements) packed.add(packing.packed_item(p));
+        for (const PlacedEntry& p : placements) packed.add(packing.packed_item(p));
     }
     // A long list leaves no large buffers behind.
     if (items.size() > kLongList) {
         scratch = PackingScratch();
-        placements = std::vector<Placement>();
+        placements = std::vector<PlacedEntry>();
     }
     return {gave_up, std::move(packed)};
 }
@@ -36,10 +36,6 @@ std::pair<bool, PackedBox> pack_into_box(const BoxPtr& box, const PackingItems& 
 }  // namespace
 
 SingleBoxPacker::SingleBoxPacker(BoxPtr box) : box_(std::move(box)) {}
-
-PackedBox SingleBoxPacker::pack_box(const ItemList& items) const {
-    return pack_box(PackingItems(items.sorted_view()));
-}
 
 PackedBox SingleBoxPacker::pack_box(const PackingItems& items) const {
     return pack_into_box(box_, items, false).second;

@@ -8,7 +8,6 @@
 #include "engine/packing_items.hpp"
 #include "model/box.hpp"
 #include "model/packed_box.hpp"
-#include "model/sorted_collection.hpp"
 
 namespace stowvex {
 
@@ -18,9 +17,8 @@ public:
 
     const BoxPtr& box() const { return box_; }
 
-    // Packs the list's items, in sorted-view order, into one box of this type.
-    PackedBox pack_box(const ItemList& items) const;
-    // The same for the items read from a list's sorted view.
+    // Packs the items read from a list's sorted view, in that order, into
+    // one box of this type.
     PackedBox pack_box(const PackingItems& items) const;
 
     // pack_box when the box holds every item of the list, nothing otherwise.

@@ -3,13 +3,14 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <memory>
 #include <set>
+#include <unordered_map>
 #include <utility>
 
 #include "engine/failed_pairs.hpp"
 #include "engine/list_facts.hpp"
+#include "engine/packing_tally.hpp"
 #include "engine/single_box_packer.hpp"
 
 namespace stowvex {
@@ -39,14 +40,6 @@ Partition partition_of(const std::vector<PackedBox>& working) {
     }
     std::sort(partition.begin(), partition.end());
     return partition;
-}
-
-// Whether a quantity limit can ever keep a box type out of a search.
-bool any_limited_supply(const BoxList& boxes) {
-    for (const BoxPtr& box : boxes.sorted_view()) {
-        if (box->active() && limited_supply_of(*box) != nullptr) return true;
-    }
-    return false;
 }
 
 // The items in the order of an item list's sorted view with a new
@@ -83,10 +76,6 @@ std::vector<ItemPtr> with_item(const std::vector<ItemPtr>& sorted, const ItemPtr
     return out;
 }
 
-BoxFacts facts_of(const Box& box) {
-    return BoxFacts(box.width(), box.length(), box.depth(), box.max_item_weight());
-}
-
 // The sorted list of the sorted items less one object, which is among them
 // once: the others keep their order.
 std::vector<ItemPtr> without_item(const std::vector<ItemPtr>& sorted, const ItemPtr& item) {
@@ -100,72 +89,6 @@ std::vector<ItemPtr> without_item(const std::vector<ItemPtr>& sorted, const Item
 
 }  // namespace
 
-PackingMemo::Outcomes* PackingMemo::outcomes(const std::vector<ItemPtr>& items,
-                                             std::size_t type_count) {
-    Key key;
-    key.reserve(items.size());
-    for (const ItemPtr& item : items) key.push_back(item.get());
-    const auto found = outcomes_.find(key);
-    if (found != outcomes_.end()) return &found->second;
-    if (key.size() > kMostKeyItems / 2) return nullptr;
-    const auto older = older_.find(key);
-    if (key_items_ + key.size() > kMostKeyItems / 2) {
-        // Full: what it learnt becomes the older half, and what was older is
-        // forgotten. The lists of the latest moves are the ones asked again.
-        std::optional<Outcomes> kept;
-        if (older != older_.end()) kept = std::move(older->second);
-        older_ = std::move(outcomes_);
-        outcomes_.clear();
-        key_items_ = 0;
-        older_held_ = held_placements_;
-        held_placements_ = 0;
-        if (kept) {
-            key_items_ += key.size();
-            Outcomes& added = outcomes_[std::move(key)];
-            added = std::move(*kept);
-            if (added.held) held_placements_ += added.held->item_count();
-            return &added;
-        }
-    } else if (older != older_.end()) {
-        key_items_ += key.size();
-        Outcomes& added = outcomes_[std::move(key)];
-        added = std::move(older->second);
-        older_.erase(older);
-        if (added.held) held_placements_ += added.held->item_count();
-        return &added;
-    }
-    key_items_ += key.size();
-    Outcomes& added = outcomes_[std::move(key)];
-    added.failed.assign(type_count, false);
-    return &added;
-}
-
-bool PackingMemo::limited_supply(const BoxList& boxes) {
-    if (!limited_supply_) limited_supply_ = any_limited_supply(boxes);
-    return *limited_supply_;
-}
-
-const std::vector<BoxFacts>& PackingMemo::box_facts(const BoxList& boxes) {
-    if (box_facts_.empty()) {
-        for (const BoxPtr& box : boxes.sorted_view()) box_facts_.push_back(facts_of(*box));
-    }
-    return box_facts_;
-}
-
-bool PackingMemo::make_room(std::size_t placements) {
-    if (older_held_ + held_placements_ + placements > kMostHeldPlacements) return false;
-    held_placements_ += placements;
-    return true;
-}
-
-std::size_t PackingMemo::KeyHash::operator()(const Key& key) const {
-    std::size_t seed = key.size();
-    for (const Item* item : key) {
-        seed ^= std::hash<const Item*>()(item) + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
-    }
-    return seed;
-}
-
 // The packing of a list into a type depends on nothing but the type and the
 // list's sorted view, so the memo is keyed by the sorted items.
 std::optional<PackedBox> find_box_for_all(const BoxList& boxes, const std::vector<ItemPtr>& sorted,
@@ -177,8 +100,7 @@ std::optional<PackedBox> find_box_for_all(const BoxList& boxes, const std::vecto
     for (std::size_t type = 0; type < types.size(); ++type) {
         const BoxPtr& box = types[type];
         if (!box->active() || (used != nullptr && supply_used_up(*box, *used))) continue;
-        EngineWork* work = memo != nullptr ? memo->work : nullptr;
-        if (work != nullptr) ++work->asked;
+        tally_asked();
         if (known != nullptr) {
             if (known->failed[type]) continue;
             if (known->held && known->held_type == type) return *known->held;
@@ -189,7 +111,7 @@ std::optional<PackedBox> find_box_for_all(const BoxList& boxes, const std::vecto
             if (known != nullptr) known->failed[type] = true;
             continue;
         }
-        if (work != nullptr) ++work->packed;
+        tally_packed();
         std::optional<PackedBox> packed = SingleBoxPacker(box).pack_all(*read);
         if (packed) {
             if (known != nullptr && memo->make_room(packed->item_count())) {
@@ -348,7 +270,7 @@ bool move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::size_
 
 }  // namespace
 
-PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed, EngineWork* work) {
+PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed) {
     const std::vector<PackedBox>& driver_boxes = packed.sorted_view();
     double total_item_weight = 0.0;
     for (const PackedBox& box : driver_boxes) total_item_weight += box.item_weight();
@@ -365,7 +287,6 @@ PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed,
     // there, which bounds it by the finite number of arrangements.
     std::set<Partition> seen;
     PackingMemo memo;
-    memo.work = work;
     seen.insert(partition_of(working));
     // A try depends on nothing but the two boxes, the mean item weight and,
     // under quantity limits, the box types of the other boxes: a pair of
@@ -413,10 +334,10 @@ PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed,
             for (std::size_t j = i + 1; j < working.size(); ++j) {
                 if (working[i].weight() == working[j].weight()) continue;
                 if (const std::optional<std::uint64_t> asked = failed.asked(i, j)) {
-                    if (work != nullptr) work->asked += *asked;
+                    tally_asked(*asked);
                     continue;
                 }
-                const std::uint64_t asked_before = work != nullptr ? work->asked : 0;
+                const std::uint64_t asked_before = packing_tally().asked;
                 const std::size_t heavy = working[i].weight() > working[j].weight() ? i : j;
                 const BoxPtr heavy_type = working[heavy].box();
                 const BoxPtr light_type = working[heavy == i ? j : i].box();
@@ -429,7 +350,7 @@ PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed,
                     record_move(i, j, heavy, before, heavy_type, light_type);
                     return true;
                 }
-                failed.add(i, j, work != nullptr ? work->asked - asked_before : 0);
+                failed.add(i, j, packing_tally().asked - asked_before);
             }
         }
         return false;

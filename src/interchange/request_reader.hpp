@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include "model/box.hpp"
 #include "model/item.hpp"

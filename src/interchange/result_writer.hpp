@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include "model/pack_response.hpp"
 #include "model/packed_box.hpp"

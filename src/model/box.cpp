@@ -4,6 +4,8 @@
 #include <cmath>
 #include <utility>
 
+#include <nlohmann/json.hpp>
+
 namespace stowvex {
 
 bool Box::has_weight_limit() const { return max_weight() >= 0.0; }

@@ -1,19 +1,15 @@
 // Items to be packed: the item interface, its plain and box-group variants,
-// the rotation freedom enumeration and the item factory.
+// and the item factory.
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <string>
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
+
+#include "model/rotation.hpp"
 
 namespace stowvex {
-
-enum class Rotation : std::int32_t { NEVER = 0, KEEP_FLAT = 1, BEST_FIT = 2 };
-
-std::string rotation_to_string(Rotation rotation);
-Rotation rotation_from_string(const std::string& text);
 
 class Item {
 public:

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "model/item.hpp"
+#include "model/orientations.hpp"
 
 namespace stowvex {
 
@@ -22,7 +23,8 @@ public:
     double y() const { return y_; }
     double z() const { return z_; }
 
-    bool rotated() const { return orientation_ != "WLD"; }
+    // Turned from the item as given.
+    bool rotated() const { return orientation_ != kOrientations[0].label; }
     double volume() const { return length_ * width_ * depth_; }
     double weight() const { return item_->weight(); }
     PackedItem translated(double dx, double dy, double dz) const;

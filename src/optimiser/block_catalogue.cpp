@@ -29,14 +29,14 @@ std::uint64_t mix(std::uint64_t value) {
 
 }  // namespace
 
-void item_positions(const Block& block, int axis, double start, std::vector<double>& out) {
+void item_positions(const ItemBlock& block, int axis, double start, std::vector<double>& out) {
     const int n = block.count[axis];
     out.resize(static_cast<std::size_t>(n) + 1);
     out[0] = start;
     for (int i = 0; i < n; ++i) out[i + 1] = out[i] + block.item_size[axis];
 }
 
-Vec3 far_corner(const Block& block, const Vec3& corner) {
+Vec3 far_corner(const ItemBlock& block, const Vec3& corner) {
     Vec3 far = corner;
     for (int a = 0; a < 3; ++a) {
         for (int n = 0; n < block.count[a]; ++n) far[a] = far[a] + block.item_size[a];
@@ -54,7 +54,7 @@ BlockCatalogue::BlockCatalogue(const KindTable& kinds, const std::vector<int>& c
         if (counts[k] > 0 && kinds.kinds[k].placeable) turns += kinds.kinds[k].orientations.size();
     }
     const std::size_t share = turns ? std::max<std::size_t>(64, settings.max_blocks / turns) : 0;
-    std::vector<Block> made;
+    std::vector<ItemBlock> made;
     for (std::size_t k = 0; k < kinds.kinds.size(); ++k) {
         const int available = counts[k];
         const ItemKind& kind = kinds.kinds[k];
@@ -67,7 +67,7 @@ BlockCatalogue::BlockCatalogue(const KindTable& kinds, const std::vector<int>& c
             for (int nx = 1; nx <= most[0]; ++nx) {
                 for (int ny = 1; ny <= most[1] && nx * ny <= available; ++ny) {
                     for (int nz = 1; nz <= most[2] && nx * ny * nz <= available; ++nz) {
-                        Block b;
+                        ItemBlock b;
                         b.kind = static_cast<int>(k);
                         b.orientation = static_cast<int>(o);
                         b.item_size = size;
@@ -81,9 +81,10 @@ BlockCatalogue::BlockCatalogue(const KindTable& kinds, const std::vector<int>& c
             }
             work_ += made.size();
             if (made.size() > share) {
-                std::stable_sort(made.begin() + 1, made.end(), [](const Block& a, const Block& b) {
-                    return a.item_count > b.item_count;
-                });
+                std::stable_sort(made.begin() + 1, made.end(),
+                                 [](const ItemBlock& a, const ItemBlock& b) {
+                                     return a.item_count > b.item_count;
+                                 });
                 made.resize(share);
             }
             blocks_.insert(blocks_.end(), made.begin(), made.end());
@@ -101,7 +102,7 @@ BlockCatalogue::BlockCatalogue(const KindTable& kinds, const std::vector<int>& c
         if (tie[a] != tie[b]) return tie[a] < tie[b];
         return a < b;
     });
-    std::vector<Block> ranked;
+    std::vector<ItemBlock> ranked;
     ranked.reserve(order.size());
     for (const std::uint32_t i : order) ranked.push_back(blocks_[i]);
     blocks_ = std::move(ranked);
@@ -110,7 +111,7 @@ BlockCatalogue::BlockCatalogue(const KindTable& kinds, const std::vector<int>& c
 
 std::size_t BlockCatalogue::first_rank_within(double volume) const {
     const auto found = std::partition_point(blocks_.begin(), blocks_.end(),
-                                            [&](const Block& b) { return b.volume > volume; });
+                                            [&](const ItemBlock& b) { return b.volume > volume; });
     return static_cast<std::size_t>(found - blocks_.begin());
 }
 

@@ -1,5 +1,5 @@
-// Blocks: nx x ny x nz copies of one item kind in one orientation, placed as
-// one cuboid. The catalogue holds every block a box can take, ranked by the
+// Item blocks: nx x ny x nz copies of one item kind in one orientation, placed
+// as one cuboid. The catalogue holds every block a box can take, ranked by the
 // volume of their items, largest first.
 #pragma once
 
@@ -13,9 +13,9 @@
 
 namespace stowvex::optimiser {
 
-struct Block {
+struct ItemBlock {
     int kind = -1;
-    int orientation = -1;
+    int orientation = -1;        // of the kind's orientations
     Vec3 item_size{};            // extents of one item as turned
     std::array<int, 3> count{};  // copies along each axis
     int item_count = 0;
@@ -36,23 +36,23 @@ public:
 
     std::size_t size() const { return blocks_.size(); }
     // The block of rank r (0 is the largest volume).
-    const Block& operator[](std::size_t r) const { return blocks_[r]; }
+    const ItemBlock& operator[](std::size_t r) const { return blocks_[r]; }
     // The first rank whose item volume is at most `volume`.
     std::size_t first_rank_within(double volume) const;
     // Work spent making the catalogue, in the units of WorkBudget.
     std::uint64_t work() const { return work_; }
 
 private:
-    std::vector<Block> blocks_;
+    std::vector<ItemBlock> blocks_;
     std::uint64_t work_ = 0;
 };
 
 // Positions of the items of a block along one axis from `start`: each is the
 // one before plus the item's extent, so neighbours share their faces
 // exactly. Element n is the far face of the last item.
-void item_positions(const Block& block, int axis, double start, std::vector<double>& out);
+void item_positions(const ItemBlock& block, int axis, double start, std::vector<double>& out);
 
 // The far corner of a block laid out from `corner`, by the same sums.
-Vec3 far_corner(const Block& block, const Vec3& corner);
+Vec3 far_corner(const ItemBlock& block, const Vec3& corner);
 
 }  // namespace stowvex::optimiser

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "model/packing_rules.hpp"
+
 namespace stowvex::optimiser {
 
 namespace {
@@ -84,7 +86,7 @@ std::size_t BoxLoading::nearest_corner_space(std::array<bool, 3>& far_side) cons
     return best;
 }
 
-bool BoxLoading::next_candidates(std::size_t limit, std::vector<Placement>& out) {
+bool BoxLoading::next_candidates(std::size_t limit, std::vector<BlockPlacement>& out) {
     out.clear();
     while (true) {
         std::array<bool, 3> far_side{};
@@ -101,7 +103,7 @@ bool BoxLoading::next_candidates(std::size_t limit, std::vector<Placement>& out)
     }
 }
 
-bool BoxLoading::weight_allows(const Block& block) const {
+bool BoxLoading::fits_weight(const ItemBlock& block) const {
     const WeightLimit& limit = problem_->weight;
     if (!limit.limited()) return true;
     // Summed item by item, as the packed box sums its weight.
@@ -112,7 +114,7 @@ bool BoxLoading::weight_allows(const Block& block) const {
     return limit.allows(weight);
 }
 
-bool BoxLoading::supported(const Block& block, const Vec3& corner) const {
+bool BoxLoading::supported(const ItemBlock& block, const Vec3& corner) const {
     const double ratio = problem_->min_support;
     // All bottom items together first: too little support for them all
     // means too little for one of them.
@@ -136,7 +138,7 @@ bool BoxLoading::supported(const Block& block, const Vec3& corner) const {
     return true;
 }
 
-double BoxLoading::fitness(const Block& block, const Vec3& room) const {
+double BoxLoading::fitness(const ItemBlock& block, const Vec3& room) const {
     // The block's volume less the room it leaves that no row of items can
     // fill: along each axis the leftover beyond the longest row that fits.
     double reach = 1.0;
@@ -148,8 +150,8 @@ double BoxLoading::fitness(const Block& block, const Vec3& room) const {
 }
 
 bool BoxLoading::lay_within(const Cuboid& space, const std::array<bool, 3>& far_side,
-                            std::uint32_t block, Placement& out) const {
-    const Block& b = problem_->catalogue[block];
+                            std::uint32_t block, BlockPlacement& out) const {
+    const ItemBlock& b = problem_->catalogue[block];
     out.block = block;
     for (int a = 0; a < 3; ++a)
         out.corner[a] = far_side[a] ? space.high[a] - b.size[a] : space.low[a];
@@ -168,7 +170,7 @@ bool BoxLoading::lay_within(const Cuboid& space, const std::array<bool, 3>& far_
 }
 
 bool BoxLoading::collect(std::size_t index, const std::array<bool, 3>& far_side, std::size_t limit,
-                         std::vector<Placement>& out) {
+                         std::vector<BlockPlacement>& out) {
     bool lacks_support = false;
     const Cuboid space = spaces_.spaces()[index];
     const BlockCatalogue& catalogue = problem_->catalogue;
@@ -180,20 +182,20 @@ bool BoxLoading::collect(std::size_t index, const std::array<bool, 3>& far_side,
     scores.clear();
     for (std::size_t r = catalogue.first_rank_within(space.volume()); r < catalogue.size(); ++r) {
         ++work_;
-        const Block& b = catalogue[r];
+        const ItemBlock& b = catalogue[r];
         if (out.size() >= limit && b.volume <= scores.back()) break;
         if (b.size[0] > room[0] || b.size[1] > room[1] || b.size[2] > room[2]) continue;
         if (remaining_[b.kind] < b.item_count) continue;
         const double score = fitness(b, room);
         if (out.size() >= limit && score <= scores.back()) continue;
-        if (!weight_allows(b)) continue;
+        if (!fits_weight(b)) continue;
         // The corner of the space nearest the box corner first; where
         // support is asked for and lacking there, the other floor corners.
         const int tries = check_support && space.low[2] != 0.0 ? 4 : 1;
         for (int t = 0; t < tries; ++t) {
             const std::array<bool, 3> side{far_side[0] != ((t & 1) != 0),
                                            far_side[1] != ((t & 2) != 0), far_side[2]};
-            Placement p{};
+            BlockPlacement p{};
             if (!lay_within(space, side, static_cast<std::uint32_t>(r), p)) continue;
             if (check_support && p.corner[2] != 0.0) {
                 work_ += tops_.faces().size() * static_cast<std::size_t>(b.count[0] * b.count[1]);
@@ -217,8 +219,8 @@ bool BoxLoading::collect(std::size_t index, const std::array<bool, 3>& far_side,
     return lacks_support;
 }
 
-void BoxLoading::place(const Placement& placement) {
-    const Block& b = problem_->catalogue[placement.block];
+void BoxLoading::place(const BlockPlacement& placement) {
+    const ItemBlock& b = problem_->catalogue[placement.block];
     remaining_[b.kind] -= b.item_count;
     unplaced_ -= b.item_count;
     value_ += problem_->value[b.kind] * b.item_count;
@@ -241,7 +243,7 @@ void BoxLoading::place(const Placement& placement) {
 }
 
 bool BoxLoading::complete(const WorkBudget& budget) {
-    std::vector<Placement> best;
+    std::vector<BlockPlacement> best;
     for (unsigned step = 1; next_candidates(1, best); ++step) {
         place(best.front());
         if (step % 8 == 0 && budget.out_of_time()) return false;
@@ -263,7 +265,9 @@ double BoxLoading::value() const {
             offered += problem_->offered[k];
             group_value += problem_->value[k] * in_box;
         }
-        if (placed > 0 && placed < offered) value -= group_value;
+        if (splits_group(static_cast<std::size_t>(placed), static_cast<std::size_t>(offered))) {
+            value -= group_value;
+        }
     }
     return value;
 }
@@ -271,8 +275,8 @@ double BoxLoading::value() const {
 std::vector<LaidItem> BoxLoading::laid_items() const {
     std::vector<LaidItem> items;
     std::array<std::vector<double>, 3> at;
-    for (const Placement& placement : placements_) {
-        const Block& b = problem_->catalogue[placement.block];
+    for (const BlockPlacement& placement : placements_) {
+        const ItemBlock& b = problem_->catalogue[placement.block];
         for (int a = 0; a < 3; ++a) item_positions(b, a, placement.corner[a], at[a]);
         for (int l = 0; l < b.count[2]; ++l) {
             for (int j = 0; j < b.count[1]; ++j) {

@@ -9,14 +9,14 @@
 #include <vector>
 
 #include "optimiser/box_problem.hpp"
-#include "optimiser/free_spaces.hpp"
+#include "optimiser/maximal_spaces.hpp"
 #include "optimiser/support.hpp"
 #include "optimiser/work_budget.hpp"
 
 namespace stowvex::optimiser {
 
 // A block of the catalogue (by rank) with its lowest and highest corner in the box.
-struct Placement {
+struct BlockPlacement {
     std::uint32_t block;
     Vec3 corner;
     Vec3 far;
@@ -37,15 +37,15 @@ public:
     // fittest first, into `out`. Spaces that no block fits are dropped on the
     // way; spaces where blocks lack only support wait for items below them.
     // False when no space is left.
-    bool next_candidates(std::size_t limit, std::vector<Placement>& out);
-    void place(const Placement& placement);
+    bool next_candidates(std::size_t limit, std::vector<BlockPlacement>& out);
+    void place(const BlockPlacement& placement);
     // Places the fittest block of each next space until no space is left.
     // False when the budget ran out of time first.
     bool complete(const WorkBudget& budget);
 
     const BoxProblem& problem() const { return *problem_; }
-    const std::vector<Placement>& placements() const { return placements_; }
-    const FreeSpaces& free_spaces() const { return spaces_; }
+    const std::vector<BlockPlacement>& placements() const { return placements_; }
+    const MaximalSpaces& maximal_spaces() const { return spaces_; }
     int remaining(int kind) const { return remaining_[kind]; }
     double volume() const { return volume_; }
     // Value of the items placed, without box groups that are only partly in.
@@ -62,22 +62,22 @@ private:
     // Adds the placements for a space to `out`; true when some block lacked
     // only support there.
     bool collect(std::size_t space, const std::array<bool, 3>& far_side, std::size_t limit,
-                 std::vector<Placement>& out);
+                 std::vector<BlockPlacement>& out);
     // Lays a block into a corner of a space; false when it does not fit.
     bool lay_within(const Cuboid& space, const std::array<bool, 3>& far_side, std::uint32_t block,
-                    Placement& out) const;
-    double fitness(const Block& block, const Vec3& room) const;
-    bool weight_allows(const Block& block) const;
-    bool supported(const Block& block, const Vec3& corner) const;
+                    BlockPlacement& out) const;
+    double fitness(const ItemBlock& block, const Vec3& room) const;
+    bool fits_weight(const ItemBlock& block) const;
+    bool supported(const ItemBlock& block, const Vec3& corner) const;
     // Whether some item still offered fits the space.
     bool useful(const Cuboid& space) const;
     void update_smallest();
 
     const BoxProblem* problem_;
-    FreeSpaces spaces_;
+    MaximalSpaces spaces_;
     TopFaces tops_;
     std::vector<int> remaining_;
-    std::vector<Placement> placements_;
+    std::vector<BlockPlacement> placements_;
     Vec3 smallest_{};  // smallest extent per axis of any item still offered
     double smallest_volume_ = 0.0;
     double volume_ = 0.0;

@@ -30,7 +30,7 @@ BoxProblem::BoxProblem(const KindTable& kinds_, std::vector<int> offered_, const
         // v * sqrt(v): correctly rounded everywhere, unlike a general power.
         value.push_back(favour_large ? volume * std::sqrt(std::max(volume, 0.0)) : volume);
         if (offered[k] <= 0) continue;
-        for (const Orientation& o : kinds.kinds[k].orientations) {
+        for (const KindOrientation& o : kinds.kinds[k].orientations) {
             sizes.push_back({o.size, static_cast<int>(k)});
         }
     }

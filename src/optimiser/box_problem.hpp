@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "model/box.hpp"
+#include "model/packing_rules.hpp"
 #include "optimiser/block_catalogue.hpp"
 #include "optimiser/cuboid.hpp"
 #include "optimiser/item_kinds.hpp"
@@ -14,9 +15,11 @@
 
 namespace stowvex::optimiser {
 
-// The weight a box may take in items: its budget (max weight less empty
-// weight, as the engine reads it) and its gross limit, both tested on the
-// running sum of item weights in placement order.
+// The weight a box may take in items, by the weight rule (packing_rules.hpp)
+// on its budget, tested on the running sum of item weights in placement
+// order. The search also keeps the gross weight, the empty box's and the
+// items' added up, within the max weight: the budget, a difference, can let
+// that sum round past it.
 struct WeightLimit {
     double budget = -1.0;  // negative: no limit
     double empty_weight = 0.0;
@@ -26,12 +29,11 @@ struct WeightLimit {
     static WeightLimit of(const Box& box);
     bool limited() const { return budget >= 0.0 || gross_limited; }
     bool allows(double item_weight) const {
-        if (budget >= 0.0 && !(item_weight <= budget)) return false;
+        if (!within_budget(item_weight, budget)) return false;
         return !gross_limited || empty_weight + item_weight <= max_weight;
     }
-    // Under a limit an item of negative weight is never placed: it would lend
-    // the box room that is gone again when the item is taken out.
-    bool admits(double weight_of_one) const { return !limited() || weight_of_one >= 0.0; }
+    // Whether an item of this weight may go in at all.
+    bool admits(double weight_of_one) const { return weight_admitted(weight_of_one, budget); }
 };
 
 // A placed extent of an item kind, for quick tests of what fits a space.

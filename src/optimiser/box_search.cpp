@@ -11,7 +11,7 @@ namespace {
 
 struct Extension {
     std::uint32_t parent;
-    Placement placement;
+    BlockPlacement placement;
     double value = 0.0;
     std::uint64_t work = 0;
     bool finished = false;
@@ -45,14 +45,14 @@ private:
 
 bool BeamSearch::expand(std::size_t branching) {
     extensions_.clear();
-    std::vector<Placement> options;
+    std::vector<BlockPlacement> options;
     for (std::size_t p = 0; p < beam_.size(); ++p) {
         const std::uint64_t before = beam_[p].work();
         const bool more = beam_[p].next_candidates(branching, options);
         budget_.spend(beam_[p].work() - before);
         if (!more) continue;
         if (options.size() >= branching) complete_view_ = false;
-        for (const Placement& c : options) {
+        for (const BlockPlacement& c : options) {
             extensions_.push_back({static_cast<std::uint32_t>(p), c});
         }
     }

@@ -1,6 +1,7 @@
 // Solutions and their boxes.
 #include "optimiser/box_set.hpp"
 
+#include "model/packing_rules.hpp"
 #include "optimiser/support.hpp"
 
 namespace stowvex::optimiser {
@@ -13,7 +14,8 @@ Cuboid cuboid_of(const LaidItem& item, const KindTable& kinds) {
             {item.position[0] + size[0], item.position[1] + size[1], item.position[2] + size[2]}};
 }
 
-// Drops the items of every group that is not wholly in the box.
+// Drops the items of every group the box splits: the items of a group
+// still to be packed are those offered.
 bool drop_split_groups(std::vector<LaidItem>& items, const KindTable& kinds,
                        const std::vector<int>& offered) {
     if (!kinds.has_groups()) return false;
@@ -22,18 +24,15 @@ bool drop_split_groups(std::vector<LaidItem>& items, const KindTable& kinds,
     for (std::size_t g = 0; g < kinds.groups.size(); ++g) {
         for (const int k : kinds.group_kinds[g]) wanted[g] += offered[k];
     }
-    for (const LaidItem& item : items) {
-        const int g = kinds.kinds[item.kind].group;
-        if (g >= 0) ++in_box[g];
-    }
-    const std::size_t before = items.size();
+    const auto group_of = [&kinds](const LaidItem& item) -> const int* {
+        const int& group = kinds.kinds[item.kind].group;
+        return group >= 0 ? &group : nullptr;
+    };
+    const auto left = [&wanted](int group) { return wanted[group]; };
     std::vector<LaidItem> kept;
-    for (const LaidItem& item : items) {
-        const int g = kinds.kinds[item.kind].group;
-        if (g < 0 || in_box[g] == wanted[g]) kept.push_back(item);
-    }
+    if (!without_split_groups(items, group_of, in_box, left, kept)) return false;
     items.swap(kept);
-    return items.size() != before;
+    return true;
 }
 
 // Drops the items without enough support.

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <map>
 
+#include "model/packing_rules.hpp"
+
 namespace stowvex::optimiser {
 
 BoxTypes::BoxTypes(const std::vector<BoxPtr>& boxes, const std::vector<double>& costs) {
@@ -32,10 +34,10 @@ QuantityLedger::QuantityLedger(const BoxTypes& types)
 bool QuantityLedger::can_add(std::size_t type) const {
     const BoxTypes& types = *types_;
     const int reference = types[type].reference;
-    const int after = by_reference_[reference] + 1;
+    const int opened = by_reference_[reference];
     for (std::size_t t = 0; t < types.size(); ++t) {
         if (types[t].reference != reference || types[t].limit < 0) continue;
-        if ((t == type || by_type_[t] > 0) && after > types[t].limit) return false;
+        if ((t == type || by_type_[t] > 0) && !supply_left(opened, types[t].limit)) return false;
     }
     return true;
 }
@@ -47,8 +49,8 @@ std::size_t QuantityLedger::room(std::size_t type) const {
     for (std::size_t t = 0; t < types.size(); ++t) {
         if (types[t].reference != reference || types[t].limit < 0) continue;
         if (t != type && by_type_[t] == 0) continue;
-        const int left = types[t].limit - by_reference_[reference];
-        room = std::min(room, static_cast<std::size_t>(left > 0 ? left : 0));
+        room = std::min(
+            room, static_cast<std::size_t>(boxes_left(by_reference_[reference], types[t].limit)));
     }
     return room;
 }

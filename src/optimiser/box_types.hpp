@@ -34,8 +34,10 @@ private:
 };
 
 // How many boxes of each type a solution uses. A box of a type may be added
-// while, for every type with a limit that shares its reference and is in use
-// (or is the type added), the boxes of that reference stay within the limit.
+// while the quantity rule (packing_rules.hpp) allows another box of its
+// reference under the limit of every type of that reference that is in use,
+// or is the type added: a solution's boxes keep every limit whatever order
+// they were opened in.
 class QuantityLedger {
 public:
     explicit QuantityLedger(const BoxTypes& types);

@@ -4,38 +4,20 @@
 #include <map>
 #include <tuple>
 
+#include "model/orientations.hpp"
+
 namespace stowvex::optimiser {
 
-namespace {
-
-// The engine's six labels: letter k names the item side along box axis k.
-struct Turn {
-    const char* label;
-    std::array<int, 3> side;  // index into (width, length, depth) per box axis
-};
-constexpr Turn kTurns[6] = {{"WLD", {0, 1, 2}}, {"LWD", {1, 0, 2}}, {"WDL", {0, 2, 1}},
-                            {"LDW", {1, 2, 0}}, {"DWL", {2, 0, 1}}, {"DLW", {2, 1, 0}}};
-
-int turns_allowed(Rotation rotation) {
-    switch (rotation) {
-        case Rotation::NEVER: return 1;
-        case Rotation::KEEP_FLAT: return 2;
-        default: return 6;
-    }
-}
-
-}  // namespace
-
-std::vector<Orientation> orientations_of(const Item& item) {
+std::vector<KindOrientation> orientations_of(const Item& item) {
     const Vec3 sides{item.width(), item.length(), item.depth()};
-    std::vector<Orientation> result;
-    const int allowed = turns_allowed(item.allowed_rotation());
-    for (int t = 0; t < allowed; ++t) {
-        const Vec3 size{sides[kTurns[t].side[0]], sides[kTurns[t].side[1]],
-                        sides[kTurns[t].side[2]]};
+    std::vector<KindOrientation> result;
+    const std::size_t allowed = orientation_count(item.allowed_rotation());
+    for (std::size_t t = 0; t < allowed; ++t) {
+        const Orientation& turn = kOrientations[t];
+        const Vec3 size{sides[turn.along_width], sides[turn.along_length], sides[turn.along_depth]};
         bool repeated = false;
-        for (const Orientation& seen : result) repeated = repeated || seen.size == size;
-        if (!repeated) result.push_back({size, kTurns[t].label});
+        for (const KindOrientation& seen : result) repeated = repeated || seen.size == size;
+        if (!repeated) result.push_back({size, turn.label});
     }
     return result;
 }
@@ -71,7 +53,7 @@ KindTable group_into_kinds(const std::vector<ItemPtr>& items) {
                       item->length(),
                       item->depth(),
                       item->weight(),
-                      static_cast<int>(turns_allowed(item->allowed_rotation())),
+                      static_cast<int>(orientation_count(item->allowed_rotation())),
                       group_name ? *group_name : std::string(),
                       group_name != nullptr};
         auto [slot, inserted] = kind_of.emplace(key, static_cast<int>(table.kinds.size()));
@@ -84,7 +66,7 @@ KindTable group_into_kinds(const std::vector<ItemPtr>& items) {
             kind.orientations = orientations_of(*item);
             kind.placeable = kind.sides[0] >= 0.0 && kind.sides[1] >= 0.0 && kind.sides[2] >= 0.0;
             kind.smallest_extent = kind.orientations.front().size;
-            for (const Orientation& o : kind.orientations) {
+            for (const KindOrientation& o : kind.orientations) {
                 for (int k = 0; k < 3; ++k) {
                     if (o.size[k] < kind.smallest_extent[k]) kind.smallest_extent[k] = o.size[k];
                 }

@@ -11,23 +11,23 @@
 
 namespace stowvex::optimiser {
 
-// One way to turn an item: its placed extents and the label a placement
-// carries ("WLD" for the item as given).
-struct Orientation {
+// One orientation (of kOrientations) of an item kind: the extents it takes
+// and the label a placement carries.
+struct KindOrientation {
     Vec3 size;
     const char* label;
 };
 
 // The orientations an item's rotation freedom allows, without repeats of the
 // same extents (the first label of equal extents is kept).
-std::vector<Orientation> orientations_of(const Item& item);
+std::vector<KindOrientation> orientations_of(const Item& item);
 
 struct ItemKind {
     Vec3 sides;  // width, length, depth as the item gives them
     double weight = 0.0;
     double volume = 0.0;
     int group = -1;  // index into KindTable::groups, -1 without a box group
-    std::vector<Orientation> orientations;
+    std::vector<KindOrientation> orientations;
     Vec3 smallest_extent{};            // per axis, the smallest placed extent over the orientations
     bool placeable = true;             // false with a negative side: such an item is never placed
     std::vector<std::size_t> members;  // positions of its items in the request, ascending

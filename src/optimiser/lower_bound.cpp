@@ -27,9 +27,9 @@ bool fit_together(const ItemKind& a, const ItemKind& b, const BoxType& type) {
         return false;
     }
     const Vec3 room = extents_of(type);
-    for (const Orientation& oa : a.orientations) {
+    for (const KindOrientation& oa : a.orientations) {
         if (!fits(oa.size, room)) continue;
-        for (const Orientation& ob : b.orientations) {
+        for (const KindOrientation& ob : b.orientations) {
             if (!fits(ob.size, room)) continue;
             for (int axis = 0; axis < 3; ++axis) {
                 if (oa.size[axis] + ob.size[axis] <= room[axis]) return true;
@@ -47,7 +47,7 @@ bool kind_fits(const ItemKind& kind, const BoxType& type) {
         return false;
     }
     const Vec3 room = extents_of(type);
-    for (const Orientation& o : kind.orientations) {
+    for (const KindOrientation& o : kind.orientations) {
         if (fits(o.size, room)) return true;
     }
     return false;

@@ -168,7 +168,7 @@ PackResponse response_of(const BoxSet& set, const KindTable& kinds, const BoxTyp
             const ItemKind& kind = kinds.kinds[laid.kind];
             const std::size_t member = kind.members[handed[laid.kind]++];
             placed[member] = true;
-            const Orientation& turn = kind.orientations[laid.orientation];
+            const KindOrientation& turn = kind.orientations[laid.orientation];
             box.add(PackedItem(items[member], turn.size[0], turn.size[1], turn.size[2], turn.label,
                                laid.position[0], laid.position[1], laid.position[2]));
         }

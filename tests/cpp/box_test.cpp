@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 namespace stowvex {
 namespace {

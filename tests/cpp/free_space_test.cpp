@@ -1,4 +1,4 @@
-// Free spaces left by placed blocks, their order, and the queue that keeps
+// Free spaces left by placed regions, their order, and the queue that keeps
 // them in that order as they are cut.
 #include "engine/free_space.hpp"
 
@@ -15,15 +15,15 @@
 namespace stowvex {
 namespace {
 
-Block placed(double x, double y, double z, double w, double l, double d) {
-    return Block{x, y, z, w, l, d};
+Region placed(double x, double y, double z, double w, double l, double d) {
+    return Region{x, y, z, w, l, d};
 }
 
-// The cut the straightforward way: each block in turn replaces every space
+// The cut the straightforward way: each region in turn replaces every space
 // it overlaps, in place, by its pieces.
 std::vector<FreeSpace> split_free_spaces(std::vector<FreeSpace> spaces,
-                                         const std::vector<Block>& blocks) {
-    for (const Block& p : blocks) {
+                                         const std::vector<Region>& regions) {
+    for (const Region& p : regions) {
         std::vector<FreeSpace> next;
         for (const FreeSpace& s : spaces) {
             if (overlaps(s, p)) {
@@ -37,10 +37,10 @@ std::vector<FreeSpace> split_free_spaces(std::vector<FreeSpace> spaces,
     return spaces;
 }
 
-std::vector<FreeSpace> spaces_of(double w, double l, double d, const std::vector<Block>& blocks,
+std::vector<FreeSpace> spaces_of(double w, double l, double d, const std::vector<Region>& regions,
                                  const double* smallest = nullptr) {
     std::vector<FreeSpace> spaces;
-    free_spaces_of(w, l, d, blocks, smallest, spaces);
+    free_spaces_of(w, l, d, regions, smallest, spaces);
     return spaces;
 }
 
@@ -61,7 +61,7 @@ std::string describe(const std::vector<FreeSpace>& spaces) {
 TEST(FreeSpaces, CutByPlacedItemsInTheFixedPieceOrder) {
     EXPECT_EQ(describe(spaces_of(10, 20, 30, {})), "(0,0,0) 10x20x30 ");
     EXPECT_EQ(describe(spaces_of(10, 20, 30, {placed(0, 0, 0, 10, 20, 30)})), "");
-    const Block a = placed(0, 0, 0, 6, 10, 10);
+    const Region a = placed(0, 0, 0, 6, 10, 10);
     EXPECT_EQ(describe(spaces_of(10, 10, 10, {a})), "(6,0,0) 4x10x10 ");
     EXPECT_EQ(describe(spaces_of(10, 10, 10, {a, placed(6, 0, 0, 4, 5, 5)})),
               "(6,5,0) 4x5x10 (6,0,5) 4x5x5 ");
@@ -93,24 +93,24 @@ TEST(FreeSpaces, LowestThenLargestThenWidestFloorFirst) {
     EXPECT_FALSE(space_before(spaces[0], spaces[0]));
 }
 
-// Few blocks are cut recursively, many through runs of spaces; both give the
+// Few regions are cut recursively, many through runs of spaces; both give the
 // straightforward list, and leave out spaces too small for what is to come
 // with everything cut from them.
-TEST(FreeSpaces, CutSpaceGivesTheListOfCuttingBlockByBlock) {
+TEST(FreeSpaces, CutSpaceGivesTheListOfCuttingRegionByRegion) {
     std::mt19937 rng(3);
     std::uniform_int_distribution<int> coord(0, 29), size(1, 9), pick(0, 9);
     for (int round = 0; round < 300; ++round) {
         const double unit = round % 3 == 2 ? 0.1 : 1.0;
         const std::size_t count = round % 2 == 0 ? 1 + pick(rng) * 6 : 65 + pick(rng) * 20;
-        std::vector<Block> blocks;
+        std::vector<Region> regions;
         for (std::size_t k = 0; k < count; ++k) {
-            blocks.push_back(placed(coord(rng) * unit, coord(rng) * unit, coord(rng) * unit,
-                                    size(rng) * unit, size(rng) * unit, size(rng) * unit));
+            regions.push_back(placed(coord(rng) * unit, coord(rng) * unit, coord(rng) * unit,
+                                     size(rng) * unit, size(rng) * unit, size(rng) * unit));
         }
         const FreeSpace space = make_free_space(unit, 2 * unit, 0, 25 * unit, 28 * unit, 30 * unit);
         std::vector<FreeSpace> cut;
-        cut_space(space, blocks, nullptr, cut);
-        const std::vector<FreeSpace> expected = split_free_spaces({space}, blocks);
+        cut_space(space, regions, nullptr, cut);
+        const std::vector<FreeSpace> expected = split_free_spaces({space}, regions);
         ASSERT_EQ(describe(cut), describe(expected)) << round;
         if (unit == 1.0) {
             const double smallest[3] = {2, 3, 5};
@@ -119,7 +119,7 @@ TEST(FreeSpaces, CutSpaceGivesTheListOfCuttingBlockByBlock) {
                 if (!too_small(s, smallest)) kept.push_back(s);
             }
             cut.clear();
-            cut_space(space, blocks, smallest, cut);
+            cut_space(space, regions, smallest, cut);
             ASSERT_EQ(describe(cut), describe(kept)) << round;
         }
     }
@@ -141,7 +141,7 @@ TEST(FreeSpaces, TooSmallComparesSortedExtentsRankByRank) {
 // took nothing.
 class ListedSpaces {
 public:
-    ListedSpaces(double w, double l, double d, const std::vector<Block>& placed) {
+    ListedSpaces(double w, double l, double d, const std::vector<Region>& placed) {
         for (const FreeSpace& s : spaces_of(w, l, d, placed)) list_.push_back({s, false});
         sort();
     }
@@ -153,15 +153,15 @@ public:
         return cursor_ < list_.size() ? &list_[cursor_].first : nullptr;
     }
     void reject() { list_[cursor_].second = true; }
-    void fill(const std::vector<Block>& blocks) {
+    void fill(const std::vector<Region>& regions) {
         std::vector<std::pair<FreeSpace, bool>> split;
         for (const auto& t : list_) {
-            if (std::none_of(blocks.begin(), blocks.end(),
-                             [&t](const Block& b) { return overlaps(t.first, b); })) {
+            if (std::none_of(regions.begin(), regions.end(),
+                             [&t](const Region& b) { return overlaps(t.first, b); })) {
                 split.push_back(t);
                 continue;
             }
-            for (const FreeSpace& piece : split_free_spaces({t.first}, blocks)) {
+            for (const FreeSpace& piece : split_free_spaces({t.first}, regions)) {
                 split.push_back({piece, false});
             }
         }
@@ -185,9 +185,9 @@ std::string describe(const FreeSpace* s) {
 }
 
 // The queue gives the spaces of the listed way, in the same order, while the
-// first space takes blocks or nothing, again and again. Whole numbers, where
+// first space takes regions or nothing, again and again. Whole numbers, where
 // the packer's arithmetic is exact, make many equal keys, so the order of
-// ties counts; with tenths and fractions of a third, blocks placed into a
+// ties counts; with tenths and fractions of a third, regions placed into a
 // space may overlap its neighbours by a rounding step, and such neighbours
 // are cut as well, also when they took nothing.
 TEST(FreeSpaceQueue, TriesSpacesInTheListedOrderAsTheyAreCut) {
@@ -197,7 +197,7 @@ TEST(FreeSpaceQueue, TriesSpacesInTheListedOrderAsTheyAreCut) {
         const int kind = round % 4;  // 0, 1: whole numbers; 2: tenths; 3: thirds
         const double unit = kind < 2 ? 1.0 : (kind == 2 ? 0.1 : 1.0 / 3.0);
         const double side = 20 * unit;
-        std::vector<Block> first;
+        std::vector<Region> first;
         for (int k = count(rng); k > 0; --k) {
             first.push_back(placed(coord(rng) * unit, coord(rng) * unit, coord(rng) * unit,
                                    size(rng) * unit, size(rng) * unit, size(rng) * unit));
@@ -220,20 +220,21 @@ TEST(FreeSpaceQueue, TriesSpacesInTheListedOrderAsTheyAreCut) {
                 queue.reject();
                 continue;
             }
-            // Blocks inside the space, from its corner; without exact
+            // Regions inside the space, from its corner; without exact
             // measures each placed where its sizes add up to.
             const FreeSpace s = *expected;
-            std::vector<Block> blocks;
+            std::vector<Region> regions;
             double x = s.x;
             for (int k = 1 + pick(rng) % 3; k > 0; --k) {
                 const double w = std::min(s.width, std::max(unit, s.width / (2 + pick(rng))));
                 if (x + w > s.x + s.width) break;
-                blocks.push_back(placed(x, s.y, s.z, w, s.length, std::min(s.depth, unit)));
+                regions.push_back(placed(x, s.y, s.z, w, s.length, std::min(s.depth, unit)));
                 x = x + w;
             }
-            if (blocks.empty()) blocks.push_back(placed(s.x, s.y, s.z, s.width, s.length, s.depth));
-            listed.fill(blocks);
-            queue.fill(blocks, smallest);
+            if (regions.empty())
+                regions.push_back(placed(s.x, s.y, s.z, s.width, s.length, s.depth));
+            listed.fill(regions);
+            queue.fill(regions, smallest);
         }
     }
 }
@@ -245,8 +246,8 @@ TEST(FreeSpaceQueue, KeepsTheWholeListForInfiniteAndNaNMeasures) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double none[3] = {0, 0, 0};
     for (const double odd : {inf, nan, 1.7976931348623157e308}) {
-        const std::vector<Block> first{placed(0, 0, 0, 2, 2, 2), placed(3, 1, nan, 1, 1, 1),
-                                       placed(1e308, 0, 0, 1e308, 4, 4)};
+        const std::vector<Region> first{placed(0, 0, 0, 2, 2, 2), placed(3, 1, nan, 1, 1, 1),
+                                        placed(1e308, 0, 0, 1e308, 4, 4)};
         ListedSpaces listed(odd, 10, 10, first);
         FreeSpaceQueue queue;
         queue.reset(odd, 10, 10, first, false, none);
@@ -259,9 +260,10 @@ TEST(FreeSpaceQueue, KeepsTheWholeListForInfiniteAndNaNMeasures) {
                 queue.reject();
                 continue;
             }
-            const std::vector<Block> blocks{placed(expected->x, expected->y, expected->z, 1, 1, 1)};
-            listed.fill(blocks);
-            queue.fill(blocks, none);
+            const std::vector<Region> regions{
+                placed(expected->x, expected->y, expected->z, 1, 1, 1)};
+            listed.fill(regions);
+            queue.fill(regions, none);
         }
     }
 }

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 namespace stowvex {
 namespace {

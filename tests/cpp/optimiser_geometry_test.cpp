@@ -9,17 +9,17 @@
 #include <gtest/gtest.h>
 
 #include "optimiser/block_catalogue.hpp"
-#include "optimiser/free_spaces.hpp"
 #include "optimiser/item_kinds.hpp"
+#include "optimiser/maximal_spaces.hpp"
 #include "optimiser/reachable_lengths.hpp"
 #include "optimiser/support.hpp"
 
 namespace stowvex::optimiser {
 namespace {
 
-std::vector<std::string> labels(const std::vector<Orientation>& turns) {
+std::vector<std::string> labels(const std::vector<KindOrientation>& turns) {
     std::vector<std::string> out;
-    for (const Orientation& t : turns) out.emplace_back(t.label);
+    for (const KindOrientation& t : turns) out.emplace_back(t.label);
     return out;
 }
 
@@ -66,7 +66,7 @@ TEST(OptimiserBlocks, CatalogueRespectsCountsAndBoxAndRanksByVolume) {
     const BlockCatalogue catalogue(table, table.counts(), Vec3{4, 6, 10}, {});
     ASSERT_GT(catalogue.size(), 0u);
     for (std::size_t r = 0; r < catalogue.size(); ++r) {
-        const Block& b = catalogue[r];
+        const ItemBlock& b = catalogue[r];
         EXPECT_LE(b.item_count, 5);
         EXPECT_LE(b.size[0], 4.0);
         EXPECT_LE(b.size[1], 6.0);
@@ -82,7 +82,7 @@ TEST(OptimiserBlocks, CatalogueRespectsCountsAndBoxAndRanksByVolume) {
 }
 
 TEST(OptimiserBlocks, PositionsAreRunningSumsSoNeighboursShareFaces) {
-    Block b;
+    ItemBlock b;
     b.item_size = {0.1, 1, 1};
     b.count = {3, 1, 1};
     std::vector<double> xs;
@@ -94,8 +94,8 @@ TEST(OptimiserBlocks, PositionsAreRunningSumsSoNeighboursShareFaces) {
     EXPECT_EQ(far_corner(b, {0.2, 0, 0})[0], xs[3]);
 }
 
-TEST(OptimiserFreeSpaces, CornerPlacementLeavesThreeOverlappingMaximalSpaces) {
-    FreeSpaces spaces(Vec3{10, 10, 10});
+TEST(OptimiserMaximalSpaces, CornerPlacementLeavesThreeOverlappingMaximalSpaces) {
+    MaximalSpaces spaces(Vec3{10, 10, 10});
     spaces.occupy({{0, 0, 0}, {4, 5, 6}}, [](const Cuboid&) { return true; });
     std::vector<Cuboid> found = spaces.spaces();
     ASSERT_EQ(found.size(), 3u);
@@ -108,8 +108,8 @@ TEST(OptimiserFreeSpaces, CornerPlacementLeavesThreeOverlappingMaximalSpaces) {
     }
 }
 
-TEST(OptimiserFreeSpaces, PiecesInsideOtherSpacesAndUselessPiecesAreDropped) {
-    FreeSpaces spaces(Vec3{10, 10, 10});
+TEST(OptimiserMaximalSpaces, PiecesInsideOtherSpacesAndUselessPiecesAreDropped) {
+    MaximalSpaces spaces(Vec3{10, 10, 10});
     spaces.occupy({{0, 0, 0}, {10, 10, 4}}, [](const Cuboid&) { return true; });
     spaces.occupy({{0, 0, 4}, {3, 10, 10}}, [](const Cuboid&) { return true; });
     // Left: x 3..10 above z 4, one space.
@@ -129,8 +129,8 @@ TEST(OptimiserFreeSpaces, PiecesInsideOtherSpacesAndUselessPiecesAreDropped) {
     EXPECT_EQ(spaces.spaces().size(), before);
 }
 
-TEST(OptimiserFreeSpaces, WaitingSpacesStayAsideUntilWoken) {
-    FreeSpaces spaces(Vec3{10, 10, 10});
+TEST(OptimiserMaximalSpaces, WaitingSpacesStayAsideUntilWoken) {
+    MaximalSpaces spaces(Vec3{10, 10, 10});
     spaces.wait(0);
     EXPECT_TRUE(spaces.waiting(0));
     spaces.wake([](const Cuboid& c) { return c.low[2] == 5; });

@@ -28,22 +28,21 @@ std::string digits(double w, double l, double d) {
 // The chosen label and placed extents, or "none"; fits_some_orientation
 // agrees.
 std::string choice(const Item3& i, double aw, double al, double ad) {
-    const int chosen = best_layout(i.dims, i.rotation, aw, al, ad);
+    const int chosen = best_orientation(i.dims, i.rotation, aw, al, ad);
     EXPECT_EQ(chosen >= 0,
               fits_some_orientation(i.dims[0], i.dims[1], i.dims[2], i.rotation, aw, al, ad));
     if (chosen < 0) return "none";
-    const Layout& layout = kLayouts[chosen];
-    return std::string(layout.label) + " " +
-           digits(i.dims[layout.along_width], i.dims[layout.along_length],
-                  i.dims[layout.along_depth]);
+    const Orientation& turn = kOrientations[chosen];
+    return std::string(turn.label) + " " +
+           digits(i.dims[turn.along_width], i.dims[turn.along_length], i.dims[turn.along_depth]);
 }
 
-TEST(Layouts, FollowTheRotationFreedom) {
+TEST(Orientations, FollowTheRotationFreedom) {
     auto labels = [](Rotation r) {
         const double dims[3] = {1, 2, 3};
         std::string out;
-        for (std::size_t k = 0; k < layout_count(r); ++k) {
-            const Layout& l = kLayouts[k];
+        for (std::size_t k = 0; k < orientation_count(r); ++k) {
+            const Orientation& l = kOrientations[k];
             out += std::string(l.label) + "=" +
                    digits(dims[l.along_width], dims[l.along_length], dims[l.along_depth]) + " ";
         }

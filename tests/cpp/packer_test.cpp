@@ -10,10 +10,13 @@
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "engine/packing_tally.hpp"
 #include "interchange/result_writer.hpp"
 #include "packing_checks.hpp"
 
@@ -67,6 +70,26 @@ TEST(PackerDriver, LimitedTypeIsUsedUpToItsQuantity) {
     EXPECT_TRUE(response.success());
     EXPECT_EQ(box_types(response),
               (std::multiset<const Box*>{limited.get(), limited.get(), plain.get()}));
+}
+
+// Trials: the small type and the limited one twice, then the small type
+// holds the last two. Three boxes whose weights no move evens out: the
+// balancing pass asks for nothing.
+TEST(PackingTally, CountsTheTrialsOfARunOnItsOwnThreadOnly) {
+    const auto run = [] {
+        const PackingTally before = packing_tally();
+        pack_items(items_of(cubes(8)), boxes_of({bar("L", 3, 2), bar("U", 2)}));
+        const PackingTally after = packing_tally();
+        return std::make_pair(after.asked - before.asked, after.packed - before.packed);
+    };
+    EXPECT_EQ(run(), std::make_pair(std::uint64_t{5}, std::uint64_t{5}));
+    const PackingTally before = packing_tally();
+    std::pair<std::uint64_t, std::uint64_t> elsewhere;
+    std::thread other([&] { elsewhere = run(); });
+    other.join();
+    EXPECT_EQ(elsewhere, std::make_pair(std::uint64_t{5}, std::uint64_t{5}));
+    EXPECT_EQ(packing_tally().asked, before.asked);
+    EXPECT_EQ(packing_tally().packed, before.packed);
 }
 
 TEST(PackerDriver, QuantityZeroOrBelowIsNeverUsed) {

@@ -17,6 +17,7 @@
 
 #include "engine/orientation.hpp"
 #include "engine/packing.hpp"
+#include "model/sorted_collection.hpp"
 
 namespace stowvex {
 namespace {
@@ -27,6 +28,11 @@ ItemPtr never(const std::string& code, double w, double l, double d, double weig
 
 BoxPtr box(double max_weight = -1, double empty = 0) {
     return make_box("B", 10, 10, 10, max_weight, empty, true, std::nullopt);
+}
+
+// The list's items, in sorted-view order, packed into one box.
+PackedBox pack_list(const SingleBoxPacker& packer, const ItemList& items) {
+    return packer.pack_box(PackingItems(items.sorted_view()));
 }
 
 ItemList list_of(const std::vector<ItemPtr>& items) {
@@ -57,10 +63,10 @@ std::string pack(const std::vector<ItemPtr>& items, double budget = -1, int dept
                  bool labels = false) {
     const PackingItems read(items);
     Packing packing(read, false);
-    std::vector<Placement> placements;
+    std::vector<PlacedEntry> placements;
     packing.pack(10, 10, 10, budget, depth, placements);
     std::string out;
-    for (const Placement& p : placements) {
+    for (const PlacedEntry& p : placements) {
         const PackedItem placed = packing.packed_item(p);
         if (labels) out += placed.orientation() + ":";
         out += placed.item()->item_code() + "@" + position_of(placed) + " ";
@@ -88,19 +94,19 @@ TEST(PlaceAtCursor, CurrentRowThenNewRowThenNewLayer) {
 
 TEST(PackBox, RowsLayersAndFreeSpaces) {
     const SingleBoxPacker packer(box());
-    const PackedBox empty = packer.pack_box(list_of({}));
+    const PackedBox empty = pack_list(packer, list_of({}));
     EXPECT_EQ(empty.item_count(), 0u);
     EXPECT_EQ(empty.box(), packer.box());
     EXPECT_EQ(pack({never("whole", 10, 10, 10), never("t", 1, 1, 1)}), "whole@0,0,0 ");
     const ItemPtr a = never("a", 5, 5, 5), b = never("b", 5, 5, 5), c = never("c", 5, 5, 5);
-    EXPECT_EQ(layout(packer.pack_box(list_of({c, a, b}))), "a@0,0,0 b@5,0,0 c@0,5,0 ");
+    EXPECT_EQ(layout(pack_list(packer, list_of({c, a, b}))), "a@0,0,0 b@5,0,0 c@0,5,0 ");
     // The row has used the whole length: no new row of length 0 is opened
     // for the flat item, which goes to a new layer.
     EXPECT_EQ(pack({never("a", 10, 10, 5), never("flat", 10, 0, 5)}, -1, 4), "a@0,0,0 flat@0,0,5 ");
     // D is skipped by the rows and lands in the first free space; B fits none.
     const std::vector<ItemPtr> abcd{never("A", 6, 10, 10), never("B", 5, 5, 5), never("C", 4, 5, 5),
                                     never("D", 4, 5, 5)};
-    EXPECT_EQ(layout(packer.pack_box(list_of({abcd[3], abcd[2], abcd[1], abcd[0]}))),
+    EXPECT_EQ(layout(pack_list(packer, list_of({abcd[3], abcd[2], abcd[1], abcd[0]}))),
               "A@0,0,0 C@6,0,0 D@6,5,0 ");
     EXPECT_EQ(pack(abcd, -1, 4), "A@0,0,0 C@6,0,0 ");  // nesting limit: rows only
 }
@@ -126,7 +132,8 @@ TEST(PackVolume, FreeSpaceOrderAndRestartAfterEachSuccess) {
 TEST(PackBox, WeightBudgets) {
     // max_weight equal to the empty weight: only weightless items.
     const ItemPtr light = never("light", 1, 1, 1, 0), heavy = never("heavy", 2, 2, 2, 0.5);
-    EXPECT_EQ(layout(SingleBoxPacker(box(5, 5)).pack_box(list_of({light, heavy}))), "light@0,0,0 ");
+    EXPECT_EQ(layout(pack_list(SingleBoxPacker(box(5, 5)), list_of({light, heavy}))),
+              "light@0,0,0 ");
     // The budget may be reached exactly, also in a free space, which gets
     // what A and C left of it.
     EXPECT_EQ(pack({never("a", 1, 1, 1, 6), never("b", 1, 1, 1, 4), never("c", 1, 1, 1, 0.25),
@@ -145,9 +152,9 @@ TEST(PackBox, WeightBudgets) {
                    10),
               "A@0,0,0 C@6,0,0 ");
     // Without a limit it is placed like any other item; -0 is no negative weight.
-    EXPECT_EQ(layout(SingleBoxPacker(box()).pack_box(list_of({never("N", 1, 1, 1, -5)}))),
+    EXPECT_EQ(layout(pack_list(SingleBoxPacker(box()), list_of({never("N", 1, 1, 1, -5)}))),
               "N@0,0,0 ");
-    EXPECT_EQ(layout(SingleBoxPacker(box(0)).pack_box(list_of({never("Z", 1, 1, 1, -0.0)}))),
+    EXPECT_EQ(layout(pack_list(SingleBoxPacker(box(0)), list_of({never("Z", 1, 1, 1, -0.0)}))),
               "Z@0,0,0 ");
 }
 
@@ -156,8 +163,8 @@ TEST(PackBox, WeightBudgets) {
 TEST(PackBox, NegativeWeightCannotHideWeightUnderALimit) {
     const std::vector<ItemPtr> items = {never("N", 3, 3, 3, -1e19), never("A", 2, 2, 2, 10),
                                         never("C", 1, 1, 1, 7), never("P", 1, 1, 0.5, 1e19)};
-    EXPECT_EQ(layout(SingleBoxPacker(box(11)).pack_box(list_of(items))), "A@0,0,0 ");
-    EXPECT_EQ(SingleBoxPacker(box()).pack_box(list_of(items)).item_count(), 4u);
+    EXPECT_EQ(layout(pack_list(SingleBoxPacker(box(11)), list_of(items))), "A@0,0,0 ");
+    EXPECT_EQ(pack_list(SingleBoxPacker(box()), list_of(items)).item_count(), 4u);
 }
 
 TEST(PackBox, WeightLimitHoldsThroughRoundingAndNaN) {
@@ -170,13 +177,14 @@ TEST(PackBox, WeightLimitHoldsThroughRoundingAndNaN) {
     // A NaN weight cannot be weighed against a limit, so it is never placed
     // under one; without a limit it is.
     const ItemPtr nan = never("N", 1, 1, 1, std::nan(""));
-    EXPECT_EQ(layout(SingleBoxPacker(box(5)).pack_box(list_of({nan, never("H", 1, 1, 1, 9)}))), "");
-    EXPECT_EQ(layout(SingleBoxPacker(box()).pack_box(list_of({nan}))), "N@0,0,0 ");
+    EXPECT_EQ(layout(pack_list(SingleBoxPacker(box(5)), list_of({nan, never("H", 1, 1, 1, 9)}))),
+              "");
+    EXPECT_EQ(layout(pack_list(SingleBoxPacker(box()), list_of({nan}))), "N@0,0,0 ");
 }
 
 TEST(PackBox, ItemIdentityAndOddItems) {
     const ItemPtr twice = never("x", 2, 2, 2), twin = never("x", 2, 2, 2);
-    const PackedBox packed = SingleBoxPacker(box()).pack_box(list_of({twice, twin, twice}));
+    const PackedBox packed = pack_list(SingleBoxPacker(box()), list_of({twice, twin, twice}));
     ASSERT_EQ(packed.item_count(), 2u);
     EXPECT_NE(packed.items()[0].item(), packed.items()[1].item());
     const ItemPtr d = never("D", 4, 5, 5);  // twice, where only free spaces take it
@@ -207,8 +215,8 @@ void expect_sound(const PackedBox& packed) {
         const Item& item = *p.item();
         const double dims[3] = {item.width(), item.length(), item.depth()};
         bool allowed = false;
-        for (std::size_t k = 0; k < layout_count(item.allowed_rotation()); ++k) {
-            const Layout& l = kLayouts[k];
+        for (std::size_t k = 0; k < orientation_count(item.allowed_rotation()); ++k) {
+            const Orientation& l = kOrientations[k];
             allowed =
                 allowed || (l.label == p.orientation() && dims[l.along_width] == p.width() &&
                             dims[l.along_length] == p.length() && dims[l.along_depth] == p.depth());
@@ -241,12 +249,12 @@ TEST(PackBox, RandomPackingsAreSoundAndRepeatable) {
             if (k % 9 == 4) items.add(items.elements().back());  // the same object again
         }
         SCOPED_TRACE(round);
-        const PackedBox packed = SingleBoxPacker(b).pack_box(items);
+        const PackedBox packed = pack_list(SingleBoxPacker(b), items);
         expect_sound(packed);
         if (!weird && b->has_weight_limit()) {
             EXPECT_LE(packed.item_weight(), b->max_item_weight());
         }
-        EXPECT_EQ(layout(SingleBoxPacker(b).pack_box(items)), layout(packed));
+        EXPECT_EQ(layout(pack_list(SingleBoxPacker(b), items)), layout(packed));
     }
 }
 
@@ -301,7 +309,7 @@ TEST(PackBox, PackAllHoldsEverythingOrNothing) {
             limit < 3 ? -1 : (limit < 6 ? 0.5 + total_weight - pick(rng) % 2 : weight(rng) * 3.0);
         const BoxPtr b = make_box("B", w, l, d, max_weight, 0.5, true, std::nullopt);
         SCOPED_TRACE(round);
-        const PackedBox packed = SingleBoxPacker(b).pack_box(items);
+        const PackedBox packed = pack_list(SingleBoxPacker(b), items);
         const std::optional<PackedBox> whole =
             SingleBoxPacker(b).pack_all(PackingItems(items.sorted_view()));
         ASSERT_EQ(whole.has_value(), packed.item_count() == items.size());

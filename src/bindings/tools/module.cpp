@@ -1,17 +1,21 @@
 // The private extension stowvex_tools._native, the compiled part of the
 // companion package: the optimiser's search, called by stowvex_tools.optimise
-// and its siblings. Results are the engine's
-// own PackResult, whose class the stowvex module registers.
+// and its siblings, and the engine's packing tally, read by
+// stowvex_tools.packing_work. Results of the search are the engine's own
+// PackResult, whose class the stowvex module registers.
 #include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
 #include "bindings/json_errors.hpp"
+#include "engine/packer.hpp"
+#include "engine/packing_tally.hpp"
 #include "interchange/request_reader.hpp"
 #include "optimiser/optimiser.hpp"
 
@@ -81,4 +85,18 @@ PYBIND11_MODULE(_native, m) {
         py::arg("request_json"), py::kw_only(), py::arg("time_limit"), py::arg("effort"),
         py::arg("seed"), py::arg("min_support"), py::arg("box_costs"), py::arg("threads"),
         "Optimises the packing of a request in the JSON text that stowvex.solve reads.");
+
+    m.def(
+        "packing_work",
+        [](const std::string& request_json) {
+            py::gil_scoped_release unlocked;
+            const stowvex::PackRequest request = stowvex::parse_request(request_json);
+            const stowvex::PackingTally before = stowvex::packing_tally();
+            stowvex::pack_items(request);
+            const stowvex::PackingTally after = stowvex::packing_tally();
+            return std::make_tuple(after.asked - before.asked, after.packed - before.packed);
+        },
+        py::arg("request_json"),
+        "Packs a request in the JSON text that stowvex.solve reads with the engine, and gives\n"
+        "(asked, packed): the single-box packings its method calls for, and those it packed.");
 }

@@ -11,10 +11,10 @@
 
 namespace stowvex::optimiser {
 
-class FreeSpaces {
+class MaximalSpaces {
 public:
-    FreeSpaces() = default;
-    explicit FreeSpaces(const Vec3& box) : spaces_{{{0.0, 0.0, 0.0}, box}}, waiting_{0} {}
+    MaximalSpaces() = default;
+    explicit MaximalSpaces(const Vec3& box) : spaces_{{{0.0, 0.0, 0.0}, box}}, waiting_{0} {}
 
     const std::vector<Cuboid>& spaces() const { return spaces_; }
     bool empty() const { return spaces_.empty(); }
@@ -50,7 +50,7 @@ private:
 };
 
 template <class Useful>
-void FreeSpaces::occupy(const Cuboid& taken, Useful&& useful) {
+void MaximalSpaces::occupy(const Cuboid& taken, Useful&& useful) {
     pieces_.clear();
     std::size_t kept = 0;
     for (std::size_t i = 0; i < spaces_.size(); ++i) {
@@ -78,7 +78,7 @@ void FreeSpaces::occupy(const Cuboid& taken, Useful&& useful) {
 }
 
 template <class Useful>
-void FreeSpaces::keep_useful(Useful&& useful) {
+void MaximalSpaces::keep_useful(Useful&& useful) {
     std::size_t kept = 0;
     for (std::size_t i = 0; i < spaces_.size(); ++i) {
         if (!useful(spaces_[i])) continue;
@@ -90,7 +90,7 @@ void FreeSpaces::keep_useful(Useful&& useful) {
 }
 
 template <class Wake>
-void FreeSpaces::wake(Wake&& wake) {
+void MaximalSpaces::wake(Wake&& wake) {
     for (std::size_t i = 0; i < spaces_.size(); ++i) {
         if (waiting_[i] && wake(spaces_[i])) waiting_[i] = 0;
     }

@@ -1,16 +1,16 @@
 // Maximal free spaces of a box.
-#include "optimiser/free_spaces.hpp"
+#include "optimiser/maximal_spaces.hpp"
 
 namespace stowvex::optimiser {
 
-void FreeSpaces::erase(std::size_t index) {
+void MaximalSpaces::erase(std::size_t index) {
     spaces_[index] = spaces_.back();
     spaces_.pop_back();
     waiting_[index] = waiting_.back();
     waiting_.pop_back();
 }
 
-void FreeSpaces::add_maximal_pieces(std::size_t kept) {
+void MaximalSpaces::add_maximal_pieces(std::size_t kept) {
     spaces_.resize(kept);
     waiting_.resize(kept);
     // A new piece inside a space that the cut left alone, or inside another

@@ -1,0 +1,38 @@
+"""How much packing the engine does for a request: a diagnostic of its method."""
+
+from __future__ import annotations
+
+from collections.abc import Mapping
+from typing import Any, NamedTuple
+
+from . import _native
+from .packing import request_text
+
+__all__ = ["PackingWork", "packing_work"]
+
+
+class PackingWork(NamedTuple):
+    """The single-box packings of one engine run on a request."""
+
+    asked: int
+    """Single-box packings the engine's method calls for: one for every box type
+    it tries for the items still left each time it opens a box, and one for
+    every box type the weight balancing tries for a list of items."""
+    packed: int
+    """Those it actually had to pack; the rest it answered from what it had
+    already packed. Never more than ``asked``."""
+
+
+def packing_work(request: str | bytes | Mapping[str, Any]) -> PackingWork:
+    """How many single-box packings the engine's method calls for on this
+    request, and how many it actually had to pack (the rest it answered from
+    what it had already packed).
+
+    ``request`` is what :func:`stowvex_tools.pack_request` takes: a dict, or JSON
+    text shaped like ``{"items": [...], "boxes": [...]}``, as :func:`stowvex.solve`
+    reads it. The request is packed once with the engine, exactly as
+    :func:`stowvex.solve` packs it, and the result is left out. Bad input raises
+    what :func:`stowvex.solve` raises.
+    """
+    asked, packed = _native.packing_work(request_text(request))
+    return PackingWork(asked, packed)
