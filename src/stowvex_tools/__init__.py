@@ -2,6 +2,7 @@
 
 # The modules, each for one concern:
 #   optimiser          optimise*, the search behind stowvex_tools._native, its keywords
+#   packing_work       how many single-box packings the engine does for a request
 #   order_packing      packing one order (engine or optimiser), its faults as messages
 #   process_pool       worker processes that map in input order; pack_many
 #   batch, batch_lines run_batch (a file of orders, resumable); one order's output line
@@ -27,6 +28,7 @@ from .optimiser import (
 )
 from .optional_dependencies import MissingExtra
 from .order_packing import pack_request
+from .packing_work import PackingWork, packing_work
 from .process_pool import OrderError, pack_many
 from .render_html import render_html
 from .render_png import render_png
@@ -46,6 +48,7 @@ __all__ = [
     "Finding",
     "MissingExtra",
     "OrderError",
+    "PackingWork",
     "Violation",
     "ViolationKind",
     "__version__",
@@ -55,6 +58,7 @@ __all__ = [
     "optimise_json",
     "pack_many",
     "pack_request",
+    "packing_work",
     "render_html",
     "render_png",
     "result_dict",

@@ -6,7 +6,7 @@ from collections.abc import Mapping
 from typing import Any, NamedTuple
 
 from . import _native
-from .packing import request_text
+from .order_packing import request_text
 
 __all__ = ["PackingWork", "packing_work"]
 
