@@ -3,6 +3,7 @@ interruption, and pack_many on worker processes."""
 
 import json
 import math
+import re
 import signal
 import subprocess
 import sys
@@ -307,13 +308,15 @@ class TestOneOrder:
             ('{"items": [', "[json.exception.parse_error.101]"),
             (42, "a request is a dict or JSON text, not int"),
             ({"items": [{"ItemCode": "A", "Width": math.nan}]}, "Out of range float values"),
-            ({"items": nested(100_000)}, "maximum recursion depth exceeded"),
+            # CPython 3.15 names the stack it ran out of instead of the recursion limit.
+            ({"items": nested(100_000)}, ("maximum recursion depth exceeded", "Stack overflow")),
             (RequestValues([{"ItemCode": "A"}], []), "key 'Depth' not found"),
         ],
     )
     def test_every_fault_an_order_can_cause_comes_back_as_its_message(self, order, message):
         outcome = pack_one(order, PackSettings())
-        assert isinstance(outcome, Failed) and message in outcome.message
+        messages = message if isinstance(message, tuple) else (message,)
+        assert isinstance(outcome, Failed) and any(m in outcome.message for m in messages)
 
     def test_what_is_no_fault_of_the_order_passes(self, monkeypatch):
         def interrupted(self, request_json):
@@ -330,7 +333,9 @@ class TestOneOrder:
         assert figures is None
         record = json.loads(line)
         assert record["id"] is None
-        assert record["error"].startswith("line 3: not valid JSON: maximum recursion depth")
+        assert re.match(
+            r"line 3: not valid JSON: (maximum recursion depth|Stack overflow)", record["error"]
+        )
 
 
 class TestCsvReading:
