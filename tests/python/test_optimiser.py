@@ -266,7 +266,7 @@ def refused(keywords, error, message):
         ({"box_costs": [("B", 1)]}, TypeError, "^box_costs must be a mapping"),
         ({"box_costs": {1: 1.0}}, TypeError, "^box_costs keys must be box references"),
         ({"box_costs": {"B": "1"}}, TypeError, r"^box_costs\['B'\] must be a number, not str$"),
-        ({"time_limt": 1}, TypeError, "got an unexpected keyword argument 'time_limt'$"),
+        ({"time_limt": 1}, TypeError, "got an unexpected keyword argument 'time_limt'"),
     ],
 )
 def test_keywords_of_the_wrong_type_or_integer_range_are_refused(keywords, error, message):
