@@ -13,27 +13,39 @@ thread_local PackingControl::Clock::time_point next_poll;
 
 }  // namespace
 
-namespace detail {
+const char* PackingStopped::what() const noexcept {
+    switch (reason_) {
+        case Reason::kDeadline: return "the packing was stopped at its deadline";
+        case Reason::kPolled: return "the packing was stopped by its poll";
+        case Reason::kRequested: break;
+    }
+    return "the packing was stopped";
+}
 
-thread_local const PackingControl* current_control = nullptr;
-thread_local std::uint32_t checks_until_clock = kChecksPerClock;
+namespace detail {
 
 void check_clock_and_poll() {
     checks_until_clock = kChecksPerClock;
     const PackingControl* control = current_control;
-    if (control == nullptr) return;
+    if (control == nullptr || (!control->deadline && control->poll == nullptr)) return;
     const PackingControl::Clock::time_point now = PackingControl::Clock::now();
-    if (control->deadline && now >= *control->deadline) throw PackingStopped();
+    if (control->deadline && now >= *control->deadline) {
+        throw PackingStopped(PackingStopped::Reason::kDeadline);
+    }
     if (control->poll != nullptr && now >= next_poll) {
         next_poll = now + control->poll_interval;
-        if (control->poll(control->poll_context)) throw PackingStopped();
+        if (control->poll(control->poll_context)) {
+            throw PackingStopped(PackingStopped::Reason::kPolled);
+        }
     }
 }
 
 }  // namespace detail
 
 PackingControlScope::PackingControlScope(const PackingControl& control)
-    : previous_(detail::current_control), previous_checks_(detail::checks_until_clock) {
+    : previous_(detail::current_control),
+      previous_checks_(detail::checks_until_clock),
+      previous_poll_(next_poll) {
     detail::current_control = &control;
     detail::checks_until_clock = 1;  // the first check reads the clock
     next_poll = PackingControl::Clock::now() + control.poll_interval;
@@ -42,6 +54,7 @@ PackingControlScope::PackingControlScope(const PackingControl& control)
 PackingControlScope::~PackingControlScope() {
     detail::current_control = previous_;
     detail::checks_until_clock = previous_checks_;
+    next_poll = previous_poll_;
 }
 
 const PackingControl* packing_control() { return detail::current_control; }
