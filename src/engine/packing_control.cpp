@@ -46,6 +46,7 @@ PackingControlScope::PackingControlScope(const PackingControl& control)
     : previous_(detail::current_control),
       previous_checks_(detail::checks_until_clock),
       previous_poll_(next_poll) {
+    detail::open_scopes.fetch_add(1, std::memory_order_relaxed);
     detail::current_control = &control;
     detail::checks_until_clock = 1;  // the first check reads the clock
     next_poll = PackingControl::Clock::now() + control.poll_interval;
@@ -55,6 +56,7 @@ PackingControlScope::~PackingControlScope() {
     detail::current_control = previous_;
     detail::checks_until_clock = previous_checks_;
     next_poll = previous_poll_;
+    detail::open_scopes.fetch_sub(1, std::memory_order_relaxed);
 }
 
 const PackingControl* packing_control() { return detail::current_control; }

@@ -73,6 +73,11 @@ private:
 const PackingControl* packing_control();
 
 namespace detail {
+// Scopes open on any thread of the program. While there are none, as ever in
+// a program (or extension module) that never makes one, a check reads
+// nothing of its thread: in a module loaded by dlopen each read of a
+// thread's variable is a call into the C library.
+inline std::atomic<int> open_scopes{0};
 // Defined here, with constant initial values, so that every file reads them
 // directly rather than through a function that would first see whether they
 // still need initialising.
@@ -84,8 +89,9 @@ void check_clock_and_poll();
 // Throws PackingStopped when the run on this thread is to stop. Called at the
 // heads of the engine's loops, each step of which takes microseconds at most:
 // it reads a flag, and the clock and the poll only once in so many calls.
-// Without a control it costs one test.
+// Without a control anywhere it costs one test.
 inline void check_stop() {
+    if (detail::open_scopes.load(std::memory_order_relaxed) == 0) return;
     const PackingControl* control = detail::current_control;
     if (control == nullptr) return;
     if (control->stop != nullptr && control->stop->load(std::memory_order_relaxed)) {

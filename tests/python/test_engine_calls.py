@@ -317,12 +317,13 @@ class TestSignalHandlers:
 
     @pytest.fixture
     def alarms(self):
-        """Installs a SIGALRM handler firing every 20 ms; yields the installer."""
+        """Yields what installs a SIGALRM handler, the alarm due in 20 ms and then every
+        `interval` seconds (0: once)."""
         previous = signal.getsignal(signal.SIGALRM)
 
-        def install(handler):
+        def install(handler, interval):
             signal.signal(signal.SIGALRM, handler)
-            signal.setitimer(signal.ITIMER_REAL, 0.02, 0.02)
+            signal.setitimer(signal.ITIMER_REAL, 0.02, interval)
 
         yield install
         signal.setitimer(signal.ITIMER_REAL, 0, 0)
@@ -340,7 +341,7 @@ class TestSignalHandlers:
             seen.append(stowvex.solve(small) == expected_small)
 
         request = large_orders.groups_limits_request(300, 0)
-        alarms(handler)
+        alarms(handler, 0.02)
         result = stowvex_tools.solve(request)
         signal.setitimer(signal.ITIMER_REAL, 0, 0)
         assert len(seen) >= 6 and all(seen)
@@ -353,10 +354,10 @@ class TestSignalHandlers:
         def handler(signum, frame):
             raise Alarm("rang")
 
-        alarms(handler)
+        endless = endless_request()
+        alarms(handler, 0)
         with pytest.raises(Alarm, match="rang"):
-            stowvex_tools.solve(endless_request())
-        signal.setitimer(signal.ITIMER_REAL, 0, 0)
+            stowvex_tools.solve(endless)
         after = large_orders.groups_limits_request(100, 1)
         assert stowvex_tools.solve(after) == stowvex.solve(after)
 
