@@ -126,8 +126,22 @@ def pack(
     ``timeout`` and ``threads`` are those of :func:`solve`, with the same errors.
     """
     control = _control(timeout, threads)
-    result: PackResult = _finished(_native.pack(items, boxes, **control), control)
+    result: PackResult = _finished(
+        _native.pack(_readable_twice(items), _readable_twice(boxes), **control), control
+    )
     return result
+
+
+def _readable_twice(values: Any) -> Any:
+    # The extension reads the sequences and, when it cannot take them, hands them to
+    # stowvex.pack for its error: an iterator, which gives its elements once, is made a
+    # list first. (An error for a list then names the list where stowvex.pack would
+    # name the iterator.)
+    try:
+        one_shot = iter(values) is values
+    except TypeError:
+        return values
+    return list(values) if one_shot else values
 
 
 def pack_dicts(

@@ -354,17 +354,6 @@ class TestOneOrder:
         outcome = pack_one(order, PackSettings())
         assert isinstance(outcome, Failed) and message in outcome.message
 
-    def test_a_timeout_fails_the_order_with_its_limit(self):
-        endless = endless_request()
-        value = json.loads(endless)
-        settings = PackSettings(timeout=0.25)
-        for order in (endless, RequestValues(value["items"], value["boxes"])):
-            outcome = pack_one(order, settings)
-            assert outcome == Failed(
-                "the packing ran past its timeout of 0.25 s and was stopped", 0.25
-            )
-        assert pack_one(request(4), settings) == pack_one(request(4), PackSettings())
-
     def test_what_is_no_fault_of_the_order_passes(self, monkeypatch):
         def interrupted(self, request_json):
             raise KeyboardInterrupt
