@@ -229,7 +229,8 @@ golden-large: module venv
 
 # make bench: build the module and the engine timer (build/bench), then the
 # performance targets, the quick container-loading, parcel-order, scaling and
-# balanced-order benchmarks, and the optimiser beside the engine on the first two
+# balanced-order benchmarks, the interpreter lock and timeouts of
+# stowvex_tools.solve, and the optimiser beside the engine on the first two
 # instances of BR1-BR7 and on every parcel order (bench/README.md). BENCH_DATA is the
 # data directory, relative to the project root.
 # make bench-quality: the optimiser on all 700 instances of BR1-BR7, spread over the
@@ -248,6 +249,7 @@ bench: module venv bench-tool
 	$(VPY) bench/parcel_orders.py --data $(BENCH_DATA)
 	$(VPY) bench/scaling.py
 	$(VPY) bench/balanced_orders.py
+	$(VPY) bench/lock_and_timeout.py
 	$(VPY) bench/optimiser_quality.py --data $(BENCH_DATA) --instances 2 --runs "greedy,0.1 s,1 s"
 	$(VPY) bench/optimiser_orders.py --data $(BENCH_DATA)
 

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "engine/exact_measures.hpp"
+#include "engine/packing_control.hpp"
 #include "model/packing_rules.hpp"
 
 namespace stowvex {
@@ -42,6 +43,7 @@ EntryIndex::EntryIndex(const std::vector<PackingEntry>& entries) {
     extents_.assign(2 * leaves_, no_extent());
     present_.assign(leaves_, 0);
     for (std::size_t k = 0; k < entries.size(); ++k) {
+        check_stop();
         const PackingEntry& e = entries[k];
         if (!e.placeable) continue;
         Node& leaf = nodes_[leaves_ + k];

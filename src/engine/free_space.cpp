@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "engine/orientation.hpp"
+#include "engine/packing_control.hpp"
 
 namespace stowvex {
 
@@ -148,6 +149,7 @@ void cut_space(const FreeSpace& space, const std::vector<Region>& regions, const
     runs[0].rebound();
     std::vector<FreeSpace> cut;
     for (const Region& p : regions) {
+        check_stop();
         for (std::size_t r = 0; r < runs.size(); ++r) {
             Run& run = runs[r];
             if (run.bounds.clear_of(p)) continue;

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <utility>
 
+#include "engine/packing_control.hpp"
+
 namespace stowvex {
 
 namespace {
@@ -92,6 +94,7 @@ void FreeSpaceQueue::fill_list(const std::vector<Region>& regions) {
     std::vector<Tried> split;
     split.reserve(list_.size() + 5);
     for (const Tried& t : list_) {
+        check_stop();
         const bool cut = std::any_of(regions.begin(), regions.end(),
                                      [&t](const Region& b) { return overlaps(t.space, b); });
         if (!cut) {
@@ -143,6 +146,7 @@ void FreeSpaceQueue::fill_heap(const std::vector<Region>& regions, const double 
     ++cuts_;
     std::uint32_t index = 0;
     for (const Node& parent : cut_) {
+        check_stop();
         // With exact measures a piece is no larger than its parent, and is
         // never cut again unless it takes something itself.
         pieces_.clear();

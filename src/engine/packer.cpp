@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/box_use_counts.hpp"
+#include "engine/packing_control.hpp"
 #include "engine/packing_tally.hpp"
 #include "engine/single_box_packer.hpp"
 #include "engine/weight_balancing.hpp"
@@ -59,10 +60,12 @@ PackResponse pack_items(const ItemList& items, const BoxList& boxes) {
     PackedBoxList packed(std::make_shared<DefaultPackedBoxSorter>());
 
     while (!remaining.empty()) {
+        check_stop();
         const GroupCounts group_counts = count_groups(remaining.elements());
         const PackingItems items(remaining.sorted_view());  // read once for all trials
         std::optional<PackedBox> best;
         for (const BoxPtr& box : candidates) {
+            check_stop();
             if (supply_used_up(*box, used)) continue;
             tally_asked();
             tally_packed();

@@ -7,6 +7,7 @@
 
 #include "engine/exact_measures.hpp"
 #include "engine/orientation.hpp"
+#include "engine/packing_control.hpp"
 #include "model/packing_rules.hpp"
 
 namespace stowvex {
@@ -175,6 +176,7 @@ void Packing::fill_rows_and_layers(double width, double length, double depth, do
     // The bound and the weight test change only when something is placed.
     bool reachable = reach_at_cursor(cursor, width, length, depth, bound);
     while (reachable) {
+        check_stop();
         const std::uint32_t index = unplaced_.next(from, bound, used_weight, budget);
         if (index == EntryIndex::kNone) break;
         from = index + 1;
@@ -211,6 +213,7 @@ bool Packing::could_take_any(const FreeSpace& space, double budget) const {
         return false;  // NaN fails every comparison, and each orientation makes one per extent
     }
     for (std::uint32_t from = 0;;) {
+        check_stop();
         const std::uint32_t index = unplaced_.next(from, available, 0.0, budget);
         if (index == EntryIndex::kNone) return false;
         from = index + 1;
@@ -256,6 +259,7 @@ void Packing::fill_free_spaces(double width, double length, double depth, double
     }
     std::size_t successes = 0;
     while (!unplaced_.empty()) {
+        check_stop();
         const double left = space_budget(budget, used_weight);
         const FreeSpace* next = spaces.next();
         if (next == nullptr) return;

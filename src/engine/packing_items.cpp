@@ -8,12 +8,14 @@
 #include <utility>
 
 #include "engine/orientation.hpp"
+#include "engine/packing_control.hpp"
 
 namespace stowvex {
 
 PackingItems::PackingItems(const std::vector<ItemPtr>& items) : size_(items.size()) {
     entries_.reserve(items.size());
     for (const ItemPtr& ref : items) {
+        check_stop();
         if (!ref) {
             some_never_placed_ = true;
             continue;

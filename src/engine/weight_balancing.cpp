@@ -10,6 +10,7 @@
 
 #include "engine/failed_pairs.hpp"
 #include "engine/list_facts.hpp"
+#include "engine/packing_control.hpp"
 #include "engine/packing_tally.hpp"
 #include "engine/single_box_packer.hpp"
 
@@ -98,6 +99,7 @@ std::optional<PackedBox> find_box_for_all(const BoxList& boxes, const std::vecto
     PackingMemo::Outcomes* known = memo != nullptr ? memo->outcomes(sorted, types.size()) : nullptr;
     std::optional<PackingItems> read;  // made for the first type actually packed
     for (std::size_t type = 0; type < types.size(); ++type) {
+        check_stop();
         const BoxPtr& box = types[type];
         if (!box->active() || (used != nullptr && supply_used_up(*box, *used))) continue;
         tally_asked();
@@ -198,6 +200,7 @@ bool move_item(const BoxList& boxes, std::vector<PackedBox>& working, std::size_
     // candidates of one pair tend to fail on the same side.
     bool heavy_first = false;
     for (std::size_t candidate = 0; candidate < heavy_items.size(); ++candidate) {
+        check_stop();
         const ItemPtr& item = heavy_items[candidate];
         const double w = item->weight();
         const double new_light = light_weight + w;
@@ -332,6 +335,7 @@ PackedBoxList balance_weights(const BoxList& boxes, const PackedBoxList& packed)
     const auto move_one = [&]() {
         for (std::size_t i = 0; i < working.size(); ++i) {
             for (std::size_t j = i + 1; j < working.size(); ++j) {
+                check_stop();
                 if (working[i].weight() == working[j].weight()) continue;
                 if (const std::optional<std::uint64_t> asked = failed.asked(i, j)) {
                     tally_asked(*asked);

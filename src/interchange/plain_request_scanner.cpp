@@ -38,6 +38,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "engine/packing_control.hpp"
+
 namespace stowvex {
 
 namespace {
@@ -310,6 +312,7 @@ private:
         blanks();
         if (take(']')) return true;
         for (;;) {
+            check_stop();
             if (!take('{')) return false;
             ObjectFields& object = list.emplace_back();
             blanks();

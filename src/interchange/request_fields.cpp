@@ -6,6 +6,8 @@
 #include <cstring>
 #include <utility>
 
+#include "engine/packing_control.hpp"
+
 namespace stowvex {
 
 namespace {
@@ -31,6 +33,7 @@ public:
         switch (place_) {
             case Place::kTop: place_ = Place::kRequest; return true;
             case Place::kElements:
+                check_stop();
                 list_->emplace_back();
                 place_ = Place::kElement;
                 return true;

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "engine/packing_control.hpp"
 #include "interchange/plain_request_scanner.hpp"
 #include "interchange/request_fields.hpp"
 
@@ -238,11 +239,17 @@ BoxPtr box_from_json(const json& value) { return read_box(JsonObject(value)); }
 // The library's own iteration already has the wanted shape: arrays give their
 // elements, objects their values in key order, null nothing, scalars themselves.
 void read_items(const json& elements, ItemList& items) {
-    for (const json& element : elements) items.add(item_from_json(element));
+    for (const json& element : elements) {
+        check_stop();
+        items.add(item_from_json(element));
+    }
 }
 
 void read_boxes(const json& elements, BoxList& boxes) {
-    for (const json& element : elements) boxes.add(box_from_json(element));
+    for (const json& element : elements) {
+        check_stop();
+        boxes.add(box_from_json(element));
+    }
 }
 
 PackRequest request_from_json(const json& value) {
@@ -262,8 +269,14 @@ namespace {
 
 PackRequest request_from_fields(const RequestFields& fields) {
     PackRequest request;
-    for (const ObjectFields& item : fields.items) request.items.add(read_item(FieldsObject(item)));
-    for (const ObjectFields& box : fields.boxes) request.boxes.add(read_box(FieldsObject(box)));
+    for (const ObjectFields& item : fields.items) {
+        check_stop();
+        request.items.add(read_item(FieldsObject(item)));
+    }
+    for (const ObjectFields& box : fields.boxes) {
+        check_stop();
+        request.boxes.add(read_box(FieldsObject(box)));
+    }
     return request;
 }
 

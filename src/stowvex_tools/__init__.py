@@ -1,6 +1,7 @@
 """Tools around the stowvex packing engine."""
 
 # The modules, each for one concern:
+#   engine_calls       solve, pack, pack_dicts: the engine's calls, lock released, timeout
 #   optimiser          optimise*, the search behind stowvex_tools._native, its keywords
 #   packing_work       how many single-box packings the engine does for a request
 #   order_packing      packing one order (engine or optimiser), its faults as messages
@@ -20,6 +21,7 @@ from importlib.metadata import PackageNotFoundError, version
 
 from .batch import BatchOptions, run_batch
 from .checker import VIOLATION_KINDS, Violation, ViolationKind, validate, validate_request
+from .engine_calls import PackingTimeout, pack, pack_dicts, solve
 from .optimiser import (
     DEFAULT_TIME_LIMIT,
     optimise,
@@ -48,6 +50,7 @@ __all__ = [
     "Finding",
     "MissingExtra",
     "OrderError",
+    "PackingTimeout",
     "PackingWork",
     "Violation",
     "ViolationKind",
@@ -56,6 +59,8 @@ __all__ = [
     "optimise",
     "optimise_dicts",
     "optimise_json",
+    "pack",
+    "pack_dicts",
     "pack_many",
     "pack_request",
     "packing_work",
@@ -63,6 +68,7 @@ __all__ = [
     "render_png",
     "result_dict",
     "run_batch",
+    "solve",
     "summarise",
     "validate",
     "validate_request",

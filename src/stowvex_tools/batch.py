@@ -81,7 +81,9 @@ def _skip_done(
 class BatchOptions:
     """How `run_batch` packs: the box catalogue file for orders without boxes, the
     worker processes (default: every core), the optimiser and its time per order, the
-    progress bar, and the input format ("jsonl" or "csv"; default: from the name)."""
+    progress bar, the input format ("jsonl" or "csv"; default: from the name), and the
+    exact engine's timeout per order (seconds; None: no limit), past which an order
+    fails with an error line."""
 
     boxes: str | None = None  # box catalogue file for orders without boxes
     workers: int | None = None
@@ -89,6 +91,7 @@ class BatchOptions:
     time_limit: float = DEFAULT_TIME_LIMIT
     progress: bool = True
     input_format: str | None = None  # "jsonl" or "csv"; None: from the file name
+    timeout: float | None = None  # seconds the engine may pack one order; None: no limit
 
 
 def run_batch(
@@ -98,13 +101,20 @@ def run_batch(
     box catalogue) into `output_path`, one line per order in input order:
     {"id": ..., "result": {...}} or {"id": ..., "error": "..."}. An existing output is
     continued: its complete lines are kept and their orders skipped. Returns the summary
-    of all orders in the output. KeyboardInterrupt leaves every written line in place."""
+    of all orders in the output. KeyboardInterrupt leaves every written line in place.
+    An order that runs past `options.timeout` gets an error line naming the timeout, and
+    the batch goes on."""
     boxes = None
     if options.boxes is not None:
         boxes = load_catalogue(options.boxes)
     elif is_csv(input_path, options.input_format):
         raise InputError("a CSV of order lines needs a box catalogue: --boxes CATALOGUE.json")
-    settings = BatchSettings(options.optimise, options.time_limit, boxes)
+    settings = BatchSettings(
+        optimise=options.optimise,
+        time_limit=options.time_limit,
+        timeout=options.timeout,
+        boxes=boxes,
+    )
     try:
         open(input_path, "rb").close()  # before the output is touched
     except OSError as error:

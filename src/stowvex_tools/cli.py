@@ -31,15 +31,18 @@ examples:
   stowvex pack order.json -o result.json
   cat order.json | stowvex pack - -o result.json
   stowvex pack order.json --optimise --time-limit 5 -o result.json
+  stowvex pack truck-order.json --timeout 60 -o result.json
 
 A request is {"items": [...], "boxes": [...]} with the item and box objects of
-stowvex.solve; the result is the JSON text solve returns."""
+stowvex.solve; the result is the JSON text solve returns. --timeout stops the engine
+after so many seconds (exit status 1); Ctrl-C stops it at once (status 130)."""
 
 BATCH_EXAMPLES = """\
 examples:
   stowvex batch orders.jsonl -o results.jsonl
   stowvex batch orders.jsonl --boxes cartons.json -o results.jsonl --workers 2
   stowvex batch order-lines.csv --boxes cartons.json -o results.jsonl
+  stowvex batch truck-orders.jsonl -o results.jsonl --timeout 30
 
 Input: a JSON Lines file, one order a line: {"id": ..., "items": [...], "boxes": [...]},
 or {"id": ..., "items": [...]} with --boxes; or a CSV file (name ending in .csv, or
@@ -48,7 +51,8 @@ or {"id": ..., "items": [...]} with --boxes; or a CSV file (name ending in .csv,
 (a header row is optional; the rows of one order stand together).
 
 Output: one line per order, in input order: {"id": ..., "result": {...}} or
-{"id": ..., "error": "..."}; a bad order never stops the batch. Running the same
+{"id": ..., "error": "..."}; a bad order never stops the batch, nor one that runs past
+--timeout seconds, which gets an error line naming the timeout. Running the same
 command again after an interruption (Ctrl-C, a crash) keeps every complete line and
 packs only the orders still missing. A summary follows at the end."""
 
@@ -104,6 +108,7 @@ def _parser() -> argparse.ArgumentParser:
         "-o", "--output", metavar="RESULT.json", help="result file (default: standard output)"
     )
     _add_optimise(pack)
+    _add_timeout(pack)
 
     batch = _command(
         commands,
@@ -136,6 +141,7 @@ def _parser() -> argparse.ArgumentParser:
     )
     batch.add_argument("--no-progress", action="store_true", help="no progress bar")
     _add_optimise(batch)
+    _add_timeout(batch)
 
     check = _command(
         commands,
@@ -211,6 +217,25 @@ def _add_optimise(parser: argparse.ArgumentParser) -> None:
     )
 
 
+def _add_timeout(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument(
+        "--timeout",
+        type=_positive_float,
+        metavar="SECONDS",
+        help="seconds the engine may pack one order; a longer one fails (default: no "
+        "limit; the exact engine's: with --optimise the time is --time-limit)",
+    )
+
+
+def _packing(args: argparse.Namespace) -> tuple[bool, float, float | None]:
+    """The command's optimise, time limit and timeout; a usage error for both timeouts."""
+    if args.optimise and args.timeout is not None:
+        raise CommandError(
+            "--timeout is the exact engine's; with --optimise, --time-limit ends the search", 2
+        )
+    return args.optimise, args.time_limit, args.timeout
+
+
 def _positive_int(text: str) -> int:
     try:
         value = int(text)
@@ -251,7 +276,8 @@ def _pack(args: argparse.Namespace) -> int:
     from .order_packing import Failed, PackSettings, pack_one
     from .orders import read_source
 
-    outcome = pack_one(read_source(args.request), PackSettings(args.optimise, args.time_limit))
+    settings = PackSettings(*_packing(args))
+    outcome = pack_one(read_source(args.request), settings)
     if isinstance(outcome, Failed):
         raise CommandError(f"{_name(args.request)}: {outcome.message}")
     _write_text(args.output, outcome.result + "\n")
@@ -261,13 +287,15 @@ def _pack(args: argparse.Namespace) -> int:
 def _batch(args: argparse.Namespace) -> int:
     from .batch import BatchOptions, run_batch
 
+    optimise, time_limit, timeout = _packing(args)
     options = BatchOptions(
         boxes=args.boxes,
         workers=args.workers,
-        optimise=args.optimise,
-        time_limit=args.time_limit,
+        optimise=optimise,
+        time_limit=time_limit,
         progress=not args.no_progress,
         input_format=args.input_format,
+        timeout=timeout,
     )
     try:
         summary = run_batch(args.input, args.output, options)

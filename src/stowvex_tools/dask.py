@@ -7,6 +7,7 @@ import json
 from typing import Any
 
 from .batch_lines import BatchSettings, pack_order
+from .engine_calls import PackingTimeout
 from .optimiser import DEFAULT_TIME_LIMIT
 from .optional_dependencies import require
 from .order_packing import Failed, PackSettings, pack_one
@@ -21,7 +22,10 @@ def _pack_requests(requests: Any, settings: PackSettings) -> list[str]:
     for request in requests:
         outcome = pack_one(request, settings)
         if isinstance(outcome, Failed):
-            raise ValueError(f"{outcome.message} (request {_short(request)})")
+            message = f"{outcome.message} (request {_short(request)})"
+            if outcome.timeout is not None:
+                raise PackingTimeout(outcome.timeout, message)
+            raise ValueError(message)
         results.append(outcome.result)
     return results
 
@@ -39,13 +43,22 @@ def _pack_lines(lines: Any, settings: BatchSettings) -> list[str]:
     ]
 
 
-def pack_bag(bag: Any, *, optimise: bool = False, time_limit: float = DEFAULT_TIME_LIMIT) -> Any:
+def pack_bag(
+    bag: Any,
+    *,
+    optimise: bool = False,
+    time_limit: float = DEFAULT_TIME_LIMIT,
+    timeout: float | None = None,
+) -> Any:
     """A Dask bag of the result JSON texts of a bag of requests, in the bag's order:
     for each request (a dict or JSON text shaped like {"items": [...], "boxes": [...]})
     what `stowvex.solve` returns, or the optimiser with `optimise=True`. A request the
-    engine refuses fails the computation with a `ValueError` naming it; see `pack_lines`
-    for a batch that records failures instead."""
-    return bag.map_partitions(_pack_requests, PackSettings(optimise, time_limit))
+    engine refuses fails the computation with a `ValueError` naming it, and one that the
+    engine packs for longer than `timeout` seconds (when given; not with `optimise`)
+    with a `PackingTimeout`; see `pack_lines` for a batch that records failures
+    instead."""
+    settings = PackSettings(optimise=optimise, time_limit=time_limit, timeout=timeout)
+    return bag.map_partitions(_pack_requests, settings)
 
 
 def pack_lines(
@@ -54,14 +67,19 @@ def pack_lines(
     boxes: str | None = None,
     optimise: bool = False,
     time_limit: float = DEFAULT_TIME_LIMIT,
+    timeout: float | None = None,
 ) -> Any:
     """`stowvex batch` on Dask: a bag of JSON Lines orders, such as
     ``dask.bag.read_text("orders-*.jsonl")``, becomes a bag of output lines
     {"id": ..., "result": {...}} or {"id": ..., "error": "..."}, one per order in the same
-    order; `boxes` names a box catalogue file for orders without their own boxes. Write
-    them with ``.to_textfiles(...)``; add them up with `summarise_bag`."""
+    order; `boxes` names a box catalogue file for orders without their own boxes. An
+    order the engine packs for longer than `timeout` seconds (when given) gets an error
+    line. Write them with ``.to_textfiles(...)``; add them up with `summarise_bag`."""
     catalogue = None if boxes is None else load_catalogue(boxes)
-    return lines.map_partitions(_pack_lines, BatchSettings(optimise, time_limit, catalogue))
+    settings = BatchSettings(
+        optimise=optimise, time_limit=time_limit, timeout=timeout, boxes=catalogue
+    )
+    return lines.map_partitions(_pack_lines, settings)
 
 
 def _partition_summary(results: Any) -> list[BatchSummary]:

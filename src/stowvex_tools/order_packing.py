@@ -9,8 +9,8 @@ from collections.abc import Mapping
 from dataclasses import dataclass
 from typing import Any, NamedTuple
 
-import stowvex
-
+from . import engine_calls
+from .engine_calls import PackingTimeout, timeout_seconds
 from .optimiser import DEFAULT_TIME_LIMIT, optimise_json
 from .summary import OrderFigures
 
@@ -25,8 +25,9 @@ ORDER_ERRORS: tuple[type[Exception], ...] = (
     RecursionError,  # nested too deeply
     MemoryError,  # too large to pack
 )
-"""What packing one order raises for a fault of that order. Any other exception, such as
-KeyboardInterrupt, is no fault of the order and ends the run."""
+"""What packing one order raises for a fault of that order. A timeout
+(`stowvex_tools.PackingTimeout`) also fails the order alone; any other exception, such
+as KeyboardInterrupt, is no fault of the order and ends the run."""
 
 
 def fault_message(error: Exception) -> str:
@@ -49,23 +50,35 @@ class Packed(NamedTuple):
 
 
 class Failed(NamedTuple):
-    """An order that could not be packed, and why."""
+    """An order that could not be packed, and why; `timeout` is the limit it ran past
+    when its timeout stopped it."""
 
     message: str
+    timeout: float | None = None
 
 
 @dataclass(frozen=True)
 class PackSettings:
-    """How every order of a run is packed: by the engine, or by the optimiser for up to
-    `time_limit` seconds an order."""
+    """How every order of a run is packed: by the engine, stopped after `timeout`
+    seconds an order when one is given, or by the optimiser for up to `time_limit`
+    seconds an order. The timeout is the exact engine's: the optimiser ends its search
+    at its time limit instead, so the two are not given together."""
 
     optimise: bool = False
     time_limit: float = DEFAULT_TIME_LIMIT
+    timeout: float | None = None
+
+    def __post_init__(self) -> None:
+        object.__setattr__(self, "timeout", timeout_seconds(self.timeout))
+        if self.optimise and self.timeout is not None:
+            raise ValueError(
+                "timeout applies to the exact engine; the optimiser stops at its time_limit"
+            )
 
     def solve(self, request_json: str | bytes) -> str:
         """The result JSON text of a request's JSON text."""
         if not self.optimise:
-            return str(stowvex.solve(request_json))
+            return engine_calls.solve(request_json, timeout=self.timeout)
         if isinstance(request_json, bytes):
             request_json = request_json.decode("utf-8")
         return optimise_json(request_json, time_limit=self.time_limit)
@@ -78,7 +91,7 @@ class PackSettings:
         if self.optimise:
             text = self.solve(json.dumps(request._asdict(), ensure_ascii=False))
             return Packed(text, OrderFigures.of(json.loads(text)))
-        result = stowvex.pack_dicts(request.items, request.boxes)
+        result = engine_calls.pack_dicts(request.items, request.boxes, timeout=self.timeout)
         boxes = result.boxes
         figures = OrderFigures(
             tuple(b.box.reference for b in boxes),
@@ -100,22 +113,31 @@ def request_text(request: Request) -> str | bytes:
 
 
 def pack_request(
-    request: Request, *, optimise: bool = False, time_limit: float = DEFAULT_TIME_LIMIT
+    request: Request,
+    *,
+    optimise: bool = False,
+    time_limit: float = DEFAULT_TIME_LIMIT,
+    timeout: float | None = None,
 ) -> str:
     """Packs one request (a dict or JSON text shaped like {"items": [...], "boxes": [...]})
     and returns the result JSON text of `stowvex.solve`, or of the optimiser with
-    `optimise=True`. Bad input raises what the engine raises (`ValueError`, `RuntimeError`)."""
-    return PackSettings(optimise, time_limit).solve(request_text(request))
+    `optimise=True`. Bad input raises what the engine raises (`ValueError`, `RuntimeError`).
+    The engine packs with the interpreter lock released (`stowvex_tools.solve`); with a
+    `timeout` (seconds, the engine's only) a longer packing raises `PackingTimeout`."""
+    settings = PackSettings(optimise, time_limit, timeout)
+    return settings.solve(request_text(request))
 
 
 def pack_one(request: Request | RequestValues, settings: PackSettings) -> Packed | Failed:
     """Packs one order: a request (text, or a dict that becomes text), packed as `solve`
     packs it, or the parsed values of one, packed from the values with the figures of
-    the result. Every fault the order can cause (`ORDER_ERRORS`) comes back as `Failed`
-    with its message instead of being raised."""
+    the result. Every fault the order can cause (`ORDER_ERRORS`), and its timeout, comes
+    back as `Failed` with its message instead of being raised."""
     try:
         if isinstance(request, RequestValues):
             return settings.pack_values(request)
         return Packed(settings.solve(request_text(request)))
+    except PackingTimeout as timeout:
+        return Failed(fault_message(timeout), timeout.timeout)
     except ORDER_ERRORS as error:
         return Failed(fault_message(error))

@@ -15,6 +15,7 @@ from typing import Any, TypeVar
 
 from tqdm import tqdm
 
+from .engine_calls import PackingTimeout
 from .optimiser import DEFAULT_TIME_LIMIT
 from .order_packing import Failed, PackSettings, Request, pack_one
 
@@ -138,6 +139,7 @@ def pack_many(
     optimise: bool = False,
     progress: bool = True,
     time_limit: float = DEFAULT_TIME_LIMIT,
+    timeout: float | None = None,
 ) -> Iterator[str]:
     """Packs every request on worker processes and yields the result JSON texts of
     `stowvex.solve` in input order.
@@ -148,17 +150,21 @@ def pack_many(
     `optimise=True` packs with the optimiser for up to `time_limit` seconds a request.
     `progress` shows a progress bar on standard error. A request the engine refuses
     raises `OrderError` (a `ValueError` naming the request's index) when its turn comes.
+    With a `timeout` (seconds; the exact engine's, not given with `optimise`), a request
+    that packs longer raises `PackingTimeout`, naming its index, when its turn comes.
     Turn the texts into dicts with `result_dict` and add them up with `summarise`.
 
     Worker processes are started afresh, which re-imports the calling script: call
     `pack_many` from under ``if __name__ == "__main__":`` in a script."""
-    settings = PackSettings(optimise=optimise, time_limit=time_limit)
+    settings = PackSettings(optimise=optimise, time_limit=time_limit, timeout=timeout)
     total = len(requests) if isinstance(requests, Sized) else None
     results = ordered_map(pack_one, requests, settings, workers=workers)
     try:
         with progress_bar(total, progress) as bar:
             for index, outcome in enumerate(results):
                 if isinstance(outcome, Failed):
+                    if outcome.timeout is not None:
+                        raise PackingTimeout(outcome.timeout, f"request {index}: {outcome.message}")
                     raise OrderError(index, outcome.message)
                 bar.update()
                 yield outcome.result

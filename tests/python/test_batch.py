@@ -13,7 +13,7 @@ from pathlib import Path
 import pytest
 
 import stowvex
-from stowvex_tools import OrderError, pack_many, result_dict, summarise
+from stowvex_tools import OrderError, PackingTimeout, pack_many, result_dict, summarise
 from stowvex_tools.batch_lines import BatchSettings, pack_order
 from stowvex_tools.order_packing import Failed, Packed, PackSettings, RequestValues, pack_one
 from stowvex_tools.orders import csv_items, csv_orders
@@ -23,6 +23,14 @@ ROOT = Path(__file__).resolve().parents[2]
 CARTONS = ROOT / "examples" / "cartons.json"
 ORDERS = ROOT.parent / "shared" / "data" / "orders" / "parcel_orders.txt"
 STOWVEX = str(Path(sys.executable).parent / "stowvex")
+sys.path.insert(0, str(ROOT / "bench"))
+
+import large_orders  # noqa: E402
+
+
+def endless_request():
+    """A request the engine packs for many minutes (3,000 items, two boxes of one type)."""
+    return large_orders.one_type_request(3000, "1.1", 1)
 
 
 def run(*args):
@@ -128,6 +136,27 @@ class TestBatchFiles:
             )
             assert proc.returncode == 0, proc.stderr
         assert canonical(tmp_path / "orders.csv.out") == canonical(tmp_path / "orders.jsonl.out")
+
+    def test_an_order_past_its_timeout_gets_an_error_line_and_the_batch_goes_on(self, tmp_path):
+        orders = [{"id": n, **request(n + 2)} for n in range(4)]
+        orders[1] = {"id": "long", **json.loads(endless_request())}
+        source = tmp_path / "orders.jsonl"
+        source.write_text("\n".join(map(json.dumps, orders)) + "\n")
+        for workers in ("1", "2"):
+            out = tmp_path / f"results-{workers}.jsonl"
+            proc = run("batch", source, "-o", out, "--workers", workers, "--timeout", "0.4")
+            assert proc.returncode == 0, proc.stderr
+            records = canonical(out)
+            assert records[1] == {
+                "id": "long",
+                "error": "the packing ran past its timeout of 0.4 s and was stopped",
+            }
+            for n in (0, 2, 3):
+                expected = stowvex.solve(json.dumps(request(n + 2)))
+                assert records[n] == {"id": n, "result": json.loads(expected)}
+            assert "orders: 4; packed 3, failed 1" in proc.stdout
+        proc = run("batch", source, "-o", tmp_path / "x.jsonl", "--optimise", "--timeout", "1")
+        assert proc.returncode == 2 and "--timeout is the exact engine's" in proc.stderr
 
     def test_bad_csv_orders_are_recorded_and_the_rest_packed(self, tmp_path):
         source = tmp_path / "lines.csv"
@@ -263,6 +292,16 @@ class TestPackMany:
             list(pack_many([42], workers=1, progress=False))
         with pytest.raises(ValueError, match="at least 1"):
             list(pack_many([], workers=0))
+
+    def test_a_request_past_its_timeout_raises_with_its_index_after_the_good_ones(self):
+        requests = [request(2), endless_request(), request(3)]
+        results = pack_many(requests, workers=1, progress=False, timeout=0.3)
+        assert next(results) == stowvex.solve(json.dumps(request(2)))
+        with pytest.raises(PackingTimeout, match=r"^request 1: .* timeout of 0\.3 s") as caught:
+            next(results)
+        assert caught.value.timeout == 0.3
+        with pytest.raises(ValueError, match="timeout applies to the exact engine"):
+            list(pack_many(requests, optimise=True, timeout=1))
 
     def test_optimise_packs_with_the_optimiser(self):
         results = list(

@@ -2,8 +2,10 @@
 
 import json
 import shutil
+import signal
 import subprocess
 import sys
+import time
 from pathlib import Path
 
 import pytest
@@ -14,6 +16,14 @@ import stowvex_tools
 ROOT = Path(__file__).resolve().parents[2]
 EXAMPLE = ROOT / "examples" / "request.json"
 STOWVEX = shutil.which("stowvex", path=str(Path(sys.executable).parent)) or "stowvex"
+sys.path.insert(0, str(ROOT / "bench"))
+
+import large_orders  # noqa: E402
+
+
+def endless_request():
+    """A request the engine packs for many minutes (3,000 items, two boxes of one type)."""
+    return large_orders.one_type_request(3000, "1.1", 1)
 
 
 def run(*args, stdin=None, cwd=None):
@@ -85,6 +95,37 @@ class TestPack:
         proc = run("pack", EXAMPLE, "--optimise", "--time-limit", "0.2")
         assert proc.returncode == 0
         assert json.loads(proc.stdout)["summary"]["total_unplaced"] == 0
+
+    def test_timeout_stops_a_long_order_and_leaves_a_short_one_as_it_was(self, tmp_path):
+        endless = tmp_path / "endless.json"
+        endless.write_text(endless_request())
+        assert_one_line_error(run("pack", endless, "--timeout", "0.3"), 1, "timeout of 0.3 s")
+        expected = stowvex.solve(EXAMPLE.read_text(encoding="utf-8"))
+        assert run("pack", EXAMPLE, "--timeout", "60").stdout == expected + "\n"
+        for bad in ("0", "-1", "inf", "soon"):
+            proc = run("pack", EXAMPLE, "--timeout", bad)
+            assert proc.returncode == 2 and "--timeout" in proc.stderr, proc.stderr
+        assert_one_line_error(
+            run("pack", EXAMPLE, "--optimise", "--timeout", "5"), 2, "--time-limit ends the search"
+        )
+
+    def test_ctrl_c_ends_a_long_order_with_status_130(self):
+        with subprocess.Popen(
+            [STOWVEX, "pack", "-"],
+            stdin=subprocess.PIPE,
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.PIPE,
+            text=True,
+        ) as proc:
+            assert proc.stdin is not None and proc.stderr is not None
+            proc.stdin.write(endless_request())  # returns once the command has read most of it
+            proc.stdin.close()
+            time.sleep(1.0)
+            proc.send_signal(signal.SIGINT)
+            proc.wait(timeout=60)
+            err = proc.stderr.read()
+        assert proc.returncode == 130, err
+        assert err == "stowvex: error: interrupted\n"
 
 
 class TestCheck:

@@ -2,10 +2,17 @@
 give on one machine."""
 
 import json
+import sys
+from pathlib import Path
 
 import pytest
 
 import stowvex
+from stowvex_tools import PackingTimeout
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "bench"))
+
+import large_orders
 
 db = pytest.importorskip(
     "dask.bag", reason="Dask is an optional extra: pip install 'stowvex[dask]'"
@@ -53,6 +60,20 @@ def test_pack_bag_fails_the_computation_on_a_refused_request(client):
     bag = db.from_sequence([request(2), {"items": [{"Width": 1}], "boxes": []}], npartitions=1)
     with pytest.raises(ValueError, match="item is missing required field 'ItemCode'"):
         pack_bag(bag).compute()
+
+
+def test_a_request_past_its_timeout_fails_a_bag_and_is_an_error_line_of_a_batch(client):
+    endless = large_orders.one_type_request(3000, "1.1", 1)  # many minutes of packing
+    bag = db.from_sequence([request(2), endless], npartitions=1)
+    with pytest.raises(PackingTimeout, match=r"timeout of 0\.3 s and was stopped \(request "):
+        pack_bag(bag, timeout=0.3).compute()
+    lines = db.from_sequence([json.dumps({"id": "a", **request(3)}), '{"id": "b", ' + endless[1:]])
+    first, second = pack_lines(lines, timeout=0.3).compute()
+    assert json.loads(first)["result"]["summary"]["total_placed"] == 3
+    assert json.loads(second) == {
+        "id": "b",
+        "error": "the packing ran past its timeout of 0.3 s and was stopped",
+    }
 
 
 def test_pack_lines_matches_the_batch_and_records_failures(client, tmp_path):

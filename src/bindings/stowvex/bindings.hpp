@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <pybind11/pybind11.h>
 
-#include "interchange/result_writer.hpp"
+#include "bindings/result_text.hpp"
 
 namespace stowvex::python {
 
@@ -14,9 +14,6 @@ namespace py = pybind11;
 // A new Python object for a JSON value: objects become dicts whose keys keep
 // the value's (ascending) order, integers ints and floats floats.
 py::object json_to_python(const nlohmann::json& value);
-
-// A result text as a Python str; ASCII text is copied without decoding.
-py::str result_text_to_python(const ResultText& result);
 
 void bind_model(py::module_& m);
 void bind_results(py::module_& m);

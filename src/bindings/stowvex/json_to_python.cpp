@@ -1,19 +1,9 @@
-// JSON values and result texts to plain Python objects.
+// JSON values to plain Python objects.
 #include <cstdint>
-#include <cstring>
 
 #include "bindings/stowvex/bindings.hpp"
 
 namespace stowvex::python {
-
-py::str result_text_to_python(const ResultText& result) {
-    if (!result.ascii) return py::str(result.text);
-    const auto size = static_cast<Py_ssize_t>(result.text.size());
-    PyObject* text = PyUnicode_New(size, 127);
-    if (text == nullptr) throw py::error_already_set();
-    std::memcpy(PyUnicode_1BYTE_DATA(text), result.text.data(), result.text.size());
-    return py::reinterpret_steal<py::str>(text);
-}
 
 py::object json_to_python(const nlohmann::json& value) {
     using value_t = nlohmann::json::value_t;
