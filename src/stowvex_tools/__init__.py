@@ -10,6 +10,8 @@
 #   orders             reading requests, box catalogues and files of orders
 #   dask               the same packing on a Dask cluster
 #   request_format     the request format read in Python as the engine reads it
+#   loading_rules      Fragile, MaxLoad, Orientations, Stop, CentreOfGravity, read
+#   settling           settle: every item moved straight down onto what is below
 #   request_check      check_request: the schema, then what the engine reads silently
 #   checker/           validate: reading a result, its rules, its reported figures
 #   summary            results as dicts, and their figures added up
@@ -22,6 +24,7 @@ from importlib.metadata import PackageNotFoundError, version
 from .batch import BatchOptions, run_batch
 from .checker import VIOLATION_KINDS, Violation, ViolationKind, validate, validate_request
 from .engine_calls import PackingTimeout, pack, pack_dicts, solve
+from .loading_rules import BoxRules, ItemRules, LoadingRules
 from .optimiser import (
     DEFAULT_TIME_LIMIT,
     optimise,
@@ -35,6 +38,7 @@ from .process_pool import OrderError, pack_many
 from .render_html import render_html
 from .render_png import render_png
 from .request_check import Finding, check_request
+from .settling import Settled, settle
 from .summary import BatchSummary, result_dict, summarise
 
 try:
@@ -47,11 +51,15 @@ __all__ = [
     "VIOLATION_KINDS",
     "BatchOptions",
     "BatchSummary",
+    "BoxRules",
     "Finding",
+    "ItemRules",
+    "LoadingRules",
     "MissingExtra",
     "OrderError",
     "PackingTimeout",
     "PackingWork",
+    "Settled",
     "Violation",
     "ViolationKind",
     "__version__",
@@ -68,6 +76,7 @@ __all__ = [
     "render_png",
     "result_dict",
     "run_batch",
+    "settle",
     "solve",
     "summarise",
     "validate",

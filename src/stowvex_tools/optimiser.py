@@ -18,6 +18,14 @@ from typing import Any, TypedDict
 from stowvex import Box, Item, PackResult
 
 from . import _native
+from .loading_rules import (
+    BOX_RULE_KEYS,
+    ITEM_RULE_KEYS,
+    LoadingRules,
+    merged,
+    read_rules,
+    rules_in_request,
+)
 from .request_format import number_value
 
 __all__ = ["DEFAULT_TIME_LIMIT", "optimise", "optimise_dicts", "optimise_json"]
@@ -51,6 +59,7 @@ def optimise(
     min_support: float = 0.0,
     box_costs: Mapping[str, float] | None = None,
     threads: int = 1,
+    rules: LoadingRules | Mapping[str, Any] | None = None,
 ) -> PackResult:
     """Pack items into boxes as well as the budget allows.
 
@@ -100,6 +109,13 @@ def optimise(
         the search faster, never different: with the same effort the result
         is the same. The interpreter lock is released during the search, so
         Python threads can also run searches side by side.
+    :param rules: Loading rules by item code and box reference (see
+        :mod:`stowvex_tools.loading_rules`): ``Fragile``, ``MaxLoad``,
+        ``Orientations`` (replacing an item's rotation freedom), ``Stop`` and
+        ``CentreOfGravity``, each a hard constraint of every packing the search
+        makes. The dict and JSON forms also read them inline from the items and
+        box types. The engine's result is the starting point only when it keeps
+        every rule given.
     :returns: A :class:`stowvex.PackResult`.
     :raises TypeError: An argument of the wrong type, or an unknown keyword.
     :raises ValueError: An argument out of range; an item or active box
@@ -110,7 +126,10 @@ def optimise(
     """
     settings = _settings(time_limit, effort, seed, min_support, box_costs, threads)
     return _native.optimise(
-        _elements(items, Item, "items"), _elements(boxes, Box, "boxes"), **settings
+        _elements(items, Item, "items"),
+        _elements(boxes, Box, "boxes"),
+        **settings,
+        **_rules_argument(read_rules(rules)),
     )
 
 
@@ -124,6 +143,7 @@ def optimise_dicts(
     min_support: float = 0.0,
     box_costs: Mapping[str, float] | None = None,
     threads: int = 1,
+    rules: LoadingRules | Mapping[str, Any] | None = None,
 ) -> PackResult:
     """Like :func:`optimise`, but takes the plain values of :func:`stowvex.pack_dicts`.
 
@@ -133,8 +153,9 @@ def optimise_dicts(
     of :func:`optimise`.
     """
     settings = _settings(time_limit, effort, seed, min_support, box_costs, threads)
+    loading = merged(rules_in_request(items, boxes), read_rules(rules))
     request = json.dumps({"items": items, "boxes": boxes})
-    return _native.optimise_request(request, **settings)
+    return _native.optimise_request(request, **settings, **_rules_argument(loading))
 
 
 def optimise_json(
@@ -146,6 +167,7 @@ def optimise_json(
     min_support: float = 0.0,
     box_costs: Mapping[str, float] | None = None,
     threads: int = 1,
+    rules: LoadingRules | Mapping[str, Any] | None = None,
 ) -> str:
     """Like :func:`optimise`, but JSON text in and out, as :func:`stowvex.solve`.
 
@@ -160,7 +182,29 @@ def optimise_json(
         )
     settings = _settings(time_limit, effort, seed, min_support, box_costs, threads)
     text = bytes(request_json) if isinstance(request_json, bytearray) else request_json
-    return _native.optimise_request(text, **settings).to_json(-1)
+    loading = merged(_rules_in_text(text), read_rules(rules))
+    return _native.optimise_request(text, **settings, **_rules_argument(loading)).to_json(-1)
+
+
+def _rules_in_text(text: str | bytes) -> LoadingRules:
+    """The loading rules inline in a request's text; the text is parsed only when it
+    names a rule key."""
+    keys = (*ITEM_RULE_KEYS, *BOX_RULE_KEYS)
+    probe = text if isinstance(text, str) else text.decode("utf-8", "replace")
+    if not any(f'"{key}"' in probe for key in keys):
+        return LoadingRules()
+    try:
+        request = json.loads(probe)
+    except ValueError:
+        return LoadingRules()  # the extension reports unreadable text as the engine does
+    if not isinstance(request, Mapping):
+        return LoadingRules()
+    return rules_in_request(request.get("items"), request.get("boxes"))
+
+
+def _rules_argument(loading: LoadingRules) -> dict[str, str]:
+    # The rules go to the extension as JSON text; none at all when there are none.
+    return {"rules": loading.to_json()} if loading else {}
 
 
 def _elements(values: Any, kind: type, name: str) -> list[Any]:

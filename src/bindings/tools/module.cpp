@@ -24,6 +24,7 @@
 
 #include "bindings/json_errors.hpp"
 #include "bindings/result_text.hpp"
+#include "bindings/tools/results.hpp"
 #include "engine/packer.hpp"
 #include "engine/packing_control.hpp"
 #include "engine/packing_tally.hpp"
@@ -204,6 +205,7 @@ PYBIND11_MODULE(_native, m) {
     // PackResult, Item and Box are registered by stowvex.
     py::module_::import("stowvex");
     py::register_local_exception_translator(stowvex::python::translate_json_errors);
+    stowvex::tools::bind_results(m);
 
     m.def(
         "optimise",

@@ -7,8 +7,10 @@ import json
 from collections.abc import Mapping
 from typing import Any
 
+from ..loading_rules import LoadingRules, merged, read_rules, rules_in_request
 from ..request_format import elements, read_box, read_item
 from .figures import check_figures
+from .loading import check_centre_of_gravity, check_loads, check_stops
 from .result_reading import BoxesInput, ItemsInput, ResultInput, read_result
 from .rules import (
     RELATIVE_TOLERANCE,
@@ -32,7 +34,12 @@ __all__ = [
 
 
 def validate(
-    result: ResultInput, items: ItemsInput, boxes: BoxesInput, *, min_support: float = 0.0
+    result: ResultInput,
+    items: ItemsInput,
+    boxes: BoxesInput,
+    *,
+    min_support: float = 0.0,
+    rules: LoadingRules | Mapping[str, Any] | None = None,
 ) -> list[Violation]:
     """Every rule a packing result breaks, given the items and box types it was made from.
 
@@ -69,6 +76,15 @@ def validate(
     - ``support``: only when ``min_support`` is above 0: an item not on the box floor
       whose base rests on the tops of items directly beneath it (top face at its
       bottom height) over less than ``min_support`` of its area;
+    - ``load``: an item with a ``MaxLoad`` (or ``"Fragile": true``, which is
+      ``MaxLoad`` 0) under items weighing more in total, counting in full every item of
+      its box whose base is at or above its top face and whose footprint overlaps its
+      footprint in positive area;
+    - ``stop``: an item of a later delivery ``Stop`` above an item of an earlier one,
+      or between it and the door (the box's face at y = its length: x and z ranges
+      overlapping, its smallest y at or above the other's largest);
+    - ``centre_of_gravity``: a box whose weighted centre of items lies outside its
+      type's ``CentreOfGravity`` ranges (boxes without weighted items are exempt);
     - ``figures``: reported figures (per box, the summary, ``success``, the unplaced
       codes, the flat placement list) that differ from what the placements give.
 
@@ -77,6 +93,12 @@ def validate(
     same share of the weights compared, so that one rounding step in a position built
     by adding decimal sizes is not taken for a fault. Reported figures are compared
     exactly.
+
+    The loading rules are read from the keys of item and box dicts ("Fragile",
+    "MaxLoad", "Orientations", "Stop"; "CentreOfGravity") and from ``rules``, a mapping
+    by item code and box reference for objects (see :mod:`stowvex_tools.loading_rules`);
+    an item's "Orientations", when given, replaces its rotation freedom in the
+    ``orientation`` rule.
 
     Returns the violations, an empty list when the result keeps every rule. Raises
     ``ValueError`` when ``min_support`` is not within 0 to 1 or when an item, a box
@@ -87,13 +109,17 @@ def validate(
         raise ValueError(f"min_support must be within 0 and 1, not {min_support!r}")
     requested_items = [read_item(value) for _, value in elements(items)]
     requested_boxes = [read_box(value) for _, value in elements(boxes)]
+    loading = merged(rules_in_request(items, boxes), read_rules(rules))
     read = read_result(result)
     found: list[Violation] = []
     for box in read.boxes:
         check_geometry(box, min_support, found)
         for p in box.placements:
-            check_orientation(p, box, found)
+            check_orientation(p, box, found, loading.item(p.code).orientations)
         check_weight(box, found)
+        check_loads(box, loading, found)
+        check_stops(box, loading, found)
+        check_centre_of_gravity(box, loading, found)
     check_box_types(read.boxes, requested_boxes, found)
     check_groups(read.boxes, read.unplaced, found)
     check_accounting(requested_items, read.boxes, read.unplaced, found)

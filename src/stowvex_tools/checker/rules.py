@@ -123,9 +123,12 @@ def _check_support(box: PackedBox, min_support: float, tol: float, out: list[Vio
             )
 
 
-def check_orientation(p: Placement, box: PackedBox, out: list[Violation]) -> None:
+def check_orientation(
+    p: Placement, box: PackedBox, out: list[Violation], labels: tuple[str, ...] | None = None
+) -> None:
     """Placed sides that its orientation label does not give, or a label its item's
-    rotation freedom forbids (when the result tells that freedom)."""
+    rotation freedom forbids (when the result tells that freedom); with `labels`, the
+    item's "Orientations", a label not among them instead."""
     order = LABELS.get(p.orientation)
     size = p.item.size
     if order is None or any(not sides_equal(size[i], s) for i, s in zip(order, p.placed)):
@@ -140,6 +143,19 @@ def check_orientation(p: Placement, box: PackedBox, out: list[Violation]) -> Non
                 (p.code,),
             )
         )
+        return
+    if labels is not None:
+        if p.orientation not in labels:
+            out.append(
+                Violation(
+                    "orientation",
+                    f"item {p.code!r} (placement {p.index}) in {box.label} is placed as "
+                    f"{p.orientation!r}, which is not among its Orientations {list(labels)}",
+                    box.index,
+                    box.reference,
+                    (p.code,),
+                )
+            )
         return
     if p.rotation_known and _level(p.orientation) > p.item.rotation:
         out.append(_rotation_violation(p, box, p.item.rotation))

@@ -17,6 +17,9 @@ ViolationKind = Literal[
     "extra_item",
     "missing_item",
     "support",
+    "load",
+    "stop",
+    "centre_of_gravity",
     "figures",
 ]
 """The kinds of violation :func:`validate` reports."""
