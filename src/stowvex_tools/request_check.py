@@ -13,6 +13,7 @@ from functools import lru_cache
 from importlib import resources
 from typing import Any, TypeVar
 
+from .loading_rules import read_item_rules
 from .request_format import (
     NO_WEIGHT_LIMIT,
     ROTATION_WORDS,
@@ -241,6 +242,7 @@ def _semantic_findings(request: dict[str, Any]) -> Iterator[Finding]:
                 f"no single active box type can hold its {len(members)} items "
                 f"(volume {volume:g}, weight {weight:g}), which must share one box",
             )
+    yield from _rule_findings(request)
     for code, indices in codes.items():
         if len(indices) > 1:
             yield Finding(
@@ -249,6 +251,43 @@ def _semantic_findings(request: dict[str, Any]) -> Iterator[Finding]:
                 f"the code is used by {len(indices)} items ({_listing(indices)}); "
                 "results name items by code only",
             )
+
+
+def _rule_findings(request: dict[str, Any]) -> Iterator[Finding]:
+    """Loading rules the schema cannot judge: a centre of gravity range whose low end
+    is above its high end, and one item code given two sets of rules."""
+    for index, element in elements(request.get("boxes")):
+        if not isinstance(element, dict) or not isinstance(element.get("CentreOfGravity"), dict):
+            continue
+        for axis, bounds in element["CentreOfGravity"].items():
+            if (
+                isinstance(bounds, list)
+                and len(bounds) == 2
+                and all(isinstance(b, (int, float)) for b in bounds)
+            ):
+                if bounds[0] > bounds[1]:
+                    yield Finding(
+                        _label("box", index, element.get("Reference")),
+                        "CentreOfGravity",
+                        f"the {axis} range {bounds} ends below where it starts",
+                    )
+    seen: dict[str, tuple[Any, Any]] = {}
+    for index, element in elements(request.get("items")):
+        if not isinstance(element, dict) or not isinstance(element.get("ItemCode"), str):
+            continue
+        try:
+            rules = read_item_rules(element, "item")
+        except ValueError:
+            continue  # the schema has said what is wrong
+        code = element["ItemCode"]
+        if code in seen and seen[code][1] != rules:
+            yield Finding(
+                _label("item", index, code),
+                "Fragile/MaxLoad/Orientations/Stop",
+                f"the loading rules differ from those of item {seen[code][0]} of the same "
+                "code; rules are kept by item code",
+            )
+        seen.setdefault(code, (index, rules))
 
 
 def _fit_findings(items: list[_Item], boxes: list[_BoxType]) -> Iterator[Finding]:

@@ -201,3 +201,28 @@ class TestSettle:
             ]
             assert all(q["z"] <= p["z"] for p, q in zip(old["items"], new["items"]))
         assert all(0.0 < share <= 1.0 for shares in settled.support for share in shares)
+
+
+def test_the_request_check_reads_the_rule_keys():
+    from stowvex_tools import check_request
+
+    def item_keys(code, **rules):
+        return {"ItemCode": code, "Width": 1, "Length": 1, "Depth": 1, **rules}
+
+    box = {"Reference": "T", "Width": 5, "Length": 5, "Depth": 5}
+    sound = {
+        "items": [item_keys("A", Fragile=True, Stop=2, Orientations=["WLD", "LWD"])],
+        "boxes": [{**box, "CentreOfGravity": {"X": [0.2, 0.8], "Y": [0, 1]}}],
+    }
+    assert check_request(sound) == []
+    faulty = {
+        "items": [
+            item_keys("A", Orientations=["WLD", "XYZ"], Stop=0, MaxLoad=-2),
+            item_keys("B", Fragile=True),
+            item_keys("B"),
+        ],
+        "boxes": [{**box, "CentreOfGravity": {"X": [0.8, 0.2]}}],
+    }
+    fields = {f.field.split(".")[0] for f in check_request(faulty) if f.field}
+    assert {"Orientations", "Stop", "MaxLoad", "CentreOfGravity"} <= fields
+    assert any("differ" in f.message for f in check_request(faulty))
