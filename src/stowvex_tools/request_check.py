@@ -260,17 +260,17 @@ def _rule_findings(request: dict[str, Any]) -> Iterator[Finding]:
         if not isinstance(element, dict) or not isinstance(element.get("CentreOfGravity"), dict):
             continue
         for axis, bounds in element["CentreOfGravity"].items():
+            readable = isinstance(bounds, list) and len(bounds) == 2
             if (
-                isinstance(bounds, list)
-                and len(bounds) == 2
+                readable
                 and all(isinstance(b, (int, float)) for b in bounds)
+                and bounds[0] > bounds[1]
             ):
-                if bounds[0] > bounds[1]:
-                    yield Finding(
-                        _label("box", index, element.get("Reference")),
-                        "CentreOfGravity",
-                        f"the {axis} range {bounds} ends below where it starts",
-                    )
+                yield Finding(
+                    _label("box", index, element.get("Reference")),
+                    "CentreOfGravity",
+                    f"the {axis} range {bounds} ends below where it starts",
+                )
     seen: dict[str, tuple[Any, Any]] = {}
     for index, element in elements(request.get("items")):
         if not isinstance(element, dict) or not isinstance(element.get("ItemCode"), str):
