@@ -1,6 +1,11 @@
 """Settled layouts: every item of a result moved straight down, lowest first, until it
 rests on the box floor or on items below it, so that no item floats.
 
+Positions are compared exactly, except that a top face a rounding step (a relative
+1e-9 of the box's largest side, as the checker allows) above an item's base still
+carries it: sizes written in decimals, such as 0.1 and 0.2, add up to positions one
+rounding step away from the decimal sum. Such an item is not moved up.
+
 Moving an item down keeps its footprint, so the items above and below it stay the same
 ones: what an item carries (MaxLoad, Fragile) and the centre of gravity of its box do
 not change. Only the delivery stops can be broken by a move, when an item comes down
@@ -25,6 +30,7 @@ from .checker.result_reading import (
     item_key,
     read_result,
 )
+from .checker.rules import RELATIVE_TOLERANCE
 from .loading_rules import LoadingRules, merged, read_rules, rules_in_request
 from .request_format import elements, read_box, read_item
 
@@ -87,9 +93,12 @@ def _settle_box(pieces: list[_Piece]) -> None:
     with_stops = any(p.stop is not None for p in pieces)
     for i in order:
         p = pieces[i]
+        # Every settled item had its base no higher than this one's: one whose
+        # footprint meets this one's lies below it (a top face a rounding step above
+        # this base included), and the highest top of those is where it comes to rest.
         floor = 0.0
         for q in settled:
-            if q.top <= p.z and q.top > floor and _footprints_meet(p, q):
+            if q.top > floor and _footprints_meet(p, q):
                 floor = q.top
         if floor < p.z and with_stops:
             floor = _lowest_keeping_stops(p, pieces, floor)
@@ -111,16 +120,17 @@ def _lowest_keeping_stops(p: _Piece, pieces: list[_Piece], floor: float) -> floa
     return p.z
 
 
-def _support_shares(pieces: list[_Piece]) -> list[float]:
+def _support_shares(pieces: list[_Piece], tolerance: float) -> list[float]:
+    # A top face within a rounding step of the base carries it, as the checker sees it.
     shares = []
     for p in pieces:
-        if p.z == 0.0:
+        if p.z <= tolerance:
             shares.append(1.0)
             continue
         base = p.sides[0] * p.sides[1]
         resting = 0.0
         for q in pieces:
-            if q is p or q.top != p.z:
+            if q is p or abs(q.top - p.z) > tolerance:
                 continue
             dx, dy = _overlap(p.span(0), q.span(0)), _overlap(p.span(1), q.span(1))
             if dx > 0.0 and dy > 0.0:
@@ -162,7 +172,13 @@ def settle(
         ],
         unplaced,
     )
-    support = [_support_shares([_piece_of(p, loading) for p in box.items]) for box in made.boxes]
+    support = [
+        _support_shares(
+            [_piece_of(p, loading) for p in box.items],
+            RELATIVE_TOLERANCE * max(box.box.width, box.box.length, box.box.depth),
+        )
+        for box in made.boxes
+    ]
     return Settled(made, support)
 
 

@@ -226,3 +226,17 @@ def test_the_request_check_reads_the_rule_keys():
     fields = {f.field.split(".")[0] for f in check_request(faulty) if f.field}
     assert {"Orientations", "Stop", "MaxLoad", "CentreOfGravity"} <= fields
     assert any("differ" in f.message for f in check_request(faulty))
+
+
+def test_a_rounding_step_below_a_top_face_still_counts_as_lying_on_it():
+    # 0.1 + 0.2 is 0.30000000000000004: an item written at z = 0.3 on top of a
+    # stack of 0.1 and 0.2 starts one rounding step inside the one below.
+    box = stowvex.Box("T", 1, 1, 1)
+    a, b, c = item("A", 1, 1, 0.1), item("B", 1, 1, 0.2), item("C", 1, 1, 0.1)
+    result = result_of([(a, 0, 0, 0), (b, 0, 0, 0.1), (c, 0, 0, 0.3)], box)
+    rules = {"items": {"B": {"Fragile": True}}}
+    found = validate(result, [a, b, c], [box], rules=rules)
+    assert kinds(found) == ["load"] and found[0].item_codes == ("B", "C")
+    settled = settle(result, [a, b, c], [box], rules=rules)
+    assert [p.z for p in settled.result.boxes[0].items] == [0.0, 0.1, 0.3]
+    assert settled.support == [[1.0, 1.0, 1.0]]
