@@ -1,0 +1,90 @@
+// The index of placed regions by position.
+#include "engine/region_index.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace stowvex {
+
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+}  // namespace
+
+// A node's bounds hold the least low face and the greatest high face of its
+// regions, so for any of them, p.low >= node.low and p.high <= node.high. A
+// region overlaps the space when, on every axis, p.low < s.high and s.low <
+// p.high (no face NaN); then node.low < s.high and s.low < node.high as
+// well. So a node whose bounds fail that test on some axis holds no region
+// that overlaps the space. An empty node has bounds (inf, -inf): it fails.
+RegionIndex::RegionIndex(const std::vector<Region>& regions) : regions_(regions) {
+    leaves_ = 1;
+    while (leaves_ < regions.size()) leaves_ *= 2;
+    nodes_.assign(2 * leaves_,
+                  Bounds{{kInfinity, kInfinity, kInfinity}, {-kInfinity, -kInfinity, -kInfinity}});
+    for (std::size_t k = 0; k < regions.size(); ++k) {
+        const Region& p = regions[k];
+        Bounds& leaf = nodes_[leaves_ + k];
+        leaf = Bounds{{p.x, p.y, p.z}, {p.x + p.width, p.y + p.length, p.z + p.depth}};
+        for (int axis = 0; axis < 3; ++axis) {
+            if (std::isnan(leaf.low[axis]) || std::isnan(leaf.high[axis])) walk_ = true;
+        }
+    }
+    if (walk_) return;
+    for (std::size_t k = leaves_ - 1; k > 0; --k) {
+        const Bounds& a = nodes_[2 * k];
+        const Bounds& b = nodes_[2 * k + 1];
+        Bounds& n = nodes_[k];
+        for (int axis = 0; axis < 3; ++axis) {
+            n.low[axis] = std::min(a.low[axis], b.low[axis]);
+            n.high[axis] = std::max(a.high[axis], b.high[axis]);
+        }
+    }
+}
+
+bool RegionIndex::may_overlap(std::size_t node, const FreeSpace& s,
+                              const double space_high[3]) const {
+    const Bounds& n = nodes_[node];
+    return !(n.low[0] >= space_high[0] || s.x >= n.high[0] || n.low[1] >= space_high[1] ||
+             s.y >= n.high[1] || n.low[2] >= space_high[2] || s.z >= n.high[2]);
+}
+
+std::size_t RegionIndex::first_overlapping(const FreeSpace& s, std::size_t from) const {
+    const std::size_t count = regions_.size();
+    if (walk_) {
+        while (from < count && !overlaps(s, regions_[from])) ++from;
+        return from;
+    }
+    if (from >= count) return count;
+    // A NaN face of the space makes every comparison false: the bounds then
+    // let every node through, and the leaves decide with overlaps() itself.
+    const double high[3] = {s.x + s.width, s.y + s.length, s.z + s.depth};
+    std::size_t k = leaves_ + from;
+    if (overlaps(s, regions_[from])) return from;
+    for (;;) {
+        while (k % 2 == 1) {  // a right child: its parent's subtree is done
+            k /= 2;
+            if (k <= 1) return count;
+        }
+        ++k;  // the subtree right of those searched
+        const std::size_t found = leftmost(k, s, high);
+        if (found != count) return found;
+    }
+}
+
+std::size_t RegionIndex::leftmost(std::size_t node, const FreeSpace& s,
+                                  const double space_high[3]) const {
+    const std::size_t count = regions_.size();
+    if (!may_overlap(node, s, space_high)) return count;
+    if (node >= leaves_) {
+        const std::size_t k = node - leaves_;
+        return k < count && overlaps(s, regions_[k]) ? k : count;
+    }
+    const std::size_t found = leftmost(2 * node, s, space_high);
+    if (found != count) return found;
+    return leftmost(2 * node + 1, s, space_high);
+}
+
+}  // namespace stowvex
