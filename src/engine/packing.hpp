@@ -11,6 +11,8 @@
 #include "engine/free_space_queue.hpp"
 #include "engine/list_facts.hpp"
 #include "engine/packing_items.hpp"
+#include "engine/packing_journal.hpp"
+#include "engine/placement_cursor.hpp"
 #include "model/packed_item.hpp"
 
 namespace stowvex {
@@ -18,16 +20,6 @@ namespace stowvex {
 // Free spaces are packed recursively; a volume this deep gets rows and layers
 // only.
 inline constexpr int kMaxNestingDepth = 4;
-
-// Where the next item of the current row goes, the longest placed length of
-// the current row and the tallest placed depth of the current layer.
-struct PlacementCursor {
-    double x = 0.0;
-    double y = 0.0;
-    double z = 0.0;
-    double row_length = 0.0;
-    double layer_depth = 0.0;
-};
 
 // An entry placed in the frame of the volume it was made in: the region it
 // takes, the entry and its orientation (in kOrientations). It becomes a
@@ -70,6 +62,9 @@ public:
               std::vector<PlacedEntry>& out);
 
     bool gave_up() const { return gave_up_; }
+    // The journal to keep of the packing of the box (made empty first), or
+    // nullptr for none.
+    void keep_journal(PackingJournal* journal) { journal_ = journal; }
     PackedItem packed_item(const PlacedEntry& p) const;
 
 private:
@@ -84,8 +79,10 @@ private:
     // Early ends of a whole packing, see their definitions.
     void size_up(const BoxFacts& box);
     bool too_heavy(double budget, double used_weight);
-    bool hopeless(const FreeSpaceQueue& spaces, double budget, double used_weight,
-                  bool weigh_volumes);
+    bool hopeless(FreeSpaceQueue& spaces, double budget, double used_weight, bool weigh_volumes);
+    void note_give_up();
+    void note_pruning(const double smallest[3]);
+    static void note_space(PackingJournal& journal, const FreeSpace& space, double budget);
 
     const PackingItems& items_;
     const std::vector<PackingEntry>& entries_;
@@ -97,6 +94,7 @@ private:
     bool started_ = false;
     bool gave_up_ = false;
     bool exact_ = false;  // every position and extent is computed exactly
+    PackingJournal* journal_ = nullptr;
 };
 
 }  // namespace stowvex

@@ -28,14 +28,18 @@ private:
         double low[3];
         double high[3];
     };
+    static constexpr std::size_t kBucket = 8;  // regions a leaf holds
     bool may_overlap(std::size_t node, const FreeSpace& space, const double space_high[3]) const;
-    std::size_t leftmost(std::size_t node, const FreeSpace& space, const double space_high[3]) const;
+    // The first region from `from` to before `to` that overlaps the space, or
+    // the number of regions.
+    std::size_t scan(const FreeSpace& space, std::size_t from, std::size_t to) const;
 
     const std::vector<Region>& regions_;
     // With a NaN face the bounds would prove nothing: every search walks the list.
     bool walk_ = false;
     std::size_t leaves_ = 0;
-    std::vector<Bounds> nodes_;  // heap layout: node k has children 2k and 2k + 1
+    // Heap layout: node k has children 2k and 2k + 1; the leaves are buckets.
+    std::vector<Bounds> nodes_;
 };
 
 }  // namespace stowvex
