@@ -11,6 +11,49 @@
 
 namespace stowvex {
 
+namespace {
+
+// The lowest low face and the highest high face along each axis of a set of
+// regions, with faces computed as overlaps computes them. A region whose high
+// face along some axis is at or below the lowest low face, or whose low face
+// is at or above the highest high face, overlaps none of the set. Not usable
+// once a face is NaN, which compares false with everything.
+class Bounds {
+public:
+    void include(double x0, double y0, double z0, double x1, double y1, double z1) {
+        const double low[3] = {x0, y0, z0};
+        const double high[3] = {x1, y1, z1};
+        for (int axis = 0; axis < 3; ++axis) {
+            if (std::isnan(low[axis]) || std::isnan(high[axis])) nan_ = true;
+            if (!any_ || low[axis] < low_[axis]) low_[axis] = low[axis];
+            if (!any_ || high[axis] > high_[axis]) high_[axis] = high[axis];
+        }
+        any_ = true;
+    }
+    void include(const FreeSpace& s) {
+        include(s.x, s.y, s.z, s.x + s.width, s.y + s.length, s.z + s.depth);
+    }
+
+    // Whether the region certainly overlaps nothing within the bounds.
+    bool clear_of(const Region& p) const {
+        if (!any_ || nan_) return false;
+        const double low[3] = {p.x, p.y, p.z};
+        const double high[3] = {p.x + p.width, p.y + p.length, p.z + p.depth};
+        for (int axis = 0; axis < 3; ++axis) {
+            if (low_[axis] >= high[axis] || low[axis] >= high_[axis]) return true;
+        }
+        return false;
+    }
+
+private:
+    bool any_ = false;
+    bool nan_ = false;
+    double low_[3] = {0.0, 0.0, 0.0};
+    double high_[3] = {0.0, 0.0, 0.0};
+};
+
+}  // namespace
+
 FreeSpace make_free_space(double x, double y, double z, double width, double length, double depth) {
     return FreeSpace{{x, y, z, width, length, depth}, width * length * depth, width * length};
 }
@@ -87,8 +130,92 @@ void cut_in_order(const FreeSpace& space, const std::vector<Region>& regions,
     }
 }
 
-// Below this many regions a search along the list is as fast as the index.
-constexpr std::size_t kFewRegions = 16;
+// The list made recursively, for few regions: each level uses one up.
+void cut_in_place(const FreeSpace& space, const std::vector<Region>& regions, std::size_t first,
+                  const double* smallest, std::vector<FreeSpace>& out) {
+    while (first < regions.size() && !overlaps(space, regions[first])) ++first;
+    if (first == regions.size()) {
+        out.push_back(space);
+        return;
+    }
+    FreeSpace pieces[6];
+    const int n = cut_pieces(space, regions[first], pieces);
+    for (int k = 0; k < n; ++k) {
+        if (smallest != nullptr && too_small(pieces[k], smallest)) continue;
+        cut_in_place(pieces[k], regions, first + 1, smallest, out);
+    }
+}
+
+// The same list, made by passing each region in turn over the spaces cut so
+// far, kept in runs of consecutive spaces, each with the bounds of its spaces:
+// a region clear of a run's bounds overlaps none of its spaces, so most runs
+// are passed over whole. Each overlapped space is replaced in place by its
+// pieces, so the list comes out in the same order. A cut run's bounds take in
+// the new pieces and keep what they held: wider bounds still bound the run.
+void cut_in_runs(const FreeSpace& space, const std::vector<Region>& regions, const double* smallest,
+                 std::vector<FreeSpace>& out) {
+    struct Run {
+        std::vector<FreeSpace> spaces;
+        Bounds bounds;
+
+        void rebound() {
+            bounds = Bounds();
+            for (const FreeSpace& s : spaces) bounds.include(s);
+        }
+    };
+    constexpr std::size_t kRunLength = 32;
+
+    std::vector<Run> runs(1);
+    runs[0].spaces.push_back(space);
+    runs[0].rebound();
+    std::vector<FreeSpace> cut;
+    for (const Region& p : regions) {
+        for (std::size_t r = 0; r < runs.size(); ++r) {
+            Run& run = runs[r];
+            if (run.bounds.clear_of(p)) continue;
+            const auto first = std::find_if(run.spaces.begin(), run.spaces.end(),
+                                            [&p](const FreeSpace& s) { return overlaps(s, p); });
+            if (first == run.spaces.end()) continue;
+            cut.assign(run.spaces.begin(), first);
+            for (auto it = first; it != run.spaces.end(); ++it) {
+                if (!overlaps(*it, p)) {
+                    cut.push_back(*it);
+                    continue;
+                }
+                const std::size_t pieces_from = cut.size();
+                append_pieces(*it, p, cut);
+                if (smallest != nullptr) {
+                    cut.erase(
+                        std::remove_if(
+                            cut.begin() + static_cast<std::ptrdiff_t>(pieces_from), cut.end(),
+                            [smallest](const FreeSpace& s) { return too_small(s, smallest); }),
+                        cut.end());
+                }
+                for (std::size_t k = pieces_from; k < cut.size(); ++k) run.bounds.include(cut[k]);
+            }
+            run.spaces.swap(cut);
+            if (run.spaces.size() > 2 * kRunLength) {
+                // Split the run in two; the second half has been cut already.
+                Run back;
+                const auto middle = run.spaces.begin() + static_cast<std::ptrdiff_t>(kRunLength);
+                back.spaces.assign(middle, run.spaces.end());
+                run.spaces.erase(middle, run.spaces.end());
+                run.rebound();
+                back.rebound();
+                runs.insert(runs.begin() + static_cast<std::ptrdiff_t>(r) + 1, std::move(back));
+                ++r;
+            }
+        }
+    }
+
+    for (const Run& run : runs) out.insert(out.end(), run.spaces.begin(), run.spaces.end());
+}
+
+// Up to kFewRegions regions a search along the list is fastest; up to
+// kSomeRegions, a pass of each region over runs of the list; beyond, an index
+// of the regions by position finds the first one that cuts a piece.
+constexpr std::size_t kFewRegions = 64;
+constexpr std::size_t kSomeRegions = 384;
 
 }  // namespace
 
@@ -96,13 +223,11 @@ void cut_space(const FreeSpace& space, const std::vector<Region>& regions, const
                std::vector<FreeSpace>& out) {
     if (smallest != nullptr && too_small(space, smallest)) return;
     if (regions.size() <= kFewRegions) {
-        cut_in_order(
-            space, regions, smallest,
-            [&regions](const FreeSpace& s, std::size_t from) {
-                while (from < regions.size() && !overlaps(s, regions[from])) ++from;
-                return from;
-            },
-            out);
+        cut_in_place(space, regions, 0, smallest, out);
+        return;
+    }
+    if (regions.size() <= kSomeRegions) {
+        cut_in_runs(space, regions, smallest, out);
         return;
     }
     const RegionIndex index(regions);

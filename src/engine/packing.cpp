@@ -53,16 +53,8 @@ void Packing::pack(double width, double length, double depth, double budget, int
         started_ = true;
         const BoxFacts box(width, length, depth, budget);
         exact_ = items_.facts().fraction_bits() <= box.exact_bits;
-        if (journal_ != nullptr) {
-            *journal_ = PackingJournal();
-            journal_->exact = exact_;
-            journal_->width = width;
-            journal_->length = length;
-            journal_->depth = depth;
-            journal_->budget = budget;
-        }
         if (whole_ && nesting_depth == 0) size_up(box);
-        if (gave_up_) return note_give_up();
+        if (gave_up_) return give_up();
         // What is left to place; copied only for a packing that goes ahead.
         unplaced_ = items_.index();
         placed_.assign(entries_.size(), 0);
@@ -93,8 +85,7 @@ void Packing::fill_rows_and_layers(double width, double length, double depth, do
                                    double& used_weight, int nesting_depth,
                                    std::vector<PlacedEntry>& out) {
     const bool watch = whole_ && nesting_depth == 0;
-    if (watch && too_heavy(budget, used_weight)) return note_give_up();
-    PackingJournal* journal = nesting_depth == 0 ? journal_ : nullptr;
+    if (watch && too_heavy(budget, used_weight)) return give_up();
     PlacementCursor cursor;
     std::uint32_t from = 0;
     double bound[3];
@@ -117,16 +108,9 @@ void Packing::fill_rows_and_layers(double width, double length, double depth, do
         out.push_back(PlacedEntry{Region{spot.x, spot.y, spot.z, e.dims[turn.along_width],
                                          e.dims[turn.along_length], e.dims[turn.along_depth]},
                                   index, spot.orientation});
-        if (journal != nullptr) {
-            journal->rows.push_back(PackingJournal::RowPlacement{
-                index,
-                {cursor.x, cursor.y, cursor.z, cursor.row_length, cursor.layer_depth},
-                used_weight});
-        }
-        if (watch && too_heavy(budget, used_weight)) return note_give_up();
+        if (watch && too_heavy(budget, used_weight)) return give_up();
         reachable = reach_at_cursor(cursor, width, length, depth, bound);
     }
-    if (journal != nullptr) journal->rows_done = true;
 }
 
 // Whether packing the space would place anything at all. Packing an empty
@@ -179,17 +163,14 @@ void Packing::fill_free_spaces(double width, double length, double depth, double
     const double smallest[3] = {unplaced_.smallest(0), unplaced_.smallest(1),
                                 unplaced_.smallest(2)};
     spaces.reset(width, length, depth, level.regions, exact_, smallest);
-    note_pruning(smallest);
-    PackingJournal* journal = nesting_depth == 0 ? journal_ : nullptr;
 
-    if (watch && hopeless(spaces, budget, used_weight, true)) return note_give_up();
+    if (watch && hopeless(spaces, budget, used_weight, true)) return give_up();
     std::size_t successes = 0;
     while (!unplaced_.empty()) {
         const double left = space_budget(budget, used_weight);
         const FreeSpace* next = spaces.next();
-        if (next == nullptr) break;
+        if (next == nullptr) return;
         const FreeSpace space = *next;
-        if (journal != nullptr) note_space(*journal, space, left);
         if (!could_take_any(space, left)) {
             spaces.reject();
             continue;
@@ -211,40 +192,15 @@ void Packing::fill_free_spaces(double width, double length, double depth, double
         const double still_smallest[3] = {unplaced_.smallest(0), unplaced_.smallest(1),
                                           unplaced_.smallest(2)};
         spaces.fill(level.regions, still_smallest);
-        note_pruning(still_smallest);
         // Volumes are weighed after the 1st, 2nd, 4th, 8th ... success only:
         // that walks all entries, and most packings that give up do so early.
         ++successes;
         const bool power_of_two = (successes & (successes - 1)) == 0;
-        if (watch && hopeless(spaces, budget, used_weight, power_of_two)) return note_give_up();
-    }
-    if (journal != nullptr) {
-        // The spaces still open: the packing of a longer list goes on to them.
-        const double left = space_budget(budget, used_weight);
-        spaces.for_each_until([&](const FreeSpace& space) {
-            note_space(*journal, space, left);
-            return false;
-        });
-        journal->spaces_done = true;
+        if (watch && hopeless(spaces, budget, used_weight, power_of_two)) return give_up();
     }
 }
 
-void Packing::note_give_up() {
-    gave_up_ = true;
-    if (journal_ != nullptr) journal_->gave_up = true;
-}
-
-void Packing::note_pruning(const double smallest[3]) {
-    if (journal_ == nullptr) return;
-    for (int rank = 0; rank < 3; ++rank) journal_->pruned_below[rank] = smallest[rank];
-}
-
-void Packing::note_space(PackingJournal& journal, const FreeSpace& space, double budget) {
-    PackingJournal::Space noted;
-    sort_ascending(space.width, space.length, space.depth, noted.sorted);
-    noted.budget = budget;
-    journal.spaces.push_back(noted);
-}
+void Packing::give_up() { gave_up_ = true; }
 
 // The early ends of a whole packing. Each names an entry that is certain
 // never to be placed, whatever the packing does from here on. They are only

@@ -11,7 +11,6 @@
 #include "engine/free_space_queue.hpp"
 #include "engine/list_facts.hpp"
 #include "engine/packing_items.hpp"
-#include "engine/packing_journal.hpp"
 #include "engine/placement_cursor.hpp"
 #include "model/packed_item.hpp"
 
@@ -62,9 +61,6 @@ public:
               std::vector<PlacedEntry>& out);
 
     bool gave_up() const { return gave_up_; }
-    // The journal to keep of the packing of the box (made empty first), or
-    // nullptr for none.
-    void keep_journal(PackingJournal* journal) { journal_ = journal; }
     PackedItem packed_item(const PlacedEntry& p) const;
 
 private:
@@ -80,9 +76,7 @@ private:
     void size_up(const BoxFacts& box);
     bool too_heavy(double budget, double used_weight);
     bool hopeless(FreeSpaceQueue& spaces, double budget, double used_weight, bool weigh_volumes);
-    void note_give_up();
-    void note_pruning(const double smallest[3]);
-    static void note_space(PackingJournal& journal, const FreeSpace& space, double budget);
+    void give_up();
 
     const PackingItems& items_;
     const std::vector<PackingEntry>& entries_;
@@ -94,7 +88,6 @@ private:
     bool started_ = false;
     bool gave_up_ = false;
     bool exact_ = false;  // every position and extent is computed exactly
-    PackingJournal* journal_ = nullptr;
 };
 
 }  // namespace stowvex

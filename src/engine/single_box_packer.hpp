@@ -6,7 +6,6 @@
 #include <optional>
 
 #include "engine/packing_items.hpp"
-#include "engine/packing_journal.hpp"
 #include "model/box.hpp"
 #include "model/packed_box.hpp"
 
@@ -24,9 +23,7 @@ public:
 
     // pack_box when the box holds every item of the list, nothing otherwise.
     // Stops early once some item is certain to be left out.
-    // With `journal`, keeps in it what the packing saw (packing_journal.hpp).
-    std::optional<PackedBox> pack_all(const PackingItems& items,
-                                      PackingJournal* journal = nullptr) const;
+    std::optional<PackedBox> pack_all(const PackingItems& items) const;
 
 private:
     BoxPtr box_;
