@@ -6,8 +6,9 @@ from __future__ import annotations
 import difflib
 import json
 import math
+import re
 from collections import defaultdict
-from collections.abc import Callable, Iterator
+from collections.abc import Callable, Iterator, Sequence
 from dataclasses import dataclass
 from functools import lru_cache
 from importlib import resources
@@ -37,6 +38,9 @@ class Finding:
     where: str  # "request", "item 3 'MUG'", "box 0 'CARTON-S'", "box group 'G1'"
     field: str | None
     message: str
+    # Whether `stowvex pack` and `stowvex batch` refuse a request for it: all but the
+    # note on item codes used twice, which orders do on purpose (three of one mug).
+    refuses: bool = True
 
     def __str__(self) -> str:
         return (
@@ -71,31 +75,101 @@ def _request_order(error: Any) -> tuple[int, list[str]]:
     return part, [f"{p:>12}" if isinstance(p, int) else str(p) for p in path]
 
 
-def _schema_findings(request: Any) -> Iterator[Finding]:
+def _schema_errors(request: Any) -> list[Any]:
     import jsonschema
 
-    schema = request_schema()
-    validator = jsonschema.Draft202012Validator(schema)
-    for error in sorted(validator.iter_errors(request), key=_request_order):
+    validator = jsonschema.Draft202012Validator(request_schema())
+    return sorted(validator.iter_errors(request), key=_request_order)
+
+
+def _schema_findings(request: Any) -> Iterator[Finding]:
+    for error in _schema_errors(request):
         where, rest = _where(request, list(error.absolute_path))
         field = ".".join(map(str, rest)) or None
         if error.validator == "additionalProperties" and isinstance(error.instance, dict):
             known = list(error.schema.get("properties", {}))
             for key in sorted(k for k in error.instance if k not in known):
                 yield Finding(where, key, _unknown_key(key, known, where))
-        elif error.validator == "required":
-            yield Finding(where, None, f"missing required field {error.message.split()[0]}")
-        elif error.validator == "type":
-            expected = error.validator_value
-            expected = " or ".join(expected) if isinstance(expected, list) else expected
-            yield Finding(
-                where,
-                field,
-                f"must be {expected}, not {_json_type(error.instance)} "
-                f"({json.dumps(error.instance)[:40]})",
-            )
         else:
-            yield Finding(where, field, error.message)
+            yield Finding(where, field, _schema_message(error))
+
+
+def _schema_message(error: Any) -> str:
+    if error.validator == "required":
+        return f"missing required field {error.message.split()[0]}"
+    if error.validator == "type":
+        expected = error.validator_value
+        if isinstance(expected, list):
+            expected = " or ".join(expected)
+        path = list(error.absolute_path)
+        if path in (["items"], ["boxes"]):
+            expected = f"a list of {'item' if path == ['items'] else 'box'} objects"
+        elif not path and _catalogue(error.instance):
+            return (
+                'a request is an object, {"items": [...], "boxes": [...]}, not a list '
+                "of box types (a catalogue, which stowvex batch takes with --boxes)"
+            )
+        instance = json.dumps(error.instance, default=repr)
+        shown = instance if len(instance) <= 40 else instance[:37] + "..."
+        return f"must be {expected}, not {_json_type(error.instance)} ({shown})"
+    return str(error.message)
+
+
+def _catalogue(value: Any) -> bool:
+    return (
+        isinstance(value, list)
+        and bool(value)
+        and all(isinstance(v, dict) and "Reference" in v for v in value)
+    )
+
+
+def _path_text(path: Any) -> str:
+    """A place in a request as a reader writes it: items[3].Weight."""
+    text = ""
+    for part in path:
+        text += f"[{part}]" if isinstance(part, int) else (f".{part}" if text else str(part))
+    return text or "the request"
+
+
+# What the engine's errors say of the value they refuse, and the schema's word for it.
+_ENGINE_TYPES = {"string": "string", "number": "number", "boolean": "boolean", "null": "null"}
+_ENGINE_TYPES.update(array="array", object="object")
+
+
+def fault_place(request: Any, message: str) -> str | None:
+    """Where in a request (a parsed JSON value) the engine's error `message` points, as
+    "items[3].Weight: must be number, not string ("5")", or None when the request keeps
+    to the request format there (such as a number too large for the engine). Unknown
+    keys, which the engine ignores, are never the place."""
+    try:
+        errors = [e for e in _schema_errors(request) if e.validator != "additionalProperties"]
+    except RecursionError:
+        return None
+    if not errors:
+        return None
+    chosen = errors[0]
+    typed = re.search(r"type must be \w+, but is (\w+)", message)
+    missing = re.search(r"missing required field '(\w+)'", message)
+    for error in errors:
+        if (
+            typed
+            and error.validator == "type"
+            and _json_type(error.instance) == _ENGINE_TYPES.get(typed.group(1))
+        ) or (
+            missing and error.validator == "required" and f"'{missing.group(1)}'" in error.message
+        ):
+            chosen = error
+            break
+    return f"{_path_text(chosen.absolute_path)}: {_schema_message(chosen)}"
+
+
+def findings_message(findings: Sequence[Finding], shown: int = 5) -> str:
+    """The findings of a refused request on one line: the first few, and how many more."""
+    count = len(findings)
+    head = "; ".join(map(str, findings[:shown]))
+    more = f"; and {count - shown} more" if count > shown else ""
+    noun = "finding" if count == 1 else "findings"
+    return f"the request check found {count} {noun} (--no-check packs it as it is): {head}{more}"
 
 
 def _unknown_key(key: str, known: list[str], where: str) -> str:
@@ -248,6 +322,7 @@ def _semantic_findings(request: dict[str, Any]) -> Iterator[Finding]:
                 "ItemCode",
                 f"the code is used by {len(indices)} items ({_listing(indices)}); "
                 "results name items by code only",
+                refuses=False,
             )
 
 
@@ -284,8 +359,12 @@ def check_request(request: Any) -> list[Finding]:
     """Every finding in a request (a parsed JSON value): schema violations first, then
     unknown keys, unknown rotation words, sizes that are not finite and positive,
     negative weights, items no active box type takes, box groups no single box type can
-    hold and item codes used twice. An empty list means nothing was found."""
-    findings = list(_schema_findings(request))
-    if isinstance(request, dict):
-        findings.extend(_semantic_findings(request))
+    hold and item codes used twice. An empty list means nothing was found. Raises
+    ValueError for a value nested too deeply to walk."""
+    try:
+        findings = list(_schema_findings(request))
+        if isinstance(request, dict):
+            findings.extend(_semantic_findings(request))
+    except RecursionError:
+        raise ValueError("the request is nested too deeply to check") from None
     return findings
