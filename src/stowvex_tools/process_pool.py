@@ -5,8 +5,11 @@ from __future__ import annotations
 
 import multiprocessing
 import os
+import select
 import signal
 import sys
+import threading
+import time
 from collections import deque
 from collections.abc import Callable, Generator, Iterable, Iterator, Mapping, Sized
 from concurrent.futures import Future, ProcessPoolExecutor
@@ -71,32 +74,44 @@ def progress_bar(total: int | None, enabled: bool, initial: int = 0) -> tqdm[Any
 _worker_settings: list[Any] = []
 
 
-def _install(function: Callable[[Any, Any], Any], settings: Any) -> None:
+def _install(function: Callable[[Any, Any], Any], settings: Any, caller: int) -> None:
     # Ctrl-C is the caller's to handle: it stops the pool, which ends the workers.
     signal.signal(signal.SIGINT, signal.SIG_IGN)
-    _end_with_parent()
+    _end_with_caller(caller)
     _worker_settings[:] = [function, settings]
 
 
-def _end_with_parent() -> None:
-    """Makes the kernel end this worker when the process that started it ends (Linux),
-    so that a pool whose caller was killed leaves no worker behind, busy with orders
-    whose results no one reads, nor one that dies writing them to a closed pipe."""
-    if not sys.platform.startswith("linux"):
-        return
+def _end_with_caller(pid: int) -> None:
+    """Ends this worker, quietly, as soon as the process that made its pool ends, such as
+    a batch killed with `kill -9`: no worker stays behind packing orders whose results
+    no one reads, to die later writing them to a closed pipe. (The forkserver, which
+    started the worker, does not end first: each worker holds it alive.)"""
     try:
-        import ctypes
+        watched: int | None = os.pidfd_open(pid)
+    except ProcessLookupError:
+        os._exit(1)
+    except (AttributeError, OSError):  # no pidfd on this system: look twice a second
+        watched = None
 
-        libc = ctypes.CDLL(None, use_errno=True)
-        parent = os.getppid()
-        libc.prctl(_PR_SET_PDEATHSIG, signal.SIGKILL)
-        if os.getppid() != parent:  # the parent ended before the request was made
-            os._exit(1)
-    except (OSError, AttributeError):
+    def watch() -> None:
+        if watched is not None:
+            select.select([watched], [], [])
+        else:
+            while _alive(pid):
+                time.sleep(0.5)
+        os._exit(1)
+
+    threading.Thread(target=watch, name="stowvex-caller-watch", daemon=True).start()
+
+
+def _alive(pid: int) -> bool:
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
         pass
-
-
-_PR_SET_PDEATHSIG = 1
+    return True
 
 
 def _run_chunk(chunk: list[Any]) -> list[Any]:
@@ -127,7 +142,10 @@ class _Pool:
         methods = multiprocessing.get_all_start_methods()
         context = multiprocessing.get_context("forkserver" if "forkserver" in methods else "spawn")
         return ProcessPoolExecutor(
-            workers, mp_context=context, initializer=_install, initargs=(function, settings)
+            workers,
+            mp_context=context,
+            initializer=_install,
+            initargs=(function, settings, os.getpid()),
         )
 
     def submit(self, chunk: list[Any]) -> Future[list[Any]]:
