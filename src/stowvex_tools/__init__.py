@@ -15,7 +15,7 @@
 #   summary            results as dicts, and their figures added up
 #   scene, render_*    what a picture shows; the HTML page and the PNG pictures
 #   optional_dependencies  a clear error naming the extra to install
-#   cli                the stowvex command
+#   cli, __main__      the stowvex command (also python -m stowvex_tools)
 
 from importlib.metadata import PackageNotFoundError, version
 

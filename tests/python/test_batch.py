@@ -286,6 +286,34 @@ class TestPackMany:
         assert list(pack_many(requests, workers=2, progress=False)) == expected
         assert list(pack_many(iter(texts), workers=1, progress=False)) == expected
 
+    @pytest.mark.parametrize(
+        "keywords, error, message",
+        [
+            ({"optimise": True, "time_limit": 0}, ValueError, "time_limit must be a positive"),
+            ({"optimise": True, "time_limit": 10**400}, ValueError, "not inf"),
+            ({"optimise": True, "box_costs": {"B": 10**400}}, ValueError, "must be finite"),
+            ({"optimise": True, "box_costs": {"\udc80": 1}}, ValueError, "lone surrogate"),
+            ({"optimise": True, "seed": -1}, ValueError, "seed must be from 0"),
+            ({"optimise": True, "min_support": "0.5"}, TypeError, "min_support must be a number"),
+            ({"timeout": 0}, ValueError, "timeout must be a positive"),
+            ({"workers": 0}, ValueError, "workers must be at least 1"),
+        ],
+    )
+    def test_bad_settings_are_refused_at_the_call_before_any_work(self, keywords, error, message):
+        def never_read():
+            raise AssertionError("the requests were read")
+            yield
+
+        with pytest.raises(error, match=message):
+            pack_many(never_read(), progress=False, **keywords)
+
+    def test_optimiser_keywords_reach_every_request(self):
+        requests = [request(n + 3) for n in range(4)]
+        keywords = {"optimise": True, "effort": 5000, "time_limit": None, "seed": 3}
+        first = list(pack_many(requests, workers=2, progress=False, **keywords))
+        assert first == list(pack_many(requests, workers=1, progress=False, **keywords))
+        assert [json.loads(r)["summary"]["total_unplaced"] for r in first] == [0, 0, 0, 0]
+
     def test_a_refused_request_raises_with_its_index_after_the_good_ones(self):
         requests = [request(2), request(3), {"items": [{"Width": 1}]}, request(4)]
         results = pack_many(requests, workers=2, progress=False)
@@ -638,14 +666,22 @@ class TestPoolFaults:
         def kill_a_worker():
             os.kill(pool_workers(os.getpid())[0], signal.SIGKILL)
 
+        raised = []
+
+        def consume():
+            try:
+                results.extend(pack_many(requests, workers=2, progress=False))
+            except BrokenProcessPool as error:
+                raised.append(error)
+
         killer = threading.Timer(1.0, kill_a_worker)
         killer.start()
-        started = time.monotonic()
-        with pytest.raises(BrokenProcessPool, match="ended unexpectedly"):
-            for result in pack_many(requests, workers=2, progress=False):
-                results.append(result)
+        consumer = threading.Thread(target=consume, daemon=True)
+        consumer.start()
+        consumer.join(timeout=90)  # a pool that waits for its dead worker never returns
         killer.join()
-        assert time.monotonic() - started < 60
+        assert not consumer.is_alive(), "pack_many hangs after a worker was killed"
+        assert len(raised) == 1 and "ended unexpectedly" in str(raised[0])
         assert results == [stowvex.solve(json.dumps(r)) for r in requests[: len(results)]]
 
     def test_a_killed_worker_loses_no_order_of_a_batch(self, tmp_path):
