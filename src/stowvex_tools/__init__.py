@@ -19,7 +19,7 @@
 
 from importlib.metadata import PackageNotFoundError, version
 
-from .batch import BatchOptions, run_batch
+from .batch import BatchOptions, OutputError, run_batch
 from .checker import VIOLATION_KINDS, Violation, ViolationKind, validate, validate_request
 from .engine_calls import PackingTimeout, pack, pack_dicts, solve
 from .optimiser import (
@@ -50,6 +50,7 @@ __all__ = [
     "Finding",
     "MissingExtra",
     "OrderError",
+    "OutputError",
     "PackingTimeout",
     "PackingWork",
     "Violation",
