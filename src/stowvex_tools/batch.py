@@ -22,6 +22,7 @@ from .orders import (
     InputError,
     OrderTask,
     check_csv_header,
+    check_json_lines,
     count_orders,
     is_csv,
     load_catalogue,
@@ -150,6 +151,8 @@ def run_batch(
         raise InputError(f"{input_path}: cannot read: {error.strerror or error}") from None
     if is_csv(input_path, options.input_format):
         check_csv_header(input_path)
+    else:
+        check_json_lines(input_path)
     with _locked_output(output_path) as out:
         done = read_done(output_path)
         tasks = _skip_done(

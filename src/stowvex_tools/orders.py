@@ -6,6 +6,7 @@ import csv
 import difflib
 import json
 import math
+import os
 import sys
 from collections.abc import Iterable, Iterator
 from pathlib import Path
@@ -317,6 +318,41 @@ def open_orders(path: str, input_format: str | None = None) -> Iterator[OrderTas
             yield from csv_orders(handle)
         except ValueError as error:
             raise InputError(f"{path}: {error}") from None
+
+
+# A JSON Lines file larger than this is not read whole to see whether it is one document.
+_WHOLE_DOCUMENT_LIMIT = 64 * 1024 * 1024
+
+
+def check_json_lines(path: str) -> None:
+    """Raises InputError when a batch input is one JSON document written over many lines,
+    such as a request or a box catalogue as `stowvex pack` reads it, rather than one order
+    a line: its first line alone is no JSON, and the whole file is."""
+    try:
+        with open(path, "rb") as handle:
+            first = next((line for line in handle if line.strip()), b"")
+            if not first:
+                return
+            try:
+                strict_loads(decode_line(first))
+                return
+            except (ValueError, RecursionError):
+                pass
+            if os.fstat(handle.fileno()).st_size > _WHOLE_DOCUMENT_LIMIT:
+                return
+            handle.seek(0)
+            whole = handle.read()
+    except OSError as error:
+        raise InputError(f"{path}: cannot read: {error.strerror or error}") from None
+    try:
+        document = strict_loads(decode_line(whole))
+    except (ValueError, RecursionError):
+        return
+    what = "a list" if isinstance(document, list) else "one JSON document"
+    raise InputError(
+        f"{path}: {what} over many lines, not JSON Lines (one order a line): pack a "
+        "single request with stowvex pack, or write one order a line"
+    )
 
 
 def check_csv_header(path: str) -> None:

@@ -747,6 +747,17 @@ class TestOutputSafety:
         assert first.returncode == 0, stderr
         assert [r["id"] for r in canonical(out)] == [json.loads(line)["id"] for line in lines]
 
+    def test_a_request_written_over_many_lines_is_refused_with_a_hint(self, tmp_path):
+        source = tmp_path / "order.jsonl"
+        source.write_text(json.dumps(request(2), indent=2))
+        out = tmp_path / "r.jsonl"
+        proc = run("batch", source, "-o", out)
+        assert proc.returncode == 2 and "one JSON document over many lines" in proc.stderr
+        assert "stowvex pack" in proc.stderr and not out.exists()
+        source.write_text(CARTONS.read_text())  # the catalogue given as the orders
+        proc = run("batch", source, "--boxes", CARTONS, "-o", out)
+        assert proc.returncode == 2 and "a list over many lines" in proc.stderr
+
     def test_an_output_in_a_missing_folder_is_a_one_line_error(self, tmp_path):
         source = tmp_path / "orders.jsonl"
         source.write_text(json.dumps({"id": 1, **request(1)}) + "\n")
