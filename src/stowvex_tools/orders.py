@@ -7,6 +7,7 @@ import difflib
 import json
 import math
 import os
+import re
 import sys
 from collections.abc import Iterable, Iterator
 from pathlib import Path
@@ -171,8 +172,12 @@ class _CountedLines:
         return line.removeprefix("\ufeff") if self.number == 1 else line
 
 
+# What surrogateescape makes of the bytes that are not UTF-8.
+_ESCAPED_BYTES = re.compile("[\udc80-\udcff]")
+
+
 def _undecodable(text: str) -> bool:
-    return any("\udc80" <= char <= "\udcff" for char in text)
+    return _ESCAPED_BYTES.search(text) is not None
 
 
 def csv_column_name(text: str) -> str:
