@@ -690,8 +690,17 @@ class TestPoolFaults:
         source.write_text("\n".join(lines) + "\n")
         out = tmp_path / "r.jsonl"
         proc = start_batch(source, "-o", out, "--workers", "2", "--no-progress")
-        os.kill(pool_workers(proc.pid)[0], signal.SIGKILL)
-        stdout, stderr = proc.communicate(timeout=120)
+        workers = pool_workers(proc.pid)
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline and not (out.exists() and out.stat().st_size):
+            time.sleep(0.05)
+        os.kill(workers[0], signal.SIGKILL)  # busy with an order now, as both are
+        try:
+            stdout, stderr = proc.communicate(timeout=120)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.communicate()
+            pytest.fail("the batch never ended after a worker was killed")
         assert proc.returncode == 0, stderr
         records = canonical(out)
         assert [r["id"] for r in records] == [json.loads(line)["id"] for line in lines]
