@@ -8,6 +8,7 @@
 
 #include "engine/orientation.hpp"
 #include "engine/packing_control.hpp"
+#include "engine/region_index.hpp"
 
 namespace stowvex {
 
@@ -98,10 +99,40 @@ namespace {
 // itself when none of them overlaps it, otherwise, for the first one that
 // does, the lists of its pieces, each made from the piece and the regions
 // after that one. (A piece can stick out of its parent by a rounding step,
-// so the later regions are tested against each piece anew.) There are at most
-// kFewRegions regions, and each level of the recursion uses one up.
-constexpr std::size_t kFewRegions = 64;
+// so the later regions are tested against each piece anew.) The pieces wait
+// on a stack, the first on top, so the lists come out in that order.
+struct Pending {
+    FreeSpace space;
+    std::size_t first;  // the first region that may still cut it
+};
 
+template <class FirstOverlapping>
+void cut_in_order(const FreeSpace& space, const std::vector<Region>& regions,
+                  const double* smallest, FirstOverlapping first_overlapping,
+                  std::vector<FreeSpace>& out) {
+    // Cuts follow one another on a thread: they share the stack.
+    thread_local std::vector<Pending> stack;
+    stack.clear();
+    stack.push_back(Pending{space, 0});
+    while (!stack.empty()) {
+        check_stop();
+        const Pending top = stack.back();
+        stack.pop_back();
+        const std::size_t cutter = first_overlapping(top.space, top.first);
+        if (cutter == regions.size()) {
+            out.push_back(top.space);
+            continue;
+        }
+        FreeSpace pieces[6];
+        const int n = cut_pieces(top.space, regions[cutter], pieces);
+        for (int k = n - 1; k >= 0; --k) {
+            if (smallest != nullptr && too_small(pieces[k], smallest)) continue;
+            stack.push_back(Pending{pieces[k], cutter + 1});
+        }
+    }
+}
+
+// The list made recursively, for few regions: each level uses one up.
 void cut_in_place(const FreeSpace& space, const std::vector<Region>& regions, std::size_t first,
                   const double* smallest, std::vector<FreeSpace>& out) {
     while (first < regions.size() && !overlaps(space, regions[first])) ++first;
@@ -117,22 +148,14 @@ void cut_in_place(const FreeSpace& space, const std::vector<Region>& regions, st
     }
 }
 
-}  // namespace
-
-void cut_space(const FreeSpace& space, const std::vector<Region>& regions, const double* smallest,
-               std::vector<FreeSpace>& out) {
-    if (smallest != nullptr && too_small(space, smallest)) return;
-    // Few regions: cut recursively.
-    if (regions.size() <= kFewRegions) {
-        cut_in_place(space, regions, 0, smallest, out);
-        return;
-    }
-    // Many: the regions cut a list kept in runs of consecutive spaces, each
-    // with the bounds of its spaces: a region clear of a run's bounds overlaps
-    // none of its spaces, so most runs are passed over whole. Each overlapped
-    // space is still replaced in place by its pieces, so the list comes out
-    // in the same order. A cut run's bounds take in the new
-    // pieces and keep what they held: wider bounds still bound the run.
+// The same list, made by passing each region in turn over the spaces cut so
+// far, kept in runs of consecutive spaces, each with the bounds of its spaces:
+// a region clear of a run's bounds overlaps none of its spaces, so most runs
+// are passed over whole. Each overlapped space is replaced in place by its
+// pieces, so the list comes out in the same order. A cut run's bounds take in
+// the new pieces and keep what they held: wider bounds still bound the run.
+void cut_in_runs(const FreeSpace& space, const std::vector<Region>& regions, const double* smallest,
+                 std::vector<FreeSpace>& out) {
     struct Run {
         std::vector<FreeSpace> spaces;
         Bounds bounds;
@@ -189,6 +212,32 @@ void cut_space(const FreeSpace& space, const std::vector<Region>& regions, const
     }
 
     for (const Run& run : runs) out.insert(out.end(), run.spaces.begin(), run.spaces.end());
+}
+
+// Up to kFewRegions regions a search along the list is fastest; up to
+// kSomeRegions, a pass of each region over runs of the list; beyond, an index
+// of the regions by position finds the first one that cuts a piece.
+constexpr std::size_t kFewRegions = 64;
+constexpr std::size_t kSomeRegions = 384;
+
+}  // namespace
+
+void cut_space(const FreeSpace& space, const std::vector<Region>& regions, const double* smallest,
+               std::vector<FreeSpace>& out) {
+    if (smallest != nullptr && too_small(space, smallest)) return;
+    if (regions.size() <= kFewRegions) {
+        cut_in_place(space, regions, 0, smallest, out);
+        return;
+    }
+    if (regions.size() <= kSomeRegions) {
+        cut_in_runs(space, regions, smallest, out);
+        return;
+    }
+    const RegionIndex index(regions);
+    cut_in_order(
+        space, regions, smallest,
+        [&index](const FreeSpace& s, std::size_t from) { return index.first_overlapping(s, from); },
+        out);
 }
 
 void free_spaces_of(double width, double length, double depth, const std::vector<Region>& regions,

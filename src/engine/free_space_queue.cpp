@@ -5,6 +5,7 @@
 #include <cmath>
 #include <utility>
 
+#include "engine/orientation.hpp"
 #include "engine/packing_control.hpp"
 
 namespace stowvex {
@@ -36,6 +37,7 @@ void FreeSpaceQueue::reset(double width, double length, double depth,
     // can become infinite but never NaN.
     heap_ = finite;
     exact_ = exact;
+    reach_known_ = false;
     // Only the heap may leave out spaces that can never take anything.
     std::vector<FreeSpace>& spaces = pieces_;
     spaces.clear();
@@ -70,6 +72,7 @@ const FreeSpace* FreeSpaceQueue::next() {
 
 void FreeSpaceQueue::reject() {
     if (heap_) {
+        count_reach(nodes_.front().space, -1);
         std::pop_heap(nodes_.begin(), nodes_.end(),
                       [this](const Node& a, const Node& b) { return later(a, b); });
         // Without exact measures a space that took nothing may still be cut,
@@ -116,10 +119,12 @@ void FreeSpaceQueue::fill_heap(const std::vector<Region>& regions, const double 
     // The space that took the regions is the first one. With exact measures the
     // regions lie inside it, and the spaces are disjoint: no other is cut.
     cut_.clear();
+    count_reach(nodes_.front().space, -1);
     std::pop_heap(nodes_.begin(), nodes_.end(), later_than);
     cut_.push_back(nodes_.back());
     nodes_.pop_back();
     if (!exact_) {
+        reach_known_ = false;  // never asked without exact measures
         // Any space, live or dead, that a region overlaps is cut.
         const auto cut_by_regions = [&regions](const Node& node) {
             return std::any_of(regions.begin(), regions.end(),
@@ -152,10 +157,48 @@ void FreeSpaceQueue::fill_heap(const std::vector<Region>& regions, const double 
         pieces_.clear();
         cut_space(parent.space, regions, exact_ ? smallest : nullptr, pieces_);
         for (const FreeSpace& piece : pieces_) {
+            count_reach(piece, 1);
             nodes_.push_back(Node{piece, piece_label(parent, piece, index++)});
             std::push_heap(nodes_.begin(), nodes_.end(), later_than);
         }
     }
+}
+
+void FreeSpaceQueue::count_reach(const FreeSpace& space, int change) {
+    if (!reach_known_) return;
+    double sorted[3];
+    sort_ascending(space.width, space.length, space.depth, sorted);
+    for (int rank = 0; rank < 3; ++rank) {
+        if (sorted[rank] >= reach_needed_[rank]) reach_count_[rank] += change;
+    }
+}
+
+bool FreeSpaceQueue::reaches(const double needed[3]) {
+    if (!heap_) {  // the whole list: a plain walk
+        double largest[3] = {0.0, 0.0, 0.0};
+        for_each_until([&](const FreeSpace& s) {
+            double sorted[3];
+            sort_ascending(s.width, s.length, s.depth, sorted);
+            for (int rank = 0; rank < 3; ++rank) {
+                largest[rank] = std::max(largest[rank], sorted[rank]);
+            }
+            return largest[0] >= needed[0] && largest[1] >= needed[1] && largest[2] >= needed[2];
+        });
+        return largest[0] >= needed[0] && largest[1] >= needed[1] && largest[2] >= needed[2];
+    }
+    // A space that reaches larger measures reaches smaller ones too.
+    const bool counted = reach_known_ && needed[0] <= reach_needed_[0] &&
+                         needed[1] <= reach_needed_[1] && needed[2] <= reach_needed_[2];
+    if (counted && reach_count_[0] > 0 && reach_count_[1] > 0 && reach_count_[2] > 0) {
+        return true;
+    }
+    reach_known_ = true;
+    for (int rank = 0; rank < 3; ++rank) {
+        reach_needed_[rank] = needed[rank];
+        reach_count_[rank] = 0;
+    }
+    for (const Node& node : nodes_) count_reach(node.space, 1);
+    return reach_count_[0] > 0 && reach_count_[1] > 0 && reach_count_[2] > 0;
 }
 
 FreeSpaceQueue::Label FreeSpaceQueue::piece_label(const Node& parent, const FreeSpace& piece,

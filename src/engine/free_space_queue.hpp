@@ -73,6 +73,14 @@ public:
     template <class F>
     void for_each_until(F f) const;
 
+    // Whether, rank by rank, some space that may still take something has a
+    // sorted measure at least `needed`'s. With exact measures in a heap,
+    // whose spaces are only ever taken out or cut into smaller pieces, it
+    // counts the spaces that reach the measures asked last as they come and
+    // go, and walks the spaces only when a count runs out or `needed` grows
+    // (the largest measures of what is left to place only shrink).
+    bool reaches(const double needed[3]);
+
 private:
     struct Tie {
         std::int32_t kind;
@@ -94,6 +102,7 @@ private:
     };
 
     bool later(const Node& a, const Node& b) const;
+    void count_reach(const FreeSpace& space, int change);
     int compare_labels(const Label& a, const Label& b) const;
     Label piece_label(const Node& parent, const FreeSpace& piece, std::uint32_t index);
     void fill_heap(const std::vector<Region>& regions, const double smallest[3]);
@@ -110,6 +119,11 @@ private:
     // Whole list and the position of the search in it.
     std::vector<Tried> list_;
     std::size_t cursor_ = 0;
+    // The live spaces whose sorted measures reach reach_needed_, rank by rank,
+    // while reach_known_.
+    bool reach_known_ = false;
+    double reach_needed_[3] = {0.0, 0.0, 0.0};
+    std::size_t reach_count_[3] = {0, 0, 0};
     // Scratch.
     std::vector<FreeSpace> pieces_;
     std::vector<Node> cut_;

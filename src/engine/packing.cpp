@@ -8,6 +8,7 @@
 #include "engine/exact_measures.hpp"
 #include "engine/orientation.hpp"
 #include "engine/packing_control.hpp"
+#include "engine/placement_cursor.hpp"
 #include "model/packing_rules.hpp"
 
 namespace stowvex {
@@ -20,87 +21,6 @@ namespace {
 // then nothing, not a negative budget, which would lift the limit.
 double space_budget(double budget, double used_weight) {
     return budget < 0.0 ? budget : std::max(0.0, budget - used_weight);
-}
-
-// Where spot_at_cursor puts an item: the orientation (in kOrientations) and
-// the position, or orientation -1 for nowhere.
-struct Spot {
-    int orientation = -1;
-    double x = 0.0;
-    double y = 0.0;
-    double z = 0.0;
-};
-
-// Tries the item in the current row, then in a new row behind the longest
-// item of the current one, then in a new layer on top of the tallest item of
-// the current one, in a volume of this size with its corner at (0, 0, 0). On
-// success the cursor moves on; otherwise it is left exactly as it was.
-Spot spot_at_cursor(const double dims[3], Rotation rotation, PlacementCursor& cursor, double width,
-                    double length, double depth) {
-    // Current row: the rest of the row, and everything behind and above it.
-    int chosen =
-        best_orientation(dims, rotation, width - cursor.x, length - cursor.y, depth - cursor.z);
-    if (chosen >= 0) {
-        const Orientation& turn = kOrientations[chosen];
-        const Spot spot{chosen, cursor.x, cursor.y, cursor.z};
-        cursor.x += dims[turn.along_width];
-        cursor.row_length = std::max(cursor.row_length, dims[turn.along_length]);
-        cursor.layer_depth = std::max(cursor.layer_depth, dims[turn.along_depth]);
-        return spot;
-    }
-    if (length > cursor.y + cursor.row_length) {
-        const double ny = cursor.y + cursor.row_length;
-        chosen = best_orientation(dims, rotation, width, length - ny, depth - cursor.z);
-        if (chosen >= 0) {
-            const Orientation& turn = kOrientations[chosen];
-            const Spot spot{chosen, 0.0, ny, cursor.z};
-            cursor.x = 0.0 + dims[turn.along_width];  // 0.0 + -0.0 is 0.0
-            cursor.y = ny;
-            cursor.row_length = dims[turn.along_length];
-            cursor.layer_depth = std::max(cursor.layer_depth, dims[turn.along_depth]);
-            return spot;
-        }
-    }
-    if (depth > cursor.z + cursor.layer_depth) {
-        const double nz = cursor.z + cursor.layer_depth;
-        chosen = best_orientation(dims, rotation, width, length, depth - nz);
-        if (chosen >= 0) {
-            const Orientation& turn = kOrientations[chosen];
-            const Spot spot{chosen, 0.0, 0.0, nz};
-            cursor.x = 0.0 + dims[turn.along_width];
-            cursor.y = 0.0;
-            cursor.z = nz;
-            cursor.row_length = dims[turn.along_length];
-            cursor.layer_depth = dims[turn.along_depth];
-            return spot;
-        }
-    }
-    return Spot{};
-}
-
-// The sorted measures that bound whatever spot_at_cursor can place now: an
-// item fits one of the three extents it tries only if its sorted measures are
-// at most that extent's. False when none of the three can take anything.
-bool reach_at_cursor(const PlacementCursor& cursor, double width, double length, double depth,
-                     double bound[3]) {
-    bool any = false;
-    const auto offer = [&](double w, double l, double d) {
-        if (std::isnan(w) || std::isnan(l) || std::isnan(d)) return;  // takes nothing
-        double sorted[3];
-        sort_ascending(w, l, d, sorted);
-        for (int rank = 0; rank < 3; ++rank) {
-            bound[rank] = any ? std::max(bound[rank], sorted[rank]) : sorted[rank];
-        }
-        any = true;
-    };
-    offer(width - cursor.x, length - cursor.y, depth - cursor.z);
-    if (length > cursor.y + cursor.row_length) {
-        offer(width, length - (cursor.y + cursor.row_length), depth - cursor.z);
-    }
-    if (depth > cursor.z + cursor.layer_depth) {
-        offer(width, length, depth - (cursor.z + cursor.layer_depth));
-    }
-    return any;
 }
 
 }  // namespace
@@ -135,7 +55,7 @@ void Packing::pack(double width, double length, double depth, double budget, int
         const BoxFacts box(width, length, depth, budget);
         exact_ = items_.facts().fraction_bits() <= box.exact_bits;
         if (whole_ && nesting_depth == 0) size_up(box);
-        if (gave_up_) return;
+        if (gave_up_) return give_up();
         // What is left to place; copied only for a packing that goes ahead.
         unplaced_ = items_.index();
         placed_.assign(entries_.size(), 0);
@@ -166,10 +86,7 @@ void Packing::fill_rows_and_layers(double width, double length, double depth, do
                                    double& used_weight, int nesting_depth,
                                    std::vector<PlacedEntry>& out) {
     const bool watch = whole_ && nesting_depth == 0;
-    if (watch && too_heavy(budget, used_weight)) {
-        gave_up_ = true;
-        return;
-    }
+    if (watch && too_heavy(budget, used_weight)) return give_up();
     PlacementCursor cursor;
     std::uint32_t from = 0;
     double bound[3];
@@ -193,10 +110,7 @@ void Packing::fill_rows_and_layers(double width, double length, double depth, do
         out.push_back(PlacedEntry{Region{spot.x, spot.y, spot.z, e.dims[turn.along_width],
                                          e.dims[turn.along_length], e.dims[turn.along_depth]},
                                   index, spot.orientation});
-        if (watch && too_heavy(budget, used_weight)) {
-            gave_up_ = true;
-            return;
-        }
+        if (watch && too_heavy(budget, used_weight)) return give_up();
         reachable = reach_at_cursor(cursor, width, length, depth, bound);
     }
 }
@@ -253,10 +167,7 @@ void Packing::fill_free_spaces(double width, double length, double depth, double
                                 unplaced_.smallest(2)};
     spaces.reset(width, length, depth, level.regions, exact_, smallest);
 
-    if (watch && hopeless(spaces, budget, used_weight, true)) {
-        gave_up_ = true;
-        return;
-    }
+    if (watch && hopeless(spaces, budget, used_weight, true)) return give_up();
     std::size_t successes = 0;
     while (!unplaced_.empty()) {
         check_stop();
@@ -289,12 +200,11 @@ void Packing::fill_free_spaces(double width, double length, double depth, double
         // that walks all entries, and most packings that give up do so early.
         ++successes;
         const bool power_of_two = (successes & (successes - 1)) == 0;
-        if (watch && hopeless(spaces, budget, used_weight, power_of_two)) {
-            gave_up_ = true;
-            return;
-        }
+        if (watch && hopeless(spaces, budget, used_weight, power_of_two)) return give_up();
     }
 }
+
+void Packing::give_up() { gave_up_ = true; }
 
 // The early ends of a whole packing. Each names an entry that is certain
 // never to be placed, whatever the packing does from here on. They are only
@@ -325,11 +235,12 @@ bool Packing::too_heavy(double budget, double used_weight) {
 // The volumes are weighed only when asked for, as that walks every space;
 // otherwise the walk ends once the spaces seen are as large as the largest
 // entries, rank by rank.
-bool Packing::hopeless(const FreeSpaceQueue& spaces, double budget, double used_weight,
+bool Packing::hopeless(FreeSpaceQueue& spaces, double budget, double used_weight,
                        bool weigh_volumes) {
     if (too_heavy(budget, used_weight)) return true;
     if (!exact_ || unplaced_.empty()) return false;
     const double needed[3] = {unplaced_.largest(0), unplaced_.largest(1), unplaced_.largest(2)};
+    if (!weigh_volumes) return !spaces.reaches(needed);
     double largest[3] = {0.0, 0.0, 0.0};
     double open_volume = 0.0;
     std::size_t open = 0;
@@ -337,17 +248,13 @@ bool Packing::hopeless(const FreeSpaceQueue& spaces, double budget, double used_
         double sorted[3];
         sort_ascending(s.width, s.length, s.depth, sorted);
         for (int rank = 0; rank < 3; ++rank) largest[rank] = std::max(largest[rank], sorted[rank]);
-        if (weigh_volumes) {  // the bound is pure: leaving it out changes no other figure
-            open_volume += volume_above(s.width, s.length, s.depth);
-            ++open;
-            return false;
-        }
-        return largest[0] >= needed[0] && largest[1] >= needed[1] && largest[2] >= needed[2];
+        open_volume += volume_above(s.width, s.length, s.depth);
+        ++open;
+        return false;
     });
     for (int rank = 0; rank < 3; ++rank) {
         if (needed[rank] > largest[rank]) return true;
     }
-    if (!weigh_volumes) return false;
     return unplaced_.volume_below() > sum_above(open_volume, open);
 }
 

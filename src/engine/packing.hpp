@@ -11,6 +11,7 @@
 #include "engine/free_space_queue.hpp"
 #include "engine/list_facts.hpp"
 #include "engine/packing_items.hpp"
+#include "engine/placement_cursor.hpp"
 #include "model/packed_item.hpp"
 
 namespace stowvex {
@@ -18,16 +19,6 @@ namespace stowvex {
 // Free spaces are packed recursively; a volume this deep gets rows and layers
 // only.
 inline constexpr int kMaxNestingDepth = 4;
-
-// Where the next item of the current row goes, the longest placed length of
-// the current row and the tallest placed depth of the current layer.
-struct PlacementCursor {
-    double x = 0.0;
-    double y = 0.0;
-    double z = 0.0;
-    double row_length = 0.0;
-    double layer_depth = 0.0;
-};
 
 // An entry placed in the frame of the volume it was made in: the region it
 // takes, the entry and its orientation (in kOrientations). It becomes a
@@ -84,8 +75,8 @@ private:
     // Early ends of a whole packing, see their definitions.
     void size_up(const BoxFacts& box);
     bool too_heavy(double budget, double used_weight);
-    bool hopeless(const FreeSpaceQueue& spaces, double budget, double used_weight,
-                  bool weigh_volumes);
+    bool hopeless(FreeSpaceQueue& spaces, double budget, double used_weight, bool weigh_volumes);
+    void give_up();
 
     const PackingItems& items_;
     const std::vector<PackingEntry>& entries_;

@@ -12,6 +12,28 @@
 
 namespace stowvex {
 
+PackingEntry entry_of(const ItemPtr& ref) {
+    const Item& item = *ref;
+    PackingEntry e;
+    e.item = &ref;
+    e.dims[0] = item.width();
+    e.dims[1] = item.length();
+    e.dims[2] = item.depth();
+    e.weight = item.weight();
+    e.rotation = item.allowed_rotation();
+    e.identity = 0;
+    const bool no_nan = !std::isnan(e.dims[0]) && !std::isnan(e.dims[1]) && !std::isnan(e.dims[2]);
+    // A negative extent would move the cursor backwards and put items outside
+    // the volume or on top of each other; a NaN one fits nowhere.
+    e.placeable = no_nan && e.dims[0] >= 0.0 && e.dims[1] >= 0.0 && e.dims[2] >= 0.0;
+    if (e.placeable) {
+        sort_ascending(e.dims[0], e.dims[1], e.dims[2], e.ascending);
+    } else {
+        e.ascending[0] = e.ascending[1] = e.ascending[2] = std::numeric_limits<double>::infinity();
+    }
+    return e;
+}
+
 PackingItems::PackingItems(const std::vector<ItemPtr>& items) : size_(items.size()) {
     entries_.reserve(items.size());
     for (const ItemPtr& ref : items) {
@@ -20,26 +42,8 @@ PackingItems::PackingItems(const std::vector<ItemPtr>& items) : size_(items.size
             some_never_placed_ = true;
             continue;
         }
-        const Item& item = *ref;
-        PackingEntry& e = entries_.emplace_back();
-        e.item = &ref;
-        e.dims[0] = item.width();
-        e.dims[1] = item.length();
-        e.dims[2] = item.depth();
-        e.weight = item.weight();
-        e.rotation = item.allowed_rotation();
+        PackingEntry& e = entries_.emplace_back(entry_of(ref));
         e.identity = static_cast<std::uint32_t>(entries_.size() - 1);
-        const bool no_nan =
-            !std::isnan(e.dims[0]) && !std::isnan(e.dims[1]) && !std::isnan(e.dims[2]);
-        // A negative extent would move the cursor backwards and put items
-        // outside the volume or on top of each other; a NaN one fits nowhere.
-        e.placeable = no_nan && e.dims[0] >= 0.0 && e.dims[1] >= 0.0 && e.dims[2] >= 0.0;
-        if (e.placeable) {
-            sort_ascending(e.dims[0], e.dims[1], e.dims[2], e.ascending);
-        } else {
-            e.ascending[0] = e.ascending[1] = e.ascending[2] =
-                std::numeric_limits<double>::infinity();
-        }
         some_never_placed_ = some_never_placed_ || !e.placeable;
         facts_.add(e.dims, e.weight);
     }

@@ -14,6 +14,10 @@
 
 namespace stowvex {
 
+// The entry of an item (not null) as a list reads it, its identity 0. It
+// refers to the very pointer it is given.
+PackingEntry entry_of(const ItemPtr& item);
+
 class PackingItems {
 public:
     explicit PackingItems(const std::vector<ItemPtr>& items);

@@ -23,6 +23,7 @@ std::pair<bool, PackedBox> pack_into_box(const BoxPtr& box, const PackingItems& 
     PackedBox packed(box);
     const bool gave_up = packing.gave_up();
     if (!gave_up) {
+        packed.reserve(placements.size());
         for (const PlacedEntry& p : placements) packed.add(packing.packed_item(p));
     }
     // A long list leaves no large buffers behind.

@@ -55,9 +55,6 @@ ItemPtr make_item(std::string item_code, std::string item_reference, double widt
     return std::make_shared<ConcreteLinkedItem>(std::move(item), std::move(box_group));
 }
 
-const std::string* box_group_of(const Item& item) {
-    const auto* linked = dynamic_cast<const LinkedItem*>(&item);
-    return linked ? &linked->box_group() : nullptr;
-}
+const std::string* box_group_of(const Item& item) { return item.box_group_if_any(); }
 
 }  // namespace stowvex

@@ -23,6 +23,8 @@ public:
     virtual Rotation allowed_rotation() const = 0;
     virtual double volume() const;
     virtual nlohmann::json to_json() const;
+    // The box group, or nullptr for an item without one (box_group_of).
+    virtual const std::string* box_group_if_any() const { return nullptr; }
 };
 
 using ItemPtr = std::shared_ptr<Item>;
@@ -55,6 +57,7 @@ class LinkedItem : public Item {
 public:
     virtual const std::string& box_group() const = 0;
     nlohmann::json to_json() const override;
+    const std::string* box_group_if_any() const final { return &box_group(); }
 };
 
 class ConcreteLinkedItem final : public LinkedItem {

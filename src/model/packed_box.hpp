@@ -18,6 +18,7 @@ public:
     const std::vector<PackedItem>& items() const { return items_; }
     std::size_t item_count() const { return items_.size(); }
     void add(PackedItem item) { items_.push_back(std::move(item)); }
+    void reserve(std::size_t items) { items_.reserve(items); }
 
     double item_weight() const;
     double weight() const;

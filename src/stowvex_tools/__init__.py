@@ -17,11 +17,11 @@
 #   summary            results as dicts, and their figures added up
 #   scene, render_*    what a picture shows; the HTML page and the PNG pictures
 #   optional_dependencies  a clear error naming the extra to install
-#   cli                the stowvex command
+#   cli, __main__      the stowvex command (also python -m stowvex_tools)
 
 from importlib.metadata import PackageNotFoundError, version
 
-from .batch import BatchOptions, run_batch
+from .batch import BatchOptions, OutputError, run_batch
 from .checker import VIOLATION_KINDS, Violation, ViolationKind, validate, validate_request
 from .engine_calls import PackingTimeout, pack, pack_dicts, solve
 from .loading_rules import BoxRules, ItemRules, LoadingRules
@@ -57,6 +57,7 @@ __all__ = [
     "LoadingRules",
     "MissingExtra",
     "OrderError",
+    "OutputError",
     "PackingTimeout",
     "PackingWork",
     "Settled",

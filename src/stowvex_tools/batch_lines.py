@@ -18,7 +18,8 @@ from .order_packing import (
     fault_message,
     pack_one,
 )
-from .orders import OrderTask, csv_items, strict_loads
+from .orders import OrderTask, csv_items, decode_line, strict_loads
+from .request_check import check_request, fault_place, findings_message
 from .summary import BatchSummary, OrderFigures
 
 
@@ -28,6 +29,7 @@ class BatchSettings(PackSettings):
 
     boxes: list[Any] | None = None  # the catalogue's box objects, for orders without boxes
     spool: str | None = None  # folder for the output lines of worker processes
+    check: bool = False  # refuse an order in which the request check finds anything
 
 
 def _json_text(value: Any) -> str:
@@ -56,31 +58,62 @@ def _at(line: int) -> str:
     return f"line {line}: " if line > 0 else ""
 
 
-def _read_order(task: OrderTask, settings: BatchSettings) -> tuple[Any, RequestValues]:
-    """The id and the request of one batch order; raises _Unreadable with the message of
-    its output line when the order cannot be read."""
+def _read_order(
+    task: OrderTask, settings: BatchSettings
+) -> tuple[Any, RequestValues, dict[str, Any]]:
+    """The id and the request of one batch order, and the order as the request check
+    reads it; raises _Unreadable with the message of its output line when the order
+    cannot be read."""
     kind, line = task[0], task[1]
     if kind == "bad":
         raise _Unreadable(task[2], task[3])
     if kind == "csv":
         try:
-            return task[2], RequestValues(csv_items(task[3]), settings.boxes or [])
+            items = csv_items(task[3])
         except ValueError as error:
             raise _Unreadable(task[2], str(error)) from None
-    try:
-        order = strict_loads(task[2])
-    except (ValueError, RecursionError) as error:
-        raise _Unreadable(None, f"{_at(line)}not valid JSON: {error}") from None
+        boxes = settings.boxes or []
+        # The check reads the rows as written, one item a row, not their copies.
+        rows = csv_items(task[3], copies=False)
+        return task[2], RequestValues(items, boxes), {"items": rows, "boxes": boxes}
+    order = _json_order(task[2], line)
     if not isinstance(order, dict):
-        raise _Unreadable(None, f"{_at(line)}an order is a JSON object, not {type(order).__name__}")
+        raise _Unreadable(None, f"{_at(line)}an order is a JSON object, not {_json_kind(order)}")
     order_id = order.get("id")
     if "boxes" in order:
-        return order_id, RequestValues(order.get("items"), order["boxes"])
+        return order_id, RequestValues(order.get("items"), order["boxes"]), order
     if settings.boxes is None:
         raise _Unreadable(
             order_id, f'{_at(line)}the order has no "boxes" and no box catalogue was given'
         )
-    return order_id, RequestValues(order.get("items"), settings.boxes)
+    return (
+        order_id,
+        RequestValues(order.get("items"), settings.boxes),
+        {
+            **order,
+            "boxes": settings.boxes,
+        },
+    )
+
+
+def _json_order(data: str | bytes, line: int) -> Any:
+    try:
+        text = decode_line(data)
+    except UnicodeDecodeError as error:
+        raise _Unreadable(
+            None, f"{_at(line)}not UTF-8 text ({error.reason} at byte {error.start + 1})"
+        ) from None
+    try:
+        return strict_loads(text)
+    except RecursionError:
+        raise _Unreadable(None, f"{_at(line)}not valid JSON: nested too deeply") from None
+    except ValueError as error:
+        raise _Unreadable(None, f"{_at(line)}not valid JSON: {error}") from None
+
+
+def _json_kind(value: Any) -> str:
+    kinds = {list: "an array", str: "a string", bool: "a boolean", type(None): "null"}
+    return kinds.get(type(value), "a number")
 
 
 def order_id_of(task: OrderTask) -> Any:
@@ -88,8 +121,8 @@ def order_id_of(task: OrderTask) -> Any:
     if task[0] != "json":
         return task[2]
     try:
-        order = strict_loads(task[2])
-    except ValueError:
+        order = strict_loads(decode_line(task[2]))
+    except (ValueError, RecursionError):
         return None
     return order.get("id") if isinstance(order, dict) else None
 
@@ -98,14 +131,23 @@ def pack_order(task: OrderTask, settings: BatchSettings) -> tuple[str, OrderFigu
     """Packs one batch order into its output line and its figures (None when it failed).
     Nothing an order holds makes this raise."""
     try:
-        order_id, request = _read_order(task, settings)
+        order_id, request, checked = _read_order(task, settings)
+        if settings.check:
+            findings = [f for f in check_request(checked) if f.refuses]
+            if findings:
+                return error_line(order_id, _at(task[1]) + findings_message(findings)), None
     except _Unreadable as unreadable:
         return error_line(unreadable.order_id, str(unreadable)), None
     except ORDER_ERRORS as error:  # such as a line too large to read
         return error_line(task[2] if task[0] != "json" else None, fault_message(error)), None
     outcome = pack_one(request, settings)
     if isinstance(outcome, Failed):
-        return error_line(order_id, outcome.message), None
+        message = outcome.message
+        if outcome.timeout is None:
+            place = fault_place(checked, message)
+            if place is not None:
+                message = f"{message} (at {place})"
+        return error_line(order_id, message), None
     return result_line(order_id, outcome.result), outcome.figures
 
 
@@ -129,3 +171,19 @@ def pack_orders(
     with os.fdopen(handle, "wb") as spooled:
         spooled.write(data)
     return path, summary
+
+
+LOST_ORDER = (
+    "the worker process packing this order ended unexpectedly (killed, or out of "
+    "memory), on a second try as well; the order was not packed"
+)
+
+
+def lost_orders(tasks: list[OrderTask]) -> tuple[bytes, BatchSummary]:
+    """The output lines of orders whose worker process died while packing them twice."""
+    summary = BatchSummary()
+    lines = []
+    for task in tasks:
+        lines.append(error_line(order_id_of(task), _at(task[1]) + LOST_ORDER))
+        summary.add(None)
+    return "".join(lines).encode("utf-8"), summary

@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import argparse
 import sys
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from pathlib import Path
 from typing import Any, NoReturn
 
@@ -14,16 +14,15 @@ PROG = "stowvex"
 
 DESCRIPTION = """\
 Pack orders into boxes with the stowvex engine, check requests before packing,
-and draw where every item went.
+and draw where every item went."""
 
-commands:
-  pack      pack one request (JSON) and write the result JSON
-  batch     pack a file of orders (JSON Lines or CSV) on every core, resumable
-  check     look for mistakes in a request before packing it
-  validate  check a result against its request
-  render    draw a result as an interactive HTML page and PNG pictures
+EPILOG = """\
+pack and batch check every request as `stowvex check` does and refuse one with
+findings (--no-check packs it as it is). Run `stowvex COMMAND --help` for the
+details and examples of a command.
 
-Run `stowvex COMMAND --help` for the details and examples of a command."""
+exit status: 0 done, 1 findings, violations or failed orders, 2 unusable input
+or output (a request with findings, a missing file, a wrong option), 130 Ctrl-C."""
 
 PACK_EXAMPLES = """\
 examples:
@@ -32,10 +31,13 @@ examples:
   cat order.json | stowvex pack - -o result.json
   stowvex pack order.json --optimise --time-limit 5 -o result.json
   stowvex pack truck-order.json --timeout 60 -o result.json
+  stowvex pack order.json --optimise --effort 200000000 --seed 7 --box-costs costs.json
 
 A request is {"items": [...], "boxes": [...]} with the item and box objects of
-stowvex.solve; the result is the JSON text solve returns. --timeout stops the engine
-after so many seconds (exit status 1); Ctrl-C stops it at once (status 130)."""
+stowvex.solve; the result is the JSON text solve returns. The request is checked
+first, as `stowvex check` checks it: one with findings is not packed (each finding
+on standard error, exit status 2) unless --no-check is given. --timeout stops the
+engine after so many seconds (exit status 1); Ctrl-C stops it at once (status 130)."""
 
 BATCH_EXAMPLES = """\
 examples:
@@ -46,15 +48,20 @@ examples:
 
 Input: a JSON Lines file, one order a line: {"id": ..., "items": [...], "boxes": [...]},
 or {"id": ..., "items": [...]} with --boxes; or a CSV file (name ending in .csv, or
---format csv) of order lines with --boxes:
-  order_id,item_code,width,length,depth,weight,quantity[,rotation]
-(a header row is optional; the rows of one order stand together).
+--format csv) of order lines with --boxes, whose first row names its columns, in any
+order: order_id, item_code, width, length, depth (required), weight, quantity,
+rotation, item_reference, box_group (optional). The rows of one order stand together.
+
+Every order is checked as `stowvex check` checks a request; one with findings gets
+an error line naming them instead of being packed, unless --no-check is given.
 
 Output: one line per order, in input order: {"id": ..., "result": {...}} or
 {"id": ..., "error": "..."}; a bad order never stops the batch, nor one that runs past
 --timeout seconds, which gets an error line naming the timeout. Running the same
 command again after an interruption (Ctrl-C, a crash) keeps every complete line and
-packs only the orders still missing. A summary follows at the end."""
+packs only the orders still missing; a second batch on an output in use is refused.
+A summary follows at the end. Exit status: 0 every order packed, 1 some failed (the
+summary says how many), 2 unusable input or output."""
 
 CHECK_EXAMPLES = """\
 examples:
@@ -82,8 +89,10 @@ examples:
   stowvex render result.json -o view.html --png pictures/
   stowvex render results.jsonl --id 1042 -o order-1042.html
 
-The page works offline: open it in any browser, turn and zoom each box, and step
-through the items in the order a packer at the bench puts them in (bottom up)."""
+Draws a result, the JSON text `stowvex pack` writes (not a request), or with --id
+one order of a batch output. The page works offline: open it in any browser, turn
+and zoom each box, and step through the items in the order a packer at the bench
+puts them in (bottom up)."""
 
 
 class CommandError(Exception):
@@ -96,24 +105,33 @@ class CommandError(Exception):
 
 def _parser() -> argparse.ArgumentParser:
     formatter = argparse.RawDescriptionHelpFormatter
-    parser = argparse.ArgumentParser(prog=PROG, description=DESCRIPTION, formatter_class=formatter)
-    parser.add_argument("--version", action="version", version=f"%(prog)s {_version()}")
-    commands = parser.add_subparsers(dest="command", metavar="COMMAND")
+    parser = argparse.ArgumentParser(
+        prog=PROG, description=DESCRIPTION, epilog=EPILOG, formatter_class=formatter
+    )
+    parser.add_argument("-V", "--version", action="version", version=f"%(prog)s {_version()}")
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND", title="commands")
 
-    pack = _command(commands, "pack", "pack one request", "Pack one request.", PACK_EXAMPLES)
+    pack = _command(
+        commands,
+        "pack",
+        "pack one request (JSON) and write the result JSON",
+        "Pack one request.",
+        PACK_EXAMPLES,
+    )
     pack.add_argument(
         "request", metavar="REQUEST.json", help='request file, or "-" for standard input'
     )
     pack.add_argument(
         "-o", "--output", metavar="RESULT.json", help="result file (default: standard output)"
     )
+    _add_check(pack)
     _add_optimise(pack)
     _add_timeout(pack)
 
     batch = _command(
         commands,
         "batch",
-        "pack a file of orders",
+        "pack a file of orders (JSON Lines or CSV) on every core, resumable",
         "Pack many orders on every core.",
         BATCH_EXAMPLES,
     )
@@ -140,13 +158,14 @@ def _parser() -> argparse.ArgumentParser:
         help="input format (default: csv for names ending in .csv)",
     )
     batch.add_argument("--no-progress", action="store_true", help="no progress bar")
+    _add_check(batch)
     _add_optimise(batch)
     _add_timeout(batch)
 
     check = _command(
         commands,
         "check",
-        "look for mistakes in a request",
+        "look for mistakes in a request before packing it",
         "Check a request before packing it.",
         CHECK_EXAMPLES,
     )
@@ -163,7 +182,7 @@ def _parser() -> argparse.ArgumentParser:
     validate.add_argument("result", metavar="RESULT.json", help='result file, or "-"')
     validate.add_argument(
         "--min-support",
-        type=float,
+        type=_share,
         default=0.0,
         metavar="F",
         help="least part of an item's base that must rest on something (0 to 1, default 0)",
@@ -172,7 +191,7 @@ def _parser() -> argparse.ArgumentParser:
     render = _command(
         commands,
         "render",
-        "draw a result",
+        "draw a result as an interactive HTML page and PNG pictures",
         "Draw a result as HTML and PNG pictures.",
         RENDER_EXAMPLES,
     )
@@ -202,18 +221,70 @@ def _command(
     return parser
 
 
-def _add_optimise(parser: argparse.ArgumentParser) -> None:
+def _add_check(parser: argparse.ArgumentParser) -> None:
     parser.add_argument(
+        "--no-check",
+        dest="check",
+        action="store_false",
+        help="pack without checking the request first (as stowvex check does)",
+    )
+
+
+# The options of the optimiser, each of which does nothing without --optimise.
+OPTIMISER_OPTIONS = {
+    "time_limit": "--time-limit",
+    "effort": "--effort",
+    "seed": "--seed",
+    "min_support": "--min-support",
+    "box_costs": "--box-costs",
+    "threads": "--threads",
+}
+
+
+def _add_optimise(parser: argparse.ArgumentParser) -> None:
+    group = parser.add_argument_group("optimiser", "options of --optimise, refused without it")
+    group.add_argument(
         "--optimise",
+        "--optimize",
         action="store_true",
         help="pack with the optimiser (fewer, fuller boxes; slower)",
     )
-    parser.add_argument(
+    group.add_argument(
         "--time-limit",
         type=_positive_float,
-        default=DEFAULT_TIME_LIMIT,
         metavar="S",
         help=f"seconds the optimiser may spend on one order (default: {DEFAULT_TIME_LIMIT:g})",
+    )
+    group.add_argument(
+        "--effort",
+        type=_bounded_int(1, 2**64 - 1),
+        metavar="N",
+        help="a work budget in effort units, the same result on any machine "
+        "(about 100 million a second); with it the time limit is none unless given",
+    )
+    group.add_argument(
+        "--seed",
+        type=_bounded_int(0, 2**64 - 1),
+        metavar="N",
+        help="varies the search among equally good choices (default 0)",
+    )
+    group.add_argument(
+        "--min-support",
+        type=_share,
+        metavar="F",
+        help="least part of an item's base resting on something (0 to 1, default 0)",
+    )
+    group.add_argument(
+        "--box-costs",
+        metavar="COSTS.json",
+        help='the cost of one box of each type: {"BOX-REF": cost, ...}; the least '
+        "total cost replaces the fewest boxes",
+    )
+    group.add_argument(
+        "--threads",
+        type=_bounded_int(1, 256),
+        metavar="N",
+        help="threads the search of one order may use (default 1)",
     )
 
 
@@ -227,13 +298,60 @@ def _add_timeout(parser: argparse.ArgumentParser) -> None:
     )
 
 
-def _packing(args: argparse.Namespace) -> tuple[bool, float, float | None]:
-    """The command's optimise, time limit and timeout; a usage error for both timeouts."""
+def _packing(args: argparse.Namespace) -> dict[str, Any]:
+    """The keywords of `PackSettings` the command's options give; a usage error (status
+    2) for an option that would do nothing: an optimiser option without --optimise, or
+    --timeout with it."""
     if args.optimise and args.timeout is not None:
         raise CommandError(
             "--timeout is the exact engine's; with --optimise, --time-limit ends the search", 2
         )
-    return args.optimise, args.time_limit, args.timeout
+    given = [
+        option for name, option in OPTIMISER_OPTIONS.items() if getattr(args, name) is not None
+    ]
+    if not args.optimise:
+        if given:
+            raise CommandError(
+                f"{given[0]} is an option of the optimiser and does nothing without "
+                "--optimise (the exact engine has one result)",
+                2,
+            )
+        return {"timeout": args.timeout}
+    time_limit = args.time_limit
+    if time_limit is None and args.effort is None:
+        time_limit = DEFAULT_TIME_LIMIT
+    keywords: dict[str, Any] = {
+        "optimise": True,
+        "time_limit": time_limit,
+        "effort": args.effort,
+        "seed": args.seed or 0,
+        "min_support": 0.0 if args.min_support is None else args.min_support,
+        "box_costs": None if args.box_costs is None else _box_costs(args.box_costs),
+        "threads": args.threads or 1,
+    }
+    from .optimiser import optimiser_keywords
+
+    try:
+        optimiser_keywords(**{k: v for k, v in keywords.items() if k != "optimise"})
+    except (TypeError, ValueError) as error:
+        raise CommandError(str(error), 2) from None
+    return keywords
+
+
+def _box_costs(source: str) -> dict[str, float]:
+    """The box costs of a --box-costs file: a JSON object of box reference and cost."""
+    from .orders import load_json_file
+    from .request_format import number_value
+
+    costs = load_json_file(source)
+    if not isinstance(costs, dict) or not all(
+        number_value(cost) is not None for cost in costs.values()
+    ):
+        raise CommandError(
+            f'{source}: box costs are a JSON object of box reference and cost: {{"BOX-S": 1.5}}',
+            2,
+        )
+    return costs
 
 
 def _positive_int(text: str) -> int:
@@ -243,6 +361,29 @@ def _positive_int(text: str) -> int:
         raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
     if value < 1:
         raise argparse.ArgumentTypeError(f"must be at least 1: {value}")
+    return value
+
+
+def _bounded_int(low: int, high: int) -> Callable[[str], int]:
+    def whole(text: str) -> int:
+        try:
+            value = int(text)
+        except ValueError:
+            raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
+        if not low <= value <= high:
+            raise argparse.ArgumentTypeError(f"must be from {low} to {high}: {value}")
+        return value
+
+    return whole
+
+
+def _share(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
+    if not 0.0 <= value <= 1.0:
+        raise argparse.ArgumentTypeError(f"must be from 0 to 1: {text}")
     return value
 
 
@@ -269,17 +410,48 @@ def _write_text(path: str | None, text: str) -> None:
     try:
         Path(path).write_text(text, encoding="utf-8")
     except OSError as error:
-        raise CommandError(f"{path}: cannot write: {error.strerror or error}") from None
+        raise _cannot_write(path, error) from None
+
+
+def _cannot_write(path: str | Path, error: OSError) -> CommandError:
+    return CommandError(f"{path}: cannot write: {error.strerror or error}", 2)
 
 
 def _pack(args: argparse.Namespace) -> int:
     from .order_packing import Failed, PackSettings, pack_one
-    from .orders import read_source
+    from .orders import InputError, is_json_lines, parse_json, read_source
+    from .request_check import check_request, fault_place
 
-    settings = PackSettings(*_packing(args))
-    outcome = pack_one(read_source(args.request), settings)
+    try:
+        settings = PackSettings(**_packing(args))
+    except (TypeError, ValueError) as error:
+        raise CommandError(str(error), 2) from None
+    name = _name(args.request)
+    data = read_source(args.request)
+    try:
+        request = parse_json(data, name)
+    except InputError:
+        if is_json_lines(data):
+            raise
+        request = None  # the engine says what is wrong with it, in its own words
+    if args.check and request is not None:
+        findings = [finding for finding in check_request(request) if finding.refuses]
+        for finding in findings:
+            print(f"{name}: {finding}", file=sys.stderr)
+        if findings:
+            count = f"{len(findings)} finding" + ("s" if len(findings) > 1 else "")
+            raise CommandError(
+                f"{name}: the request check found {count}; not packed "
+                "(--no-check packs it as it is)",
+                2,
+            )
+    outcome = pack_one(data, settings)
     if isinstance(outcome, Failed):
-        raise CommandError(f"{_name(args.request)}: {outcome.message}")
+        message = outcome.message
+        place = None
+        if outcome.timeout is None and request is not None:
+            place = fault_place(request, message)
+        raise CommandError(f"{name}: {message}" + (f" (at {place})" if place else ""))
     _write_text(args.output, outcome.result + "\n")
     return 0
 
@@ -287,15 +459,13 @@ def _pack(args: argparse.Namespace) -> int:
 def _batch(args: argparse.Namespace) -> int:
     from .batch import BatchOptions, run_batch
 
-    optimise, time_limit, timeout = _packing(args)
     options = BatchOptions(
         boxes=args.boxes,
         workers=args.workers,
-        optimise=optimise,
-        time_limit=time_limit,
         progress=not args.no_progress,
         input_format=args.input_format,
-        timeout=timeout,
+        check=args.check,
+        **_packing(args),
     )
     try:
         summary = run_batch(args.input, args.output, options)
@@ -305,7 +475,13 @@ def _batch(args: argparse.Namespace) -> int:
             "same command again to pack the rest",
             130,
         ) from None
+    except (TypeError, ValueError) as error:  # settings the packing refuses
+        raise CommandError(str(error), 2) from None
     print("\n".join(summary.lines()))
+    if summary.failures:
+        failed = f"{summary.failures:,} of {summary.orders:,} orders"
+        print(f"{failed} failed: their lines in {args.output} hold the error")
+        return 1
     return 0
 
 
@@ -337,49 +513,64 @@ def _validate(args: argparse.Namespace) -> int:
         raise CommandError(f"{_name(args.result)}: {error}", 2) from None
     try:
         violations = validate_request(result, request, min_support=args.min_support)
-    except (TypeError, ValueError) as error:
+    except (TypeError, ValueError, RecursionError) as error:
         raise CommandError(f"{_name(args.request)}: {error}", 2) from None
     return _report(_name(args.result), violations, "no violations")
 
 
 def _render(args: argparse.Namespace) -> int:
     from .orders import read_source
+    from .scene import drawable_result
 
     if args.output is None and args.png is None:
         raise CommandError("nothing to write: give -o VIEW.html and/or --png DIR", 2)
-    result = _pick_result(read_source(args.result), args.order_id, _name(args.result))
-    title = args.title or args.order_id or Path(_name(args.result)).stem
+    name = _name(args.result)
+    result = _pick_result(read_source(args.result), args.order_id, name)
+    try:
+        result = drawable_result(result)
+    except (TypeError, ValueError) as error:
+        raise CommandError(f"{name}: {error}", 2) from None
+    title = args.title or args.order_id or Path(name).stem
     if args.output is not None:
         from .render_html import render_html
 
-        render_html(result, args.output, title=title)
+        try:
+            render_html(result, args.output, title=title)
+        except OSError as error:
+            raise _cannot_write(error.filename or args.output, error) from None
         print(f"wrote {args.output}")
     if args.png is not None:
         from .render_png import render_png
 
-        for path in render_png(result, args.png, title=title):
+        try:
+            paths = render_png(result, args.png, title=title)
+        except OSError as error:
+            raise _cannot_write(error.filename or args.png, error) from None
+        for path in paths:
             print(f"wrote {path}")
     return 0
 
 
-def _pick_result(data: bytes, order_id: str | None, name: str) -> dict[str, Any]:
-    """The result to draw: the whole file, or the line of a batch output with that id."""
-    from .orders import strict_loads
-    from .summary import result_dict
+RENDER_LINES_HINT = "a batch output, one order a line: give --id ID to draw one order"
 
-    try:
-        if order_id is None:
-            return result_dict(strict_loads(data))
-        for line in data.splitlines():
-            if not line.strip():
-                continue
-            record = strict_loads(line)
-            if isinstance(record, dict) and str(record.get("id")) == order_id:
-                if "error" in record:
-                    raise CommandError(f"{name}: order {order_id} failed: {record['error']}")
-                return result_dict(record)
-    except (ValueError, TypeError) as error:
-        raise CommandError(f"{name}: not a result: {error}", 2) from None
+
+def _pick_result(data: bytes, order_id: str | None, name: str) -> Any:
+    """The result to draw: the whole file, or the line of a batch output with that id."""
+    from .orders import InputError, decode_line, parse_json, strict_loads
+
+    if order_id is None:
+        return parse_json(data, name, RENDER_LINES_HINT)
+    for number, line in enumerate(data.splitlines(), start=1):
+        if not line.strip():
+            continue
+        try:
+            record = strict_loads(decode_line(line))
+        except (ValueError, RecursionError):
+            raise InputError(f"{name}: line {number} is not a line of a batch output") from None
+        if isinstance(record, dict) and str(record.get("id")) == order_id:
+            if "error" in record:
+                raise CommandError(f"{name}: order {order_id} failed: {record['error']}")
+            return record
     raise CommandError(f"{name}: no order with id {order_id}", 2)
 
 
@@ -398,6 +589,7 @@ COMMANDS = {
 
 def main(argv: Sequence[str] | None = None) -> int:
     """Runs the command line; returns the exit status."""
+    from .batch import OutputError
     from .optional_dependencies import MissingExtra
     from .orders import InputError
 
@@ -410,8 +602,8 @@ def main(argv: Sequence[str] | None = None) -> int:
         return COMMANDS[args.command](args)
     except CommandError as error:
         return _fail(str(error), error.status)
-    except (InputError, MissingExtra) as error:
-        return _fail(str(error), 2 if isinstance(error, InputError) else 1)
+    except (InputError, OutputError, MissingExtra) as error:
+        return _fail(str(error), 1 if isinstance(error, MissingExtra) else 2)
     except KeyboardInterrupt:
         return _fail("interrupted", 130)
     except BrokenPipeError:

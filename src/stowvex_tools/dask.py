@@ -6,7 +6,7 @@ from __future__ import annotations
 import json
 from typing import Any
 
-from .batch_lines import BatchSettings, pack_order
+from .batch_lines import BatchSettings, error_line, pack_order
 from .engine_calls import PackingTimeout
 from .optimiser import DEFAULT_TIME_LIMIT
 from .optional_dependencies import require
@@ -36,11 +36,17 @@ def _short(request: Any) -> str:
 
 
 def _pack_lines(lines: Any, settings: BatchSettings) -> list[str]:
-    return [
-        pack_order(("json", 0, line.rstrip("\r\n"), None), settings)[0].rstrip("\n")
-        for line in lines
-        if line.strip()
-    ]
+    out = []
+    for number, line in enumerate(lines, start=1):
+        if not isinstance(line, (str, bytes)):
+            message = f"line {number}: an order line is text (str or bytes), not "
+            out.append(error_line(None, message + type(line).__name__).rstrip("\n"))
+            continue
+        if not line.strip():
+            continue
+        text = line.rstrip(b"\r\n") if isinstance(line, bytes) else line.rstrip("\r\n")
+        out.append(pack_order(("json", number, text, None), settings)[0].rstrip("\n"))
+    return out
 
 
 def pack_bag(
@@ -68,16 +74,20 @@ def pack_lines(
     optimise: bool = False,
     time_limit: float = DEFAULT_TIME_LIMIT,
     timeout: float | None = None,
+    check: bool = False,
 ) -> Any:
-    """`stowvex batch` on Dask: a bag of JSON Lines orders, such as
+    """`stowvex batch` on Dask: a bag of JSON Lines orders (str or bytes), such as
     ``dask.bag.read_text("orders-*.jsonl")``, becomes a bag of output lines
     {"id": ..., "result": {...}} or {"id": ..., "error": "..."}, one per order in the same
     order; `boxes` names a box catalogue file for orders without their own boxes. An
     order the engine packs for longer than `timeout` seconds (when given) gets an error
-    line. Write them with ``.to_textfiles(...)``; add them up with `summarise_bag`."""
+    line, and so does one with findings when `check` is true (as `stowvex batch`
+    checks). An error line names the order's line, counted within its partition of the
+    bag (for ``read_text`` of files without a ``blocksize``, the line of its file).
+    Write them with ``.to_textfiles(...)``; add them up with `summarise_bag`."""
     catalogue = None if boxes is None else load_catalogue(boxes)
     settings = BatchSettings(
-        optimise=optimise, time_limit=time_limit, timeout=timeout, boxes=catalogue
+        optimise=optimise, time_limit=time_limit, timeout=timeout, boxes=catalogue, check=check
     )
     return lines.map_partitions(_pack_lines, settings)
 

@@ -12,6 +12,7 @@ better, so it is never worse than :func:`stowvex.pack`.
 from __future__ import annotations
 
 import json
+import math
 from collections.abc import Mapping, Sequence
 from typing import Any, TypedDict
 
@@ -255,7 +256,18 @@ def _costs(box_costs: object) -> dict[str, float] | None:
     for reference, cost in box_costs.items():
         if not isinstance(reference, str):
             raise TypeError(f"box_costs keys must be box references (str), not {reference!r}")
-        costs[reference] = _float(cost, f"box_costs[{reference!r}]")
+        try:
+            reference.encode("utf-8")
+        except UnicodeEncodeError:
+            raise ValueError(
+                f"box_costs key {reference!r} is not valid text: it holds a lone surrogate"
+            ) from None
+        number = _float(cost, f"box_costs[{reference!r}]")
+        if not (math.isfinite(number) and number >= 0):
+            raise ValueError(
+                f"box_costs[{reference!r}] must be finite, 0 or more, not {_shown(number)}"
+            )
+        costs[reference] = number
     return costs
 
 
@@ -267,8 +279,9 @@ def _settings(
     box_costs: object,
     threads: object,
 ) -> _Settings:
-    """The keywords of an optimiser call as the extension takes them."""
-    return {
+    """The keywords of an optimiser call as the extension takes them; TypeError or
+    ValueError (never OverflowError) for a keyword it would refuse."""
+    settings: _Settings = {
         "time_limit": None if time_limit is None else _float(time_limit, "time_limit"),
         "effort": None if effort is None else _integer(effort, "effort", 1, _UNSIGNED_MAX),
         "seed": _integer(seed, "seed", 0, _UNSIGNED_MAX),
@@ -276,3 +289,34 @@ def _settings(
         "box_costs": _costs(box_costs),
         "threads": _integer(threads, "threads", 1, _MAX_THREADS),
     }
+    limit = settings["time_limit"]
+    if limit is not None and not (limit > 0 and math.isfinite(limit)):
+        raise ValueError(f"time_limit must be a positive number of seconds, not {_shown(limit)}")
+    if limit is None and settings["effort"] is None:
+        raise ValueError("give a time_limit or an effort: the search needs an end")
+    support = settings["min_support"]
+    if not 0.0 <= support <= 1.0:
+        raise ValueError(f"min_support must be between 0 and 1, not {_shown(support)}")
+    return settings
+
+
+def _shown(number: float) -> str:
+    # As the extension writes a number in its messages: 0 and -1, not 0.0 and -1.0.
+    if math.isfinite(number) and number.is_integer() and abs(number) < 1e16:
+        return str(int(number))
+    return repr(number)
+
+
+def optimiser_keywords(
+    *,
+    time_limit: object = DEFAULT_TIME_LIMIT,
+    effort: object = None,
+    seed: object = 0,
+    min_support: object = 0.0,
+    box_costs: object = None,
+    threads: object = 1,
+) -> dict[str, Any]:
+    """The keywords of `optimise` checked before any work: the values the call would take
+    (costs as a dict of floats), or the TypeError or ValueError it would raise. Whether
+    the box costs name the box types of a request is the call's to check."""
+    return dict(_settings(time_limit, effort, seed, min_support, box_costs, threads))

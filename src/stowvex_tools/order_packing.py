@@ -11,7 +11,7 @@ from typing import Any, NamedTuple
 
 from . import engine_calls
 from .engine_calls import PackingTimeout, timeout_seconds
-from .optimiser import DEFAULT_TIME_LIMIT, optimise_json
+from .optimiser import DEFAULT_TIME_LIMIT, optimise_json, optimiser_keywords
 from .summary import OrderFigures
 
 Request = str | bytes | Mapping[str, Any]
@@ -61,12 +61,20 @@ class Failed(NamedTuple):
 class PackSettings:
     """How every order of a run is packed: by the engine, stopped after `timeout`
     seconds an order when one is given, or by the optimiser for up to `time_limit`
-    seconds an order. The timeout is the exact engine's: the optimiser ends its search
-    at its time limit instead, so the two are not given together."""
+    seconds an order, with the other keywords of `optimise` (`effort`, `seed`,
+    `min_support`, `box_costs`, `threads`). The timeout is the exact engine's: the
+    optimiser ends its search at its time limit instead, so the two are not given
+    together. Every setting is checked when the settings are made, before any order is
+    packed: TypeError or ValueError."""
 
     optimise: bool = False
-    time_limit: float = DEFAULT_TIME_LIMIT
+    time_limit: float | None = DEFAULT_TIME_LIMIT
     timeout: float | None = None
+    effort: int | None = None
+    seed: int = 0
+    min_support: float = 0.0
+    box_costs: Mapping[str, float] | None = None
+    threads: int = 1
 
     def __post_init__(self) -> None:
         object.__setattr__(self, "timeout", timeout_seconds(self.timeout))
@@ -74,6 +82,27 @@ class PackSettings:
             raise ValueError(
                 "timeout applies to the exact engine; the optimiser stops at its time_limit"
             )
+        if self.optimise:
+            keywords = optimiser_keywords(
+                time_limit=self.time_limit,
+                effort=self.effort,
+                seed=self.seed,
+                min_support=self.min_support,
+                box_costs=self.box_costs,
+                threads=self.threads,
+            )
+            for name, value in keywords.items():
+                object.__setattr__(self, name, value)
+
+    def _keywords(self) -> dict[str, Any]:
+        return {
+            "time_limit": self.time_limit,
+            "effort": self.effort,
+            "seed": self.seed,
+            "min_support": self.min_support,
+            "box_costs": self.box_costs,
+            "threads": self.threads,
+        }
 
     def solve(self, request_json: str | bytes) -> str:
         """The result JSON text of a request's JSON text."""
@@ -81,7 +110,7 @@ class PackSettings:
             return engine_calls.solve(request_json, timeout=self.timeout)
         if isinstance(request_json, bytes):
             request_json = request_json.decode("utf-8")
-        return optimise_json(request_json, time_limit=self.time_limit)
+        return optimise_json(request_json, **self._keywords())
 
     def pack_values(self, request: RequestValues) -> Packed:
         """The result JSON text of a request of parsed values, and its figures. The engine

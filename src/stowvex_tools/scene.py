@@ -8,6 +8,7 @@ from collections.abc import Mapping
 from dataclasses import dataclass
 from typing import Any
 
+from .request_format import number_value
 from .summary import result_dict, result_number
 
 # Twenty colours that stay apart from each other and from the dark edges drawn around
@@ -116,9 +117,78 @@ def bench_order(items: list[Mapping[str, Any]]) -> list[Mapping[str, Any]]:
     return sorted(items, key=lambda p: tuple(result_number(p.get(axis)) for axis in "zyx"))
 
 
+# The largest coordinate or side a picture draws. Beyond it the arithmetic of drawing
+# (a box's extent, its scale on the page) loses every digit a picture shows, or
+# overflows.
+MAX_DRAWN = 1e12
+
+
+def drawable_result(result: Any) -> dict[str, Any]:
+    """A result (JSON text, dict or `PackResult`) as a dict, once it is known to hold what
+    a picture reads: a list of boxes with their finite sizes, each with a list of placed
+    items with their finite positions and sides. Raises ValueError saying what is not
+    so, starting "not a result" for a value that is none at all (such as a request)."""
+    try:
+        data = result_dict(result)
+    except TypeError as error:
+        raise ValueError(str(error)) from None
+    except ValueError as error:
+        raise ValueError(f"{error}{_request_hint(result)}") from None
+    boxes = data.get("boxes")
+    if not isinstance(boxes, list):
+        raise ValueError(f'not a packing result: "boxes" is {_kind(boxes)}, not a list')
+    if "items" in data and "summary" not in data:
+        raise ValueError(
+            'not a packing result: it is a request ("items" and "boxes"); '
+            "pack it first (stowvex pack) and draw its result"
+        )
+    for b, box in enumerate(boxes):
+        where = f"box {b}"
+        if not isinstance(box, Mapping):
+            raise ValueError(f"not a packing result: {where} is {_kind(box)}, not an object")
+        _drawable_numbers(box, ("width", "length", "depth"), where)
+        placed = box.get("items")
+        if not isinstance(placed, list):
+            raise ValueError(f'not a packing result: {where} "items" is {_kind(placed)}')
+        for i, item in enumerate(placed):
+            spot = f"item {i} of {where}"
+            if not isinstance(item, Mapping):
+                raise ValueError(f"not a packing result: {spot} is {_kind(item)}")
+            _drawable_numbers(item, ("x", "y", "z", "width", "length", "depth"), spot)
+    return data
+
+
+def _request_hint(result: Any) -> str:
+    if isinstance(result, Mapping) and "items" in result:
+        return " (it is a request: pack it first, with stowvex pack, and draw its result)"
+    return ""
+
+
+def _kind(value: Any) -> str:
+    if value is None:
+        return "missing"
+    return {str: "a string", bool: "a boolean", list: "a list", dict: "an object"}.get(
+        type(value), "a number" if isinstance(value, (int, float)) else type(value).__name__
+    )
+
+
+def _drawable_numbers(obj: Mapping[str, Any], keys: tuple[str, ...], where: str) -> None:
+    for key in keys:
+        value = obj.get(key)
+        number = number_value(value)
+        if number is None:
+            raise ValueError(f'not a packing result: {where} "{key}" is {_kind(value)}')
+        if not abs(number) <= MAX_DRAWN:
+            raise ValueError(
+                f'cannot draw this result: {where} "{key}" is {number:g}, beyond the '
+                f"{MAX_DRAWN:g} a picture can draw"
+            )
+
+
 def scenes(result: Any) -> list[BoxScene]:
-    """The boxes of a result (JSON text, dict or `PackResult`) ready to draw."""
-    data = result_dict(result)
+    """The boxes of a result (JSON text, dict or `PackResult`) ready to draw; ValueError
+    when it holds no such boxes (`drawable_result`)."""
+    data = drawable_result(result)
     colours: dict[str, str] = {}
     out = []
     for index, box in enumerate(data.get("boxes") or []):

@@ -3,6 +3,7 @@
 #include "engine/free_space.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <string>
@@ -93,15 +94,15 @@ TEST(FreeSpaces, LowestThenLargestThenWidestFloorFirst) {
     EXPECT_FALSE(space_before(spaces[0], spaces[0]));
 }
 
-// Few regions are cut recursively, many through runs of spaces; both give the
-// straightforward list, and leave out spaces too small for what is to come
-// with everything cut from them.
+// Few regions are searched along the list, many through the index of regions;
+// both give the straightforward list, and leave out spaces too small for what
+// is to come with everything cut from them.
 TEST(FreeSpaces, CutSpaceGivesTheListOfCuttingRegionByRegion) {
     std::mt19937 rng(3);
     std::uniform_int_distribution<int> coord(0, 29), size(1, 9), pick(0, 9);
     for (int round = 0; round < 300; ++round) {
         const double unit = round % 3 == 2 ? 0.1 : 1.0;
-        const std::size_t count = round % 2 == 0 ? 1 + pick(rng) * 6 : 65 + pick(rng) * 20;
+        const std::size_t count = round % 2 == 0 ? 1 + pick(rng) * 3 : 17 + pick(rng) * 20;
         std::vector<Region> regions;
         for (std::size_t k = 0; k < count; ++k) {
             regions.push_back(placed(coord(rng) * unit, coord(rng) * unit, coord(rng) * unit,
@@ -121,6 +122,49 @@ TEST(FreeSpaces, CutSpaceGivesTheListOfCuttingRegionByRegion) {
             cut.clear();
             cut_space(space, regions, smallest, cut);
             ASSERT_EQ(describe(cut), describe(kept)) << round;
+        }
+    }
+}
+
+// The same to the bit, for regions laid out as rows and layers are (the
+// index's best case) and scattered ones, some of them infinite or NaN, which
+// the index must not skip.
+TEST(FreeSpaces, CutSpaceMatchesTheStraightforwardListBitForBit) {
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const double odd[] = {std::numeric_limits<double>::infinity(),
+                          -std::numeric_limits<double>::infinity(),
+                          std::numeric_limits<double>::quiet_NaN(), 1e308, -0.0};
+    for (int round = 0; round < 200; ++round) {
+        std::vector<Region> regions;
+        const bool rows = round % 2 == 0;
+        double x = 0.0, y = 0.0, z = 0.0;
+        const std::size_t count = 1 + rng() % 120;
+        for (std::size_t k = 0; k < count; ++k) {
+            const double w = 1.0 + 9.0 * unit(rng), l = 1.0 + 9.0 * unit(rng),
+                         d = 1.0 + 9.0 * unit(rng);
+            if (rows) {
+                if (x + w > 60.0) x = 0.0, y += 10.0;
+                if (y > 50.0) y = 0.0, z += 10.0;
+                regions.push_back(placed(x, y, z, w, l, d));
+                x += w;
+            } else {
+                regions.push_back(placed(60 * unit(rng), 60 * unit(rng), 60 * unit(rng), w, l, d));
+            }
+        }
+        if (round % 5 == 4) {
+            Region& p = regions[rng() % regions.size()];
+            double* faces[] = {&p.x, &p.y, &p.z, &p.width, &p.length, &p.depth};
+            *faces[rng() % 6] = odd[rng() % 5];
+        }
+        const FreeSpace space = make_free_space(0, 0, 0, 60, 60, 60);
+        std::vector<FreeSpace> cut;
+        cut_space(space, regions, nullptr, cut);
+        const std::vector<FreeSpace> expected = split_free_spaces({space}, regions);
+        ASSERT_EQ(cut.size(), expected.size()) << round;
+        for (std::size_t k = 0; k < cut.size(); ++k) {
+            ASSERT_EQ(std::memcmp(&cut[k], &expected[k], sizeof(FreeSpace)), 0)
+                << round << " " << k;
         }
     }
 }

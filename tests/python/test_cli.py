@@ -1,6 +1,7 @@
 """The stowvex command through its console script: results, exit codes, one-line errors."""
 
 import json
+import re
 import shutil
 import signal
 import subprocess
@@ -81,14 +82,15 @@ class TestPack:
         ],
     )
     def test_bad_requests_are_one_line_errors(self, text, status, fragment):
-        assert_one_line_error(run("pack", "-", stdin=text), status, fragment)
+        # Unchecked, so that the engine's own message shows.
+        assert_one_line_error(run("pack", "-", "--no-check", stdin=text), status, fragment)
 
     def test_missing_file_and_bad_options_fail_cleanly(self, tmp_path):
         assert_one_line_error(run("pack", tmp_path / "none.json"), 2, "cannot read")
         proc = run("pack", EXAMPLE, "--time-limit", "-3")
         assert proc.returncode == 2 and "Traceback" not in proc.stderr
         assert_one_line_error(
-            run("pack", EXAMPLE, "-o", tmp_path / "no" / "dir" / "r.json"), 1, "cannot write"
+            run("pack", EXAMPLE, "-o", tmp_path / "no" / "dir" / "r.json"), 2, "cannot write"
         )
 
     def test_optimise_uses_the_optimiser(self):
@@ -193,3 +195,215 @@ class TestRender:
             run("render", lines, "--id", "zz", "-o", tmp_path / "z.html"), 2, "no order with id zz"
         )
         assert_one_line_error(run("render", lines), 2, "nothing to write")
+
+
+def write(path, value):
+    path.write_text(value if isinstance(value, str) else json.dumps(value), encoding="utf-8")
+    return path
+
+
+BOX = {"Reference": "B", "Width": 10, "Length": 10, "Depth": 10}
+
+
+class TestStrictByDefault:
+    @pytest.mark.parametrize(
+        "request_, finding",
+        [
+            (
+                {"Items": [{"ItemCode": "A", "Width": 1, "Length": 1, "Depth": 1}], "boxes": [BOX]},
+                "request, Items: unknown key, which the engine ignores (did you mean 'items'?)",
+            ),
+            (
+                [BOX, dict(BOX, Reference="C")],
+                'request: a request is an object, {"items": [...], "boxes": [...]}',
+            ),
+            (
+                {
+                    "items": [
+                        {"ItemCode": "UP", "Width": 1, "Length": 1, "Depth": 1},
+                        {
+                            "ItemCode": "A",
+                            "Width": 1,
+                            "Length": 1,
+                            "Depth": 1,
+                            "AllowedRotation": "upright",
+                        },
+                    ],
+                    "boxes": [BOX],
+                },
+                "item 1 'A', AllowedRotation: 'upright' is not a rotation word",
+            ),
+            ({"items": 5, "boxes": [BOX]}, "request, items: must be a list of item objects"),
+        ],
+    )
+    def test_pack_refuses_what_check_finds_and_no_check_packs_it(self, tmp_path, request_, finding):
+        source = write(tmp_path / "order.json", request_)
+        proc = run("pack", source, "-o", tmp_path / "r.json")
+        assert proc.returncode == 2 and "Traceback" not in proc.stderr
+        *found, last = proc.stderr.strip().splitlines()
+        assert any(finding in line for line in found), proc.stderr
+        assert last.startswith("stowvex: error: ") and "--no-check" in last
+        assert not (tmp_path / "r.json").exists()
+        unchecked = run("pack", source, "--no-check")
+        assert (unchecked.returncode, unchecked.stdout != "") in ((0, True), (1, False))
+
+    def test_items_sharing_a_code_are_packed_as_orders_often_have_them(self, tmp_path):
+        mug = {"ItemCode": "MUG", "Width": 1, "Length": 1, "Depth": 1}
+        source = write(tmp_path / "o.json", {"items": [mug, mug, mug], "boxes": [BOX]})
+        assert run("check", source).returncode == 1  # check still says so
+        proc = run("pack", source)
+        assert proc.returncode == 0 and json.loads(proc.stdout)["summary"]["total_placed"] == 3
+
+    @pytest.mark.parametrize(
+        "item, place",
+        [
+            (
+                {"ItemCode": "A", "Width": 1, "Length": 1, "Depth": 1, "Weight": "5"},
+                "items[1].Weight",
+            ),
+            ({"Width": 1, "Length": 1, "Depth": 1}, "items[1]: missing required field 'ItemCode'"),
+        ],
+    )
+    def test_an_engine_error_names_its_place_in_the_request(self, tmp_path, item, place):
+        good = {"ItemCode": "G", "Width": 1, "Length": 1, "Depth": 1}
+        source = write(tmp_path / "o.json", {"items": [good, item], "boxes": [BOX]})
+        assert_one_line_error(run("pack", source, "--no-check"), 1, f"(at {place}")
+        proc = run("pack", source)
+        assert proc.returncode == 2 and "item 1" in proc.stderr
+
+    def test_a_shape_error_of_the_engine_says_what_is_wrong_with_the_shape(self, tmp_path):
+        source = write(tmp_path / "o.json", {"items": {"a": 1}, "boxes": [BOX]})
+        proc = run("pack", source, "--no-check")
+        assert_one_line_error(proc, 1, "item is missing required field 'ItemCode' (at items.a: ")
+        assert "must be object, not number (1)" in proc.stderr
+
+
+class TestOptions:
+    @pytest.mark.parametrize(
+        "option",
+        [
+            ["--time-limit", "2"],
+            ["--seed", "3"],
+            ["--effort", "9"],
+            ["--threads", "2"],
+            ["--min-support", "0.5"],
+            ["--box-costs", "costs.json"],
+        ],
+    )
+    def test_an_optimiser_option_without_optimise_is_refused(self, tmp_path, option):
+        write(tmp_path / "costs.json", {"B": 1})
+        for command in (["pack", EXAMPLE], ["batch", EXAMPLE, "-o", tmp_path / "out.jsonl"]):
+            proc = run(*command, *option, cwd=tmp_path)
+            assert_one_line_error(proc, 2, f"{option[0]} is an option of the optimiser")
+        assert not (tmp_path / "out.jsonl").exists()
+
+    def test_optimiser_options_reach_the_optimiser(self, tmp_path):
+        costs = write(tmp_path / "costs.json", {"CARTON-S": 1, "CARTON-M": 1, "CARTON-L": 1})
+        args = ["--effort", "20000", "--seed", "5", "--threads", "2", "--min-support", "1"]
+        first = run("pack", EXAMPLE, "--optimize", *args)
+        assert first.returncode == 0, first.stderr
+        assert run("pack", EXAMPLE, "--optimise", *args).stdout == first.stdout  # same effort
+        with_costs = run("pack", EXAMPLE, "--optimise", "--effort", "20000", "--box-costs", costs)
+        unknown = write(tmp_path / "unknown.json", {"NO-SUCH": 1})
+        assert with_costs.returncode in (0, 1)
+        proc = run("pack", EXAMPLE, "--optimise", "--effort", "2000", "--box-costs", unknown)
+        assert proc.returncode != 0 and "NO-SUCH" in proc.stderr and "Traceback" not in proc.stderr
+
+    @pytest.mark.parametrize(
+        "args, fragment",
+        [
+            (["--optimise", "--time-limit", "1e400"], "--time-limit"),
+            (["--optimise", "--min-support", "2"], "must be from 0 to 1"),
+            (["--optimise", "--seed", "-1"], "must be from 0"),
+            (["--optimise", "--box-costs", "bad.json"], "box costs are a JSON object"),
+            (["--optimise", "--box-costs", "big.json"], "must be finite"),
+        ],
+    )
+    def test_bad_option_values_are_usage_errors(self, tmp_path, args, fragment):
+        write(tmp_path / "bad.json", [1, 2])
+        write(tmp_path / "big.json", '{"CARTON-S": 1' + "0" * 400 + "}")
+        proc = run("pack", EXAMPLE, *args, cwd=tmp_path)
+        assert proc.returncode == 2 and fragment in proc.stderr and "Traceback" not in proc.stderr
+
+    def test_version_module_entry_and_a_help_that_lists_each_command_once(self):
+        assert run("-V").stdout.strip() == f"stowvex {stowvex_tools.__version__}"
+        module = subprocess.run(
+            [sys.executable, "-m", "stowvex_tools", "--version"],
+            capture_output=True,
+            text=True,
+            timeout=60,
+        )
+        assert module.stdout.strip() == f"stowvex {stowvex_tools.__version__}"
+        text = run("--help").stdout
+        for name in ("pack", "batch", "check", "validate", "render"):
+            assert len(re.findall(rf"^ +{name} ", text, flags=re.M)) == 1, text
+        assert "--no-check" in text and "exit status" in text
+
+    def test_a_batch_file_given_for_one_request_gets_a_hint(self, tmp_path):
+        result = stowvex.solve(EXAMPLE.read_text(encoding="utf-8"))
+        lines = write(tmp_path / "out.jsonl", f'{{"id":1,"result":{result}}}\n' * 2)
+        proc = run("render", lines, "-o", tmp_path / "v.html")
+        assert_one_line_error(proc, 2, "give --id ID to draw one order")
+        orders = write(tmp_path / "orders.jsonl", EXAMPLE.read_text().replace("\n", " ") + "\n" * 1)
+        orders.write_text(orders.read_text() * 2)
+        assert_one_line_error(run("pack", orders), 2, "pack it with stowvex batch")
+        assert_one_line_error(run("check", orders), 2, "pack it with stowvex batch")
+
+
+NESTED = "[" * 100_000 + "]" * 100_000
+
+
+class TestUnusableInputAndOutput:
+    @pytest.mark.parametrize("command", ["check", "validate", "render"])
+    def test_deeply_nested_json_is_a_one_line_error(self, tmp_path, command):
+        deep = write(tmp_path / "deep.json", NESTED)
+        args = {
+            "check": [deep],
+            "validate": [EXAMPLE, deep],
+            "render": [deep, "-o", tmp_path / "v.html"],
+        }[command]
+        assert_one_line_error(run(command, *args), 2, "nested too deeply")
+
+    def test_validate_raises_value_error_for_deep_json(self):
+        with pytest.raises(ValueError, match="nested too deeply"):
+            stowvex_tools.validate(NESTED, [], [])
+        with pytest.raises(ValueError, match="nested too deeply"):
+            stowvex_tools.validate_request(stowvex.solve("{}"), NESTED)
+        with pytest.raises(TypeError, match="min_support must be a number, not str"):
+            stowvex_tools.validate(stowvex.solve("{}"), [], [], min_support="0.5")
+
+    @pytest.mark.parametrize(
+        "result, fragment",
+        [
+            ({"boxes": 5}, '"boxes" is a number, not a list'),
+            ({"boxes": [5]}, "box 0 is a number, not an object"),
+            ({"boxes": [{"items": "abc"}]}, 'box 0 "width" is missing'),
+            (
+                {"boxes": [{"width": 1, "length": 1, "depth": 1, "items": "abc"}]},
+                'box 0 "items" is a string',
+            ),
+            (None, "is 1e+308, beyond"),
+            ("request", "it is a request"),
+        ],
+    )
+    def test_render_refuses_what_is_no_drawable_result(self, tmp_path, result, fragment):
+        if result is None:
+            result = json.loads(stowvex.solve(EXAMPLE.read_text(encoding="utf-8")))
+            result["boxes"][0]["items"][0]["x"] = 1e308
+        elif result == "request":
+            result = json.loads(EXAMPLE.read_text(encoding="utf-8"))
+        source = write(tmp_path / "r.json", result)
+        proc = run("render", source, "-o", tmp_path / "v.html", "--png", tmp_path / "png")
+        assert_one_line_error(proc, 2, fragment)
+        assert not (tmp_path / "v.html").exists() and not (tmp_path / "png").exists()
+
+    def test_render_into_a_missing_folder_or_a_full_disk_is_a_one_line_error(self, tmp_path):
+        source = write(tmp_path / "r.json", stowvex.solve(EXAMPLE.read_text(encoding="utf-8")))
+        blocker = write(tmp_path / "file", "")
+        assert_one_line_error(run("render", source, "-o", blocker / "v.html"), 2, "cannot write")
+        assert_one_line_error(run("render", source, "--png", blocker / "png"), 2, "cannot write")
+        if Path("/dev/full").exists():
+            assert_one_line_error(
+                run("render", source, "-o", "/dev/full"), 2, "No space left on device"
+            )
+            assert_one_line_error(run("pack", EXAMPLE, "-o", "/dev/full"), 2, "No space left")

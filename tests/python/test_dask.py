@@ -2,6 +2,7 @@
 give on one machine."""
 
 import json
+import re
 import sys
 from pathlib import Path
 
@@ -85,8 +86,10 @@ def test_pack_lines_matches_the_batch_and_records_failures(client, tmp_path):
     settings = BatchSettings()
     expected = [pack_order(("json", 0, line, None), settings)[0].rstrip("\n") for line in lines]
     got = out.compute()
-    assert got == expected
-    assert json.loads(got[4]) == {"id": None, "error": json.loads(got[4])["error"]}
+    assert got[:4] + got[5:] == expected[:4] + expected[5:]
+    broken = json.loads(got[4])
+    assert broken["id"] is None
+    assert re.fullmatch(r"line \d+: not valid JSON: .*", broken["error"])
     assert summarise_bag(out) == summarise(expected)
     catalogue = tmp_path / "boxes.json"
     catalogue.write_text(json.dumps(BOXES))
@@ -95,3 +98,22 @@ def test_pack_lines_matches_the_batch_and_records_failures(client, tmp_path):
     )
     record = json.loads(pack_lines(bare, boxes=str(catalogue)).compute()[0])
     assert record["result"]["boxes"][0]["box_reference"] == "S"
+
+
+def test_pack_lines_takes_bytes_and_names_the_line_of_a_bad_order(client):
+    good = json.dumps({"id": "g", **request(2)})
+    lines = db.from_sequence(
+        [good.encode(), b'{"id": "u", "items": [\xff]}', "", '{"id": 5, "items": ['], npartitions=1
+    )
+    records = [json.loads(line) for line in pack_lines(lines).compute()]
+    assert records[0]["result"]["summary"]["total_placed"] == 2
+    assert records[1]["error"].startswith("line 2: not UTF-8 text")
+    assert records[2]["error"].startswith("line 4: not valid JSON")
+    odd = db.from_sequence([good, 42], npartitions=1)
+    assert json.loads(pack_lines(odd).compute()[1]) == {
+        "id": None,
+        "error": "line 2: an order line is text (str or bytes), not int",
+    }
+    checked = db.from_sequence([json.dumps({"id": "c", "Items": [], "boxes": BOXES})])
+    error = json.loads(pack_lines(checked, check=True).compute()[0])["error"]
+    assert "request, Items: unknown key" in error

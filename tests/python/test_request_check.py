@@ -5,9 +5,13 @@ import json
 from pathlib import Path
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import stowvex
+from request_strategies import requests
 from stowvex_tools import check_request
+from stowvex_tools.request_check import _plainly_valid, _validator
 
 ROOT = Path(__file__).resolve().parents[2]
 BOX = {"Reference": "B", "Width": 10, "Length": 10, "Depth": 10, "MaxWeight": 20, "BoxWeight": 1}
@@ -175,3 +179,75 @@ def test_the_engine_still_reads_odd_requests_as_before():
     }
     upright = stowvex.pack_dicts([item(AllowedRotation="upright")], [BOX])
     assert str(upright.boxes[0].items[0].item.allowed_rotation).endswith("BEST_FIT")
+
+
+# Values of every JSON type, and the keys of both elements with a few others.
+json_values = st.recursive(
+    st.none() | st.booleans() | st.integers() | st.floats(allow_nan=False) | st.text(max_size=3),
+    lambda inner: (
+        st.lists(inner, max_size=2) | st.dictionaries(st.text(max_size=2), inner, max_size=2)
+    ),
+    max_leaves=4,
+)
+element_keys = st.sampled_from(
+    [
+        "ItemCode",
+        "ItemReference",
+        "Width",
+        "Length",
+        "Depth",
+        "Weight",
+        "AllowedRotation",
+        "BoxGroup",
+        "Volume",
+        "Reference",
+        "BoxWeight",
+        "MaxWeight",
+        "MaximumBoxes",
+        "Active",
+        "InnerVolume",
+        "width",
+        "Items",
+    ]
+)
+elements = st.dictionaries(element_keys, json_values | st.floats(0.5, 9), max_size=8)
+odd_requests = st.dictionaries(
+    st.sampled_from(["items", "boxes", "id", "Items"]),
+    st.lists(elements | json_values, max_size=3)
+    | st.dictionaries(st.text(max_size=1), elements, max_size=2)
+    | json_values,
+    max_size=3,
+)
+
+
+class TestQuickSchemaCheck:
+    @settings(max_examples=400, deadline=None)
+    @given(odd_requests | json_values)
+    def test_it_passes_only_what_the_schema_validator_passes(self, request_):
+        if _plainly_valid(request_):
+            assert list(_validator().iter_errors(request_)) == []
+
+    @settings(max_examples=100, deadline=None)
+    @given(
+        requests(
+            sizes=st.integers(1, 9),
+            weights=[0, 1.5],
+            rotations=["Never", "KeepFlat", "BestFit"],
+            max_items=6,
+            max_boxes=3,
+            max_box_side=12,
+        )
+    )
+    def test_usual_requests_take_the_quick_road(self, request_):
+        assert _plainly_valid(request_) and _plainly_valid({**request_, "id": 7})
+
+    def test_a_catalogue_changed_between_two_checks_is_read_again(self):
+        catalogue = [dict(BOX)]
+        order = {"items": [item("A", 12, 1, 1)], "boxes": catalogue}
+        assert found(order) == [
+            "item 0 'A', Width/Length/Depth: 12 x 1 x 1 fits no active box type in any orientation"
+        ]
+        catalogue[0]["Width"] = 20  # the very list, changed in place
+        assert found(order) == []
+        catalogue.append(dict(BOX, Reference="NEG", Depth=-1))
+        assert found(order) == ["box 1 'NEG', Depth: size -1 is not a finite positive number"]

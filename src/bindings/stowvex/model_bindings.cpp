@@ -1,6 +1,7 @@
 // Python classes for the rotation freedom, items and box types.
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -78,13 +79,59 @@ BoxPtr make_checked_box(std::string reference, Measure width, Measure length, Me
                     depth.value, max_weight.value, empty_weight.value, active, max_quantity);
 }
 
+// The state a pickle keeps of an item or a box type: the arguments of its
+// constructor, in their order, so that unpickling makes it as the
+// constructor would (and checks the texts as the constructor does).
+py::tuple item_state(const Item& item) {
+    const std::string* group = box_group_of(item);
+    return py::make_tuple(item.item_code(), item.item_reference(), item.width(), item.length(),
+                          item.depth(), item.weight(), group ? *group : std::string(),
+                          static_cast<int>(item.allowed_rotation()));
+}
+
+Rotation rotation_of(int value) {
+    if (value < static_cast<int>(Rotation::NEVER) || value > static_cast<int>(Rotation::BEST_FIT)) {
+        throw py::value_error("not a stowvex.Rotation: " + std::to_string(value));
+    }
+    return static_cast<Rotation>(value);
+}
+
+ItemPtr item_from_state(const py::tuple& state) {
+    if (state.size() != 8) throw std::runtime_error("not the pickled state of a stowvex.Item");
+    return make_checked_item(state[0].cast<std::string>(), state[1].cast<std::string>(),
+                             state[2].cast<Measure>(), state[3].cast<Measure>(),
+                             state[4].cast<Measure>(), state[5].cast<Measure>(),
+                             state[6].cast<std::string>(), rotation_of(state[7].cast<int>()));
+}
+
+py::tuple box_state(const Box& box) {
+    std::optional<std::int32_t> quantity;
+    if (const auto* limited = limited_supply_of(box)) quantity = limited->max_quantity();
+    return py::make_tuple(box.reference(), box.width(), box.length(), box.depth(), box.max_weight(),
+                          box.empty_weight(), box.active(), quantity);
+}
+
+BoxPtr box_from_state(const py::tuple& state) {
+    if (state.size() != 8) throw std::runtime_error("not the pickled state of a stowvex.Box");
+    return make_checked_box(state[0].cast<std::string>(), state[1].cast<Measure>(),
+                            state[2].cast<Measure>(), state[3].cast<Measure>(),
+                            state[4].cast<Measure>(), state[5].cast<Measure>(),
+                            state[6].cast<bool>(), state[7].cast<std::optional<std::int32_t>>());
+}
+
 }  // namespace
+
+py::tuple reduce_by_state(const py::object& self) {
+    return py::make_tuple(py::module_::import("copyreg").attr("__newobj__"),
+                          py::make_tuple(py::type::of(self)), self.attr("__getstate__")());
+}
 
 void bind_model(py::module_& m) {
     py::enum_<Rotation>(m, "Rotation", "How free an item is to be reoriented while packing.")
         .value("NEVER", Rotation::NEVER, "Must be packed exactly as given (Width/Length/Depth).")
         .value("KEEP_FLAT", Rotation::KEEP_FLAT, "May swap Width/Length but stay 'this way up'.")
-        .value("BEST_FIT", Rotation::BEST_FIT, "May be placed in any of the 6 axis orderings.");
+        .value("BEST_FIT", Rotation::BEST_FIT, "May be placed in any of the 6 axis orderings.")
+        .def("__reduce__", &reduce_by_state);
 
     py::class_<Item, ItemPtr>(m, "Item", "A single item to be packed.")
         .def(py::init(&make_checked_item), py::arg("item_code"), py::arg("item_reference"),
@@ -109,7 +156,9 @@ void bind_model(py::module_& m) {
             "to_dict", [](const Item& item) { return json_to_python(item.to_json()); },
             "Every feature of this item as a plain Python dict.")
         .def("__repr__",
-             [](const Item& item) { return "<stowvex.Item '" + item.item_code() + "'>"; });
+             [](const Item& item) { return "<stowvex.Item '" + item.item_code() + "'>"; })
+        .def(py::pickle(&item_state, &item_from_state))
+        .def("__reduce__", &reduce_by_state);
 
     py::class_<Box, BoxPtr>(m, "Box", "A box type available to pack items into.")
         // The flag takes True and False only, not None, 0 or 1, which the
@@ -138,7 +187,9 @@ void bind_model(py::module_& m) {
         .def(
             "to_dict", [](const Box& box) { return json_to_python(box.to_json()); },
             "Every feature of this box type as a plain Python dict.")
-        .def("__repr__", [](const Box& box) { return "<stowvex.Box '" + box.reference() + "'>"; });
+        .def("__repr__", [](const Box& box) { return "<stowvex.Box '" + box.reference() + "'>"; })
+        .def(py::pickle(&box_state, &box_from_state))
+        .def("__reduce__", &reduce_by_state);
 }
 
 }  // namespace stowvex::python

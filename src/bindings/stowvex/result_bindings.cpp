@@ -1,7 +1,10 @@
 // Python classes for the outcome of a packing run: placements, packed boxes
 // and the result itself. None of them can be made from Python.
 #include <cstdio>
+#include <memory>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <pybind11/stl.h>
@@ -9,6 +12,7 @@
 #include "bindings/stowvex/bindings.hpp"
 #include "interchange/result_writer.hpp"
 #include "model/pack_response.hpp"
+#include "model/sorters.hpp"
 
 namespace stowvex::python {
 
@@ -22,6 +26,58 @@ std::string fixed(double value) {
     std::snprintf(&text[0], text.size(), "%f", value);
     text.resize(static_cast<std::size_t>(size));
     return text;
+}
+
+// The pickled state of a placement, a packed box and a result holds their
+// parts as they are, not their sorted views: a copy made from it sorts its
+// lists exactly as the original does. The items and box types inside pickle
+// as themselves, so one item placed in a box and listed elsewhere stays one
+// object in the copy, as pickle keeps shared objects shared.
+py::tuple placement_state(const PackedItem& p) {
+    return py::make_tuple(p.item(), p.width(), p.length(), p.depth(), p.orientation(), p.x(), p.y(),
+                          p.z());
+}
+
+PackedItem placement_from_state(const py::tuple& state) {
+    if (state.size() != 8) {
+        throw std::runtime_error("not the pickled state of a stowvex.PackedItem");
+    }
+    auto item = state[0].cast<ItemPtr>();
+    if (!item) throw std::runtime_error("the pickled state of a stowvex.PackedItem has no item");
+    return PackedItem(std::move(item), state[1].cast<double>(), state[2].cast<double>(),
+                      state[3].cast<double>(), state[4].cast<std::string>(),
+                      state[5].cast<double>(), state[6].cast<double>(), state[7].cast<double>());
+}
+
+py::tuple packed_box_state(const PackedBox& box) { return py::make_tuple(box.box(), box.items()); }
+
+PackedBox packed_box_from_state(const py::tuple& state) {
+    if (state.size() != 2) throw std::runtime_error("not the pickled state of a stowvex.PackedBox");
+    auto type = state[0].cast<BoxPtr>();
+    if (!type) throw std::runtime_error("the pickled state of a stowvex.PackedBox has no box");
+    PackedBox box(std::move(type));
+    for (PackedItem& placement : state[1].cast<std::vector<PackedItem>>()) {
+        box.add(std::move(placement));
+    }
+    return box;
+}
+
+py::tuple result_state(const PackResponse& r) {
+    return py::make_tuple(r.success(), r.boxes().elements(), r.unplaced_items().elements());
+}
+
+PackResponse result_from_state(const py::tuple& state) {
+    if (state.size() != 3)
+        throw std::runtime_error("not the pickled state of a stowvex.PackResult");
+    PackedBoxList boxes(std::make_shared<DefaultPackedBoxSorter>());
+    for (PackedBox& box : state[1].cast<std::vector<PackedBox>>()) boxes.add(std::move(box));
+    ItemList unplaced(std::make_shared<DefaultItemSorter>());
+    for (ItemPtr& item : state[2].cast<std::vector<ItemPtr>>()) {
+        if (!item)
+            throw std::runtime_error("the pickled state of a stowvex.PackResult has no item");
+        unplaced.add(std::move(item));
+    }
+    return PackResponse(state[0].cast<bool>(), std::move(boxes), std::move(unplaced));
 }
 
 }  // namespace
@@ -43,10 +99,13 @@ void bind_results(py::module_& m) {
         .def_property_readonly("rotated", &PackedItem::rotated,
                                "True if this item was not placed in its original orientation.")
         .def("to_dict", [](const PackedItem& p) { return json_to_python(to_json(p)); })
-        .def("__repr__", [](const PackedItem& p) {
-            return "<stowvex.PackedItem '" + p.item()->item_code() + "' @ (" + fixed(p.x()) + ", " +
-                   fixed(p.y()) + ", " + fixed(p.z()) + ")>";
-        });
+        .def("__repr__",
+             [](const PackedItem& p) {
+                 return "<stowvex.PackedItem '" + p.item()->item_code() + "' @ (" + fixed(p.x()) +
+                        ", " + fixed(p.y()) + ", " + fixed(p.z()) + ")>";
+             })
+        .def(py::pickle(&placement_state, &placement_from_state))
+        .def("__reduce__", &reduce_by_state);
 
     py::class_<PackedBox>(m, "PackedBox", "A box together with everything packed into it.")
         .def_property_readonly("box", &PackedBox::box)
@@ -68,10 +127,13 @@ void bind_results(py::module_& m) {
         .def_property_readonly("remaining_depth", &PackedBox::remaining_depth)
         .def("to_dict", [](const PackedBox& box) { return json_to_python(to_json(box)); })
         .def("__len__", &PackedBox::item_count)
-        .def("__repr__", [](const PackedBox& box) {
-            return "<stowvex.PackedBox '" + box.box()->reference() +
-                   "' items=" + std::to_string(box.item_count()) + ">";
-        });
+        .def("__repr__",
+             [](const PackedBox& box) {
+                 return "<stowvex.PackedBox '" + box.box()->reference() +
+                        "' items=" + std::to_string(box.item_count()) + ">";
+             })
+        .def(py::pickle(&packed_box_state, &packed_box_from_state))
+        .def("__reduce__", &reduce_by_state);
 
     py::class_<PackResponse>(m, "PackResult", "The outcome of a packing run.")
         .def_property_readonly("success", &PackResponse::success,
@@ -95,11 +157,15 @@ void bind_results(py::module_& m) {
                 return result_text_to_python(to_json_result_text(r, indent));
             },
             py::arg("indent") = 2, "The full result as a JSON string.")
-        .def("__repr__", [](const PackResponse& r) {
-            return std::string("<stowvex.PackResult success=") + (r.success() ? "True" : "False") +
-                   " boxes=" + std::to_string(r.box_count()) +
-                   " unplaced=" + std::to_string(r.total_unplaced()) + ">";
-        });
+        .def("__repr__",
+             [](const PackResponse& r) {
+                 return std::string("<stowvex.PackResult success=") +
+                        (r.success() ? "True" : "False") +
+                        " boxes=" + std::to_string(r.box_count()) +
+                        " unplaced=" + std::to_string(r.total_unplaced()) + ">";
+             })
+        .def(py::pickle(&result_state, &result_from_state))
+        .def("__reduce__", &reduce_by_state);
 }
 
 }  // namespace stowvex::python

@@ -8,7 +8,7 @@ from collections.abc import Mapping
 from typing import Any
 
 from ..loading_rules import LoadingRules, merged, read_rules, rules_in_request
-from ..request_format import elements, read_box, read_item
+from ..request_format import elements, number_value, read_box, read_item
 from .figures import check_figures
 from .loading import check_centre_of_gravity, check_loads, check_stops
 from .result_reading import BoxesInput, ItemsInput, ResultInput, read_result
@@ -102,15 +102,20 @@ def validate(
 
     Returns the violations, an empty list when the result keeps every rule. Raises
     ``ValueError`` when ``min_support`` is not within 0 to 1 or when an item, a box
-    type or the result cannot be read, and ``TypeError`` when ``result`` has none of
-    the accepted forms.
+    type or the result cannot be read (also one nested too deeply), and ``TypeError``
+    when ``result`` has none of the accepted forms or ``min_support`` is no number.
     """
+    if number_value(min_support) is None:
+        raise TypeError(f"min_support must be a number, not {type(min_support).__name__}")
     if not 0.0 <= min_support <= 1.0:
         raise ValueError(f"min_support must be within 0 and 1, not {min_support!r}")
-    requested_items = [read_item(value) for _, value in elements(items)]
-    requested_boxes = [read_box(value) for _, value in elements(boxes)]
-    loading = merged(rules_in_request(items, boxes), read_rules(rules))
-    read = read_result(result)
+    try:
+        requested_items = [read_item(value) for _, value in elements(items)]
+        requested_boxes = [read_box(value) for _, value in elements(boxes)]
+        loading = merged(rules_in_request(items, boxes), read_rules(rules))
+        read = read_result(result)
+    except RecursionError:
+        raise ValueError("the result or the request is nested too deeply to read") from None
     found: list[Violation] = []
     for box in read.boxes:
         check_geometry(box, min_support, found)
@@ -143,6 +148,8 @@ def validate_request(
     if isinstance(request, (str, bytes, bytearray)):
         try:
             request = json.loads(request)
+        except RecursionError:
+            raise ValueError("request is not valid JSON: nested too deeply") from None
         except ValueError as error:
             raise ValueError(f"request is not valid JSON: {error}") from None
     if not isinstance(request, Mapping):
