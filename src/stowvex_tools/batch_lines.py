@@ -19,7 +19,12 @@ from .order_packing import (
     pack_one,
 )
 from .orders import OrderTask, csv_items, decode_line, strict_loads
-from .request_check import check_request, fault_place, findings_message
+from .request_check import (
+    check_request,
+    fault_place,
+    findings_message,
+    ignored_rule_findings,
+)
 from .summary import BatchSummary, OrderFigures
 
 
@@ -134,6 +139,8 @@ def pack_order(task: OrderTask, settings: BatchSettings) -> tuple[str, OrderFigu
         order_id, request, checked = _read_order(task, settings)
         if settings.check:
             findings = [f for f in check_request(checked) if f.refuses]
+            if not settings.optimise:
+                findings += ignored_rule_findings(checked)
             if findings:
                 return error_line(order_id, _at(task[1]) + findings_message(findings)), None
     except _Unreadable as unreadable:

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import argparse
+import json
 import sys
 from collections.abc import Callable, Sequence
 from pathlib import Path
@@ -127,6 +128,12 @@ def _parser() -> argparse.ArgumentParser:
     _add_check(pack)
     _add_optimise(pack)
     _add_timeout(pack)
+    pack.add_argument(
+        "--settle",
+        action="store_true",
+        help="move every item straight down onto what is below it before writing the "
+        "result (stowvex_tools.settle; keeps every loading rule)",
+    )
 
     batch = _command(
         commands,
@@ -420,7 +427,7 @@ def _cannot_write(path: str | Path, error: OSError) -> CommandError:
 def _pack(args: argparse.Namespace) -> int:
     from .order_packing import Failed, PackSettings, pack_one
     from .orders import InputError, is_json_lines, parse_json, read_source
-    from .request_check import check_request, fault_place
+    from .request_check import check_request, fault_place, ignored_rule_findings
 
     try:
         settings = PackSettings(**_packing(args))
@@ -436,6 +443,8 @@ def _pack(args: argparse.Namespace) -> int:
         request = None  # the engine says what is wrong with it, in its own words
     if args.check and request is not None:
         findings = [finding for finding in check_request(request) if finding.refuses]
+        if not settings.optimise:
+            findings += ignored_rule_findings(request)
         for finding in findings:
             print(f"{name}: {finding}", file=sys.stderr)
         if findings:
@@ -446,6 +455,8 @@ def _pack(args: argparse.Namespace) -> int:
                 2,
             )
     outcome = pack_one(data, settings)
+    if not isinstance(outcome, Failed) and args.settle:
+        outcome = _settled(outcome, request, data, name)
     if isinstance(outcome, Failed):
         message = outcome.message
         place = None
@@ -453,7 +464,38 @@ def _pack(args: argparse.Namespace) -> int:
             place = fault_place(request, message)
         raise CommandError(f"{name}: {message}" + (f" (at {place})" if place else ""))
     _write_text(args.output, outcome.result + "\n")
+    _note_support(name, outcome.result)
     return 0
+
+
+def _note_support(name: str, result_text: str) -> None:
+    """Says on standard error how many items rest on less than half of their base."""
+    from .settling import poorly_supported, result_extents
+
+    count = poorly_supported(result_extents(json.loads(result_text)))
+    if count:
+        print(
+            f"{name}: {count} item{'s' if count > 1 else ''} rest on less than half of "
+            "their base (--settle moves items down onto what is below them)",
+            file=sys.stderr,
+        )
+
+
+def _settled(outcome: Any, request: Any, data: bytes, name: str) -> Any:
+    """A packed order with its result settled (the request read for its rules)."""
+    from .order_packing import Packed
+    from .orders import parse_json
+    from .settling import settle
+
+    if request is None:
+        request = parse_json(data, name)
+    if not isinstance(request, dict):
+        raise CommandError(f"{name}: --settle needs a request object", 2)
+    try:
+        settled = settle(outcome.result, request.get("items"), request.get("boxes"))
+    except ValueError as error:
+        raise CommandError(f"{name}: cannot settle the result: {error}", 2) from None
+    return Packed(settled.result.to_json(-1))
 
 
 def _batch(args: argparse.Namespace) -> int:

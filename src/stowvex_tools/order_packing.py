@@ -12,6 +12,7 @@ from typing import Any, NamedTuple
 from . import engine_calls
 from .engine_calls import PackingTimeout, timeout_seconds
 from .optimiser import DEFAULT_TIME_LIMIT, optimise_json, optimiser_keywords
+from .settling import poorly_supported
 from .summary import OrderFigures
 
 Request = str | bytes | Mapping[str, Any]
@@ -128,6 +129,9 @@ class PackSettings:
             result.total_unplaced,
             sum(b.used_volume for b in boxes),
             sum(b.inner_volume for b in boxes),
+            poorly_supported(
+                [(p.x, p.y, p.z, p.width, p.length, p.depth) for p in b.items] for b in boxes
+            ),
         )
         return Packed(result.to_json(-1), figures)
 

@@ -32,8 +32,15 @@ CSV_COLUMNS = (
     "rotation",
     "item_reference",
     "box_group",
+    "fragile",
+    "max_load",
+    "orientations",
+    "stop",
 )
-"""The columns of CSV order lines; a file names those it has in its header row."""
+"""The columns of CSV order lines; a file names those it has in its header row. The
+last four are loading rules: fragile (true/false, yes/no, 1/0), max_load (a weight),
+orientations (labels such as WLD, separated by spaces, commas or semicolons inside
+one cell) and stop (a whole number)."""
 
 CSV_REQUIRED = CSV_COLUMNS[:5]
 """The columns every CSV file of order lines must have."""
@@ -409,13 +416,36 @@ def csv_items(rows: list[CsvRow], copies: bool = True) -> list[dict[str, Any]]:
             ("Depth", "depth", cells[4]),
         ):
             item[key] = _csv_number(line, column, text)
+        cells = list(cells) + [""] * (len(CSV_COLUMNS) - len(cells))
         item["Weight"] = _csv_number(line, "weight", cells[5]) if cells[5].strip() else 0.0
         quantity = _csv_quantity(line, cells[6])
         for key, index in (("AllowedRotation", 7), ("ItemReference", 8), ("BoxGroup", 9)):
-            if len(cells) > index and cells[index].strip():
+            if cells[index].strip():
                 item[key] = cells[index].strip()
+        _csv_rules(line, cells, item)
         items.extend(dict(item) for _ in range(quantity if copies else 1))
     return items
+
+
+_CSV_TRUTH = {"true": True, "yes": True, "1": True, "false": False, "no": False, "0": False}
+
+
+def _csv_rules(line: int, cells: list[str], item: dict[str, Any]) -> None:
+    """The loading rule columns of a row, as the request's keys."""
+    fragile, max_load, orientations, stop = (c.strip() for c in cells[10:14])
+    if fragile:
+        if fragile.lower() not in _CSV_TRUTH:
+            raise ValueError(f"line {line}: fragile {fragile!r} is not true or false")
+        item["Fragile"] = _CSV_TRUTH[fragile.lower()]
+    if max_load:
+        item["MaxLoad"] = _csv_number(line, "max_load", max_load)
+    if orientations:
+        item["Orientations"] = orientations.replace(",", " ").replace(";", " ").split()
+    if stop:
+        try:
+            item["Stop"] = int(stop)
+        except ValueError:
+            raise ValueError(f"line {line}: stop {stop!r} is not a whole number") from None
 
 
 def _csv_number(line: int, column: str, text: str) -> float:

@@ -15,7 +15,7 @@ from functools import lru_cache
 from importlib import resources
 from typing import Any, TypeVar
 
-from .loading_rules import read_item_rules
+from .loading_rules import BOX_RULE_KEYS, ITEM_RULE_KEYS, read_item_rules
 from .request_format import (
     NO_WEIGHT_LIMIT,
     ROTATION_WORDS,
@@ -530,6 +530,32 @@ def _fit_findings(items: list[_Item], boxes: list[_BoxType]) -> Iterator[Finding
 def _listing(indices: list[Any]) -> str:
     shown = ", ".join(map(str, indices[:5]))
     return shown + (f" and {len(indices) - 5} more" if len(indices) > 5 else "")
+
+
+def ignored_rule_findings(request: Any) -> list[Finding]:
+    """The loading rules of a request, each a finding for a packing by the exact engine,
+    which ignores them: such a request is packed with the optimiser."""
+    if not isinstance(request, dict):
+        return []
+    found = []
+    for kind, keys, name_key, value in (
+        ("item", ITEM_RULE_KEYS, "ItemCode", request.get("items")),
+        ("box", BOX_RULE_KEYS, "Reference", request.get("boxes")),
+    ):
+        for index, element in elements(value):
+            if not isinstance(element, dict):
+                continue
+            for key in keys:
+                if element.get(key) is not None:
+                    found.append(
+                        Finding(
+                            _label(kind, index, element.get(name_key)),
+                            key,
+                            "a loading rule, which the exact engine ignores: pack with "
+                            "the optimiser (--optimise), which keeps it",
+                        )
+                    )
+    return found
 
 
 def check_request(request: Any) -> list[Finding]:

@@ -15,7 +15,8 @@ stop rule it did not already break.
 
 from __future__ import annotations
 
-from collections.abc import Mapping
+import bisect
+from collections.abc import Iterable, Mapping, Sequence
 from dataclasses import dataclass
 from typing import Any
 
@@ -257,3 +258,52 @@ def _objects_of(
         ]
         packed.append((box_object, pieces))
     return packed, [item_object(item) for item in read.unplaced]
+
+
+Extent = tuple[float, float, float, float, float, float]  # x, y, z, width, length, depth
+
+
+def poorly_supported(boxes: Iterable[Sequence[Extent]], share: float = 0.5) -> int:
+    """How many items, over boxes of placements (x, y, z, placed width, length and
+    depth), rest on less than `share` of their base: not on the floor and carried by
+    the top faces at their base height (within the checker's rounding step) over less
+    than that share of their base area."""
+    count = 0
+    for extents in boxes:
+        placed = list(extents)
+        if not placed:
+            continue
+        largest = max(max(abs(e[0] + e[3]), abs(e[1] + e[4]), abs(e[2] + e[5])) for e in placed)
+        tolerance = RELATIVE_TOLERANCE * largest
+        by_top = sorted(placed, key=lambda e: e[2] + e[5])
+        tops = [e[2] + e[5] for e in by_top]
+        for x, y, z, width, length, _ in placed:
+            if z <= tolerance:
+                continue
+            low = bisect.bisect_left(tops, z - tolerance)
+            high = bisect.bisect_right(tops, z + tolerance)
+            carried = 0.0
+            for qx, qy, _, qw, ql, _ in by_top[low:high]:
+                dx = min(x + width, qx + qw) - max(x, qx)
+                dy = min(y + length, qy + ql) - max(y, qy)
+                if dx > 0.0 and dy > 0.0:
+                    carried += dx * dy
+            if carried < share * width * length:
+                count += 1
+    return count
+
+
+def result_extents(result: Mapping[str, Any]) -> list[list[Extent]]:
+    """The placements of a result dict, box by box, as `poorly_supported` reads them."""
+    boxes = []
+    for box in result.get("boxes") or []:
+        extents = []
+        for p in box.get("items") or []:
+            try:
+                extents.append(
+                    tuple(float(p[k]) for k in ("x", "y", "z", "width", "length", "depth"))
+                )
+            except (KeyError, TypeError, ValueError):
+                continue
+        boxes.append(extents)
+    return boxes  # type: ignore[return-value]

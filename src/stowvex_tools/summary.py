@@ -9,6 +9,7 @@ from dataclasses import dataclass, field
 from typing import Any, NamedTuple
 
 from .request_format import number_value
+from .settling import poorly_supported, result_extents
 
 ResultLike = str | bytes | Mapping[str, Any]
 
@@ -39,6 +40,7 @@ class OrderFigures(NamedTuple):
     unplaced: int
     used_volume: float
     inner_volume: float
+    poorly_supported: int = 0  # items resting on less than half of their base
 
     @classmethod
     def of(cls, result: Mapping[str, Any]) -> OrderFigures:
@@ -51,6 +53,7 @@ class OrderFigures(NamedTuple):
             int(summary.get("total_unplaced", 0)),
             sum(result_number(b.get("used_volume")) for b in boxes),
             sum(result_number(b.get("inner_volume")) for b in boxes),
+            poorly_supported(result_extents(result)),
         )
 
 
@@ -69,6 +72,7 @@ class BatchSummary:
     placed: int = 0
     unplaced: int = 0
     orders_with_unplaced: int = 0
+    poorly_supported: int = 0  # placed items resting on less than half of their base
     boxes: Counter[str] = field(default_factory=Counter)
     used_volume: float = 0.0
     inner_volume: float = 0.0
@@ -84,6 +88,7 @@ class BatchSummary:
         self.placed += figures.placed
         self.unplaced += figures.unplaced
         self.orders_with_unplaced += figures.unplaced > 0
+        self.poorly_supported += figures.poorly_supported
         self.boxes.update(figures.boxes)
         self.used_volume += figures.used_volume
         self.inner_volume += figures.inner_volume
@@ -104,6 +109,7 @@ class BatchSummary:
         self.placed += other.placed
         self.unplaced += other.unplaced
         self.orders_with_unplaced += other.orders_with_unplaced
+        self.poorly_supported += other.poorly_supported
         self.boxes.update(other.boxes)
         self.used_volume += other.used_volume
         self.inner_volume += other.inner_volume
@@ -138,7 +144,8 @@ class BatchSummary:
             f"orders: {self.orders:,}{earlier}; packed {packed:,}, failed {self.failures:,}",
             f"boxes: {self.box_count:,}" + (f" ({by_type})" if by_type else ""),
             f"items: {self.placed:,} placed, {self.unplaced:,} unplaced "
-            f"(in {self.orders_with_unplaced:,} orders)",
+            f"(in {self.orders_with_unplaced:,} orders); "
+            f"{self.poorly_supported:,} rest on less than half of their base",
             f"fill: {self.fill:.1f} % of the boxes' volume",
             f"time: {self.seconds:.1f} s{rate}",
         ]
