@@ -5,6 +5,7 @@ grace period) before the packing processes end."""
 from __future__ import annotations
 
 import logging
+import signal
 import sys
 
 from ..optional_dependencies import require
@@ -60,7 +61,14 @@ def serve(settings: ServiceSettings) -> int:
             "jobs_dir": settings.jobs_dir,
         },
     )
-    server.run()
+    # uvicorn sends itself the signal that stopped it once it has stopped, to end as that
+    # signal would; ignored here, so that a graceful stop ends with status 0.
+    previous = {sig: signal.signal(sig, signal.SIG_IGN) for sig in (signal.SIGINT, signal.SIGTERM)}
+    try:
+        server.run()
+    finally:
+        for sig, handler in previous.items():
+            signal.signal(sig, handler)
     if not server.started:
         return 1
     logging.getLogger("stowvex.service").info("stopped")
