@@ -15,10 +15,10 @@ import stowvex
 pytest.importorskip("httpx", reason="httpx is not installed")
 pytest.importorskip("uvicorn", reason="the service extra is not installed")
 
-from service_process import EXAMPLE_REQUEST, Service, assert_problem, slow_request  # noqa: E402
+from service_process import EXAMPLE_REQUEST, Service, assert_problem, slow_request
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "golden"))
-import corpus  # noqa: E402
+import corpus
 
 CATALOGUE = [
     {"Reference": "SMALL", "Width": 20, "Length": 20, "Depth": 20, "MaxWeight": 10},
@@ -73,9 +73,7 @@ class TestPack:
 
     def test_a_request_with_findings_is_refused_naming_the_place(self, client):
         request = {"items": [{"ItemCode": "MUG", "Width": 1, "Lenght": 2, "Depth": 3}]}
-        document = assert_problem(
-            client.post("/v1/pack", json=request), 422, "request-findings"
-        )
+        document = assert_problem(client.post("/v1/pack", json=request), 422, "request-findings")
         places = {(f["where"], f["field"]) for f in document["findings"]}
         assert ("item 0 'MUG'", "Lenght") in places
         assert "did you mean 'Length'" in document["detail"] + json.dumps(document["findings"])
@@ -226,8 +224,7 @@ class TestBatches:
 
     def test_json_lines_are_packed_in_input_order(self, client):
         lines = [
-            json.dumps({"id": f"o{n}", "items": order(n + 1), "boxes": CATALOGUE})
-            for n in range(6)
+            json.dumps({"id": f"o{n}", "items": order(n + 1), "boxes": CATALOGUE}) for n in range(6)
         ]
         lines.insert(3, "{not json")
         body = "\n".join(lines).encode() + b"\n"
@@ -267,7 +264,9 @@ class TestBatches:
         status = self.wait(client, answer.headers["location"])
         assert (status["state"], status["done"], status["total"]) == ("done", 2, 2)
         assert_problem(
-            client.post("/v1/batches", params={"catalogue": "nothing"}, content=csv, headers=headers),
+            client.post(
+                "/v1/batches", params={"catalogue": "nothing"}, content=csv, headers=headers
+            ),
             404,
             "not-found",
         )
@@ -348,7 +347,9 @@ class TestServiceSurface:
     def test_request_ids_are_kept_or_made(self, client, service):
         given = client.get("/healthz", headers={"X-Request-Id": "order-4711.a"})
         assert given.headers["x-request-id"] == "order-4711.a"
-        made = client.get("/healthz", headers={"X-Request-Id": "no spaces \u00e9".encode("latin-1")})
+        made = client.get(
+            "/healthz", headers={"X-Request-Id": "no spaces \u00e9".encode("latin-1")}
+        )
         assert len(made.headers["x-request-id"]) == 32
         time.sleep(0.2)  # the log line follows the answer
         lines = [r for r in service.log_records() if r.get("request_id") == "order-4711.a"]

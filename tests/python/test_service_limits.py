@@ -17,16 +17,15 @@ import stowvex
 
 pytest.importorskip("uvicorn", reason="the service extra is not installed")
 
-from service_process import (  # noqa: E402
+from service_process import (
     EXAMPLE_REQUEST,
     HOST,
     Service,
     assert_problem,
     slow_request,
 )
-
-from stowvex_tools.service.gate import KeyRing  # noqa: E402
-from stowvex_tools.service.settings import (  # noqa: E402
+from stowvex_tools.service.gate import KeyRing
+from stowvex_tools.service.settings import (
     ServiceSettings,
     SettingsError,
     parse_size,
@@ -183,7 +182,9 @@ def test_a_full_queue_is_503_with_retry_after(start):
     with ThreadPoolExecutor(2) as pool:
         first = pool.submit(client.post, "/v1/pack", params={"timeout": "2"}, content=ENDLESS)
         busy_pid(service)
-        second = pool.submit(client.post, "/v1/pack", params={"timeout": "6"}, content=EXAMPLE_REQUEST)
+        second = pool.submit(
+            client.post, "/v1/pack", params={"timeout": "6"}, content=EXAMPLE_REQUEST
+        )
         deadline = time.monotonic() + 10
         while "stowvex_queue_depth 1.0" not in client.get("/metrics").text:
             assert time.monotonic() < deadline

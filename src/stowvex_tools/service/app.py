@@ -286,7 +286,9 @@ async def create_batch(request: Request) -> Response:
         timeout=None if optimise else timeout,
     )
     status = await service.jobs.create(request.stream(), settings, service.settings.max_batch_body)
-    return JSONResponse(status, status_code=202, headers={"Location": f"/v1/batches/{status['id']}"})
+    return JSONResponse(
+        status, status_code=202, headers={"Location": f"/v1/batches/{status['id']}"}
+    )
 
 
 async def batch_status(request: Request) -> Response:
@@ -428,4 +430,3 @@ def create_app(settings: ServiceSettings) -> Any:
     )
     app.state.service = service
     return Gate(app, settings, service.metrics)
-

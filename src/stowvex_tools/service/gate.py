@@ -110,7 +110,7 @@ class Gate:
         state = scope.setdefault("state", {})
         state["request_id"] = rid
         state["arrived"] = time.monotonic()
-        answer = {"status": 500, "bytes": 0, "problem": None, "started": False}
+        answer: dict[str, Any] = {"status": 500, "bytes": 0, "problem": None, "started": False}
 
         async def send_on(message: Message) -> None:
             if message["type"] == "http.response.start":

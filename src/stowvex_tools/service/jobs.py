@@ -81,7 +81,9 @@ def run_job(folder: str) -> None:
         timeout=settings.timeout,
     )
     try:
-        run_batch(str(root / f"input.{settings.input_format}"), str(root / "results.jsonl"), options)
+        run_batch(
+            str(root / f"input.{settings.input_format}"), str(root / "results.jsonl"), options
+        )
     except InputError as error:
         (root / "error.txt").write_text(str(error), encoding="utf-8")
         sys.exit(2)
@@ -137,7 +139,7 @@ class JobStore:
         self._runners: list[asyncio.Task[None]] = []
         self._closed = False
         methods = multiprocessing.get_all_start_methods()
-        self._context = multiprocessing.get_context(
+        self._context: Any = multiprocessing.get_context(
             "forkserver" if "forkserver" in methods else "spawn"
         )
 
@@ -319,9 +321,14 @@ class JobStore:
         )
         await asyncio.to_thread(process.start)
         self._running[job_id] = process
-        ended = asyncio.get_running_loop().create_future()
         loop = asyncio.get_running_loop()
-        loop.add_reader(process.sentinel, lambda: ended.done() or ended.set_result(None))
+        ended: asyncio.Future[None] = loop.create_future()
+
+        def end() -> None:
+            if not ended.done():
+                ended.set_result(None)
+
+        loop.add_reader(process.sentinel, end)
         try:
             await ended
         finally:

@@ -230,7 +230,7 @@ def _paths() -> dict[str, Any]:
     ]
     job = {"name": "job", "in": "path", "required": True, "schema": {"type": "string"}}
     name = {"name": "name", "in": "path", "required": True, "schema": {"type": "string"}}
-    v1 = [{"ApiKey": []}]
+    v1: list[dict[str, list[str]]] = [{"ApiKey": []}]
     return {
         "/v1/pack": {
             "post": {

@@ -83,6 +83,9 @@ class ServiceSettings:
             value = getattr(self, name)
             if not (math.isfinite(value) and value > 0):
                 raise SettingsError(f"--{name} must be a positive number of seconds")
-        if self.jobs_dir is not None and os.path.exists(self.jobs_dir):
-            if not os.path.isdir(self.jobs_dir):
-                raise SettingsError(f"--jobs-dir {self.jobs_dir}: not a folder")
+        if (
+            self.jobs_dir is not None
+            and os.path.exists(self.jobs_dir)
+            and not os.path.isdir(self.jobs_dir)
+        ):
+            raise SettingsError(f"--jobs-dir {self.jobs_dir}: not a folder")

@@ -166,8 +166,7 @@ def validate(body: bytes, min_support: float) -> bytes:
     if not isinstance(value, dict) or "request" not in value or "result" not in value:
         raise Problem(
             "unusable-input",
-            'the body is an object with the request under "request" and its result '
-            'under "result"',
+            'the body is an object with the request under "request" and its result under "result"',
         )
     request, result = value["request"], value["result"]
     if not isinstance(request, dict):
