@@ -11,6 +11,7 @@
 #   dask               the same packing on a Dask cluster
 #   request_format     the request format read in Python as the engine reads it
 #   request_check      check_request: the schema, then what the engine reads silently
+#   request_shape      a quick test that a request keeps the schema, before the validator
 #   checker/           validate: reading a result, its rules, its reported figures
 #   summary            results as dicts, and their figures added up
 #   scene, render_*    what a picture shows; the HTML page and the PNG pictures

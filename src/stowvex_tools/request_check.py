@@ -26,6 +26,7 @@ from .request_format import (
     read_item,
     rotation_word_key,
 )
+from .request_shape import plainly_valid
 
 T = TypeVar("T")
 
@@ -285,7 +286,7 @@ def check_request(request: Any) -> list[Finding]:
     unknown keys, unknown rotation words, sizes that are not finite and positive,
     negative weights, items no active box type takes, box groups no single box type can
     hold and item codes used twice. An empty list means nothing was found."""
-    findings = list(_schema_findings(request))
+    findings = [] if plainly_valid(request) else list(_schema_findings(request))
     if isinstance(request, dict):
         findings.extend(_semantic_findings(request))
     return findings
