@@ -85,10 +85,7 @@ def _elements(value: Any, rules: Rules, required: tuple[str, ...]) -> bool:
         members = list(value.values())
     else:
         return False
-    for member in members:
-        if not _element(member, rules, required):
-            return False
-    return True
+    return all(_element(member, rules, required) for member in members)
 
 
 def plainly_valid(request: Any) -> bool:

@@ -71,6 +71,17 @@ class TestPack:
             compared += 1
         assert compared >= 80 and refused >= 1
 
+    def test_many_requests_at_once_are_each_answered_with_their_own_result(self, client):
+        from concurrent.futures import ThreadPoolExecutor
+
+        sizes = [1 + n % 23 for n in range(48)]
+        bodies = [json.dumps({"items": order(n), "boxes": CATALOGUE}).encode() for n in sizes]
+        with ThreadPoolExecutor(12) as pool:
+            answers = list(pool.map(lambda body: client.post("/v1/pack", content=body), bodies))
+        for body, answer in zip(bodies, answers):
+            assert answer.status_code == 200, answer.text
+            assert answer.content == stowvex.solve(body).encode()
+
     def test_a_request_with_findings_is_refused_naming_the_place(self, client):
         request = {"items": [{"ItemCode": "MUG", "Width": 1, "Lenght": 2, "Depth": 3}]}
         document = assert_problem(client.post("/v1/pack", json=request), 422, "request-findings")

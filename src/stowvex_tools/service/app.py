@@ -198,6 +198,7 @@ async def pack(request: Request) -> Response:
         threads=query.integer("threads", 1, 1, MAX_THREADS) or 1,
         timeout=timeout,
         check=query.flag("check", True),
+        deadline=_deadline(request, timeout),
     )
     metrics = _service(request).metrics
     try:

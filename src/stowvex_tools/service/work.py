@@ -11,6 +11,7 @@ import os
 import pickle
 import signal
 import tempfile
+import time
 from dataclasses import dataclass
 from functools import lru_cache
 from multiprocessing.connection import Connection
@@ -48,6 +49,7 @@ class PackOptions:
     threads: int = 1
     timeout: float = 10.0
     check: bool = True
+    deadline: float | None = None  # time.monotonic() at which the request's time is up
 
 
 def body_text(body: bytes) -> str:
@@ -126,11 +128,22 @@ def pack(body: bytes, options: PackOptions) -> bytes:
             _refuse_findings(check_request(value) + _cost_findings(costs))
         elif _cost_findings(costs):
             raise Problem("engine-refused", str(_cost_findings(costs)[0]))
+    # The time the request has left, once read and checked (the clock is the machine's
+    # monotonic clock, which every process reads alike).
+    left = options.timeout
+    if options.deadline is not None:
+        left = options.deadline - time.monotonic()
+        if left <= 0.0:
+            raise Problem(
+                "timeout",
+                f"the request ran past its timeout of {options.timeout:g} s before it was packed",
+                timeout=options.timeout,
+            )
     try:
         if options.optimise:
             result = optimise_json(
                 body,
-                time_limit=options.time_limit,
+                time_limit=min(options.time_limit, left),
                 effort=options.effort,
                 seed=options.seed,
                 min_support=options.min_support,
@@ -138,9 +151,12 @@ def pack(body: bytes, options: PackOptions) -> bytes:
                 threads=options.threads,
             )
         else:
-            result = engine_calls.solve(body, timeout=options.timeout, threads=options.threads)
-    except PackingTimeout as timeout:
-        raise Problem("timeout", str(timeout), timeout=timeout.timeout) from None
+            result = engine_calls.solve(body, timeout=left, threads=options.threads)
+    except PackingTimeout:
+        message = (
+            f"the packing ran past the request's timeout of {options.timeout:g} s and was stopped"
+        )
+        raise Problem("timeout", message, timeout=options.timeout) from None
     except ORDER_ERRORS as error:
         raise _engine_problem(error) from None
     return result.encode("utf-8")

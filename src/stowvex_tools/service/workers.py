@@ -11,6 +11,7 @@ from __future__ import annotations
 import asyncio
 import contextlib
 import multiprocessing
+import os
 import pickle
 import time
 from collections import deque
@@ -40,18 +41,31 @@ def _context() -> Any:
 
 
 class _Process:
-    """One packing process, its pipe, and the answer it owes."""
+    """One packing process, its pipe, and the piece of work it is doing."""
 
     def __init__(self, process: Any, connection: Connection) -> None:
         self.process = process
         self.connection = connection
         self.pid: int = process.pid
-        self.answer: asyncio.Future[Any] | None = None
-        self.busy_since: float | None = None
+        self.job: _Job | None = None
+
+
+class _Job:
+    """A piece of work: its message, the answer awaited, its deadline (monotonic), and
+    the process doing it once it has one."""
+
+    def __init__(self, message: bytes, answer: asyncio.Future[Any], deadline: float) -> None:
+        self.message = message
+        self.answer = answer
+        self.deadline = deadline
+        self.worker: _Process | None = None
+        self.expiry: asyncio.TimerHandle | None = None
 
 
 class WorkerPool:
-    """`size` packing processes and at most `queue` requests waiting for one."""
+    """`size` packing processes and at most `queue` requests waiting for one. A process
+    that answers is given the next waiting piece of work at once, in the same callback,
+    so it never waits for the event loop to come round to a waiting request."""
 
     def __init__(self, size: int, queue: int, metrics: Metrics) -> None:
         self.size = size
@@ -60,8 +74,7 @@ class WorkerPool:
         self._context = _context()
         self._idle: deque[_Process] = deque()
         self._all: set[_Process] = set()
-        self._waiters: deque[asyncio.Future[_Process]] = deque()
-        self._starting = 0
+        self._waiting: deque[_Job] = deque()
         self._closed = False
         self._tasks: set[asyncio.Task[None]] = set()
 
@@ -72,7 +85,7 @@ class WorkerPool:
     def describe(self) -> list[dict[str, Any]]:
         """Each process: its pid and whether it is working."""
         return [
-            {"pid": p.pid, "busy": p.busy_since is not None}
+            {"pid": p.pid, "busy": p.job is not None}
             for p in sorted(self._all, key=lambda p: p.pid)
         ]
 
@@ -92,7 +105,6 @@ class WorkerPool:
         return process, parent
 
     async def _add(self) -> None:
-        self._starting += 1
         try:
             process, connection = await asyncio.to_thread(self._spawn)
             ready = await asyncio.to_thread(connection.poll, START_TIME)
@@ -100,15 +112,13 @@ class WorkerPool:
                 raise RuntimeError("a packing process did not start")
         except (EOFError, OSError) as error:
             raise RuntimeError(f"a packing process did not start: {error}") from None
-        finally:
-            self._starting -= 1
         worker = _Process(process, connection)
         if self._closed:
             self._stop(worker)
             return
         self._all.add(worker)
         asyncio.get_running_loop().add_reader(connection.fileno(), self._readable, worker)
-        self._release(worker)
+        self._next(worker)
 
     def _replace(self) -> None:
         if self._closed:
@@ -120,14 +130,17 @@ class WorkerPool:
 
     def _readable(self, worker: _Process) -> None:
         try:
+            # Some event loops (uvloop) make a watched descriptor non-blocking; a message
+            # is read whole, so the pipe is made blocking again for the read.
+            os.set_blocking(worker.connection.fileno(), True)
             reply = pickle.loads(worker.connection.recv_bytes())
         except (EOFError, OSError):
             reply = None
-        answer, worker.answer = worker.answer, None
+        job, worker.job = worker.job, None
         if reply is None:  # the process ended
             self._discard(worker)
-            if answer is not None and not answer.done():
-                answer.set_exception(
+            if job is not None and not job.answer.done():
+                job.answer.set_exception(
                     Problem(
                         "worker-lost",
                         f"the packing process {worker.pid} ended while working on this "
@@ -136,8 +149,9 @@ class WorkerPool:
                 )
             self._replace()
             return
-        if answer is not None and not answer.done():
-            answer.set_result(reply)
+        if job is not None and not job.answer.done():
+            job.answer.set_result(reply)
+        self._next(worker)
 
     def _discard(self, worker: _Process, kill: bool = False) -> None:
         if worker not in self._all:
@@ -150,6 +164,7 @@ class WorkerPool:
         if kill:
             worker.process.kill()
         self._stop(worker)
+        self._update_gauges()
 
     @staticmethod
     def _stop(worker: _Process) -> None:
@@ -158,97 +173,99 @@ class WorkerPool:
         # pool's, so the event loop never waits for it.
         asyncio.get_running_loop().run_in_executor(None, worker.process.join, 5)
 
-    def _release(self, worker: _Process) -> None:
-        worker.busy_since = None
-        self._update_gauges()
-        if worker not in self._all or worker in self._idle:
+    def _next(self, worker: _Process) -> None:
+        """Gives a free process the oldest waiting piece of work, or lets it idle."""
+        while self._waiting:
+            job = self._waiting.popleft()
+            if job.answer.done():  # its request gave up
+                continue
+            if job.expiry is not None:
+                job.expiry.cancel()
+            self._send(worker, job)
             return
-        while self._waiters:
-            waiter = self._waiters.popleft()
-            if not waiter.done():
-                waiter.set_result(worker)
-                self._update_gauges()
-                return
         self._idle.append(worker)
+        self._update_gauges()
+
+    def _send(self, worker: _Process, job: _Job) -> None:
+        worker.job = job
+        job.worker = worker
+        try:
+            os.set_blocking(worker.connection.fileno(), True)
+            worker.connection.send_bytes(job.message)
+        except OSError:
+            worker.job = None
+            self._discard(worker)
+            self._replace()
+            job.answer.set_exception(
+                Problem("worker-lost", "the packing process had ended; try again")
+            )
+        self._update_gauges()
+
+    def _expire(self, job: _Job) -> None:
+        if job.worker is None and not job.answer.done():
+            job.answer.set_exception(
+                Problem("timeout", "the request waited for a packing process past its timeout")
+            )
+            with contextlib.suppress(ValueError):
+                self._waiting.remove(job)
+            self._update_gauges()
 
     def _update_gauges(self) -> None:
-        self.metrics.queue_depth.set(sum(1 for w in self._waiters if not w.done()))
-        self.metrics.busy_workers.set(sum(1 for w in self._all if w.busy_since is not None))
-
-    async def _acquire(self, deadline: float) -> _Process:
-        if self._closed:
-            raise Problem("not-ready", "the service is stopping", headers={"Retry-After": "1"})
-        if self._idle:
-            return self._idle.popleft()
-        waiting = sum(1 for w in self._waiters if not w.done())
-        if waiting >= self.queue_limit:
-            raise Problem(
-                "queue-full",
-                f"{waiting} requests are already waiting for the {self.size} packing "
-                "processes; try again shortly",
-                headers={"Retry-After": "1"},
-            )
-        waiter: asyncio.Future[_Process] = asyncio.get_running_loop().create_future()
-        self._waiters.append(waiter)
-        self._update_gauges()
-        try:
-            return await asyncio.wait_for(waiter, max(0.0, deadline - time.monotonic()))
-        except (asyncio.TimeoutError, asyncio.CancelledError):
-            if waiter.done() and not waiter.cancelled():
-                self._release(waiter.result())  # given a process just as it gave up
-            raise
-        finally:
-            with contextlib.suppress(ValueError):
-                self._waiters.remove(waiter)
-            self._update_gauges()
+        self.metrics.queue_depth.set(len(self._waiting))
+        self.metrics.busy_workers.set(sum(1 for w in self._all if w.job is not None))
 
     async def run(self, kind: str, body: bytes, options: Any, deadline: float) -> Any:
         """Does one piece of work on a packing process: waits for a free one until the
         monotonic `deadline`, then gives it until the deadline and OVERRUN more. Returns
         the reply of `work.do`; raises Problem for a full queue, a timeout or a lost
         process."""
-        try:
-            worker = await self._acquire(deadline)
-        except asyncio.TimeoutError:
-            raise Problem(
-                "timeout", "the request waited for a packing process past its timeout"
-            ) from None
+        if self._closed:
+            raise Problem("not-ready", "the service is stopping", headers={"Retry-After": "1"})
         loop = asyncio.get_running_loop()
-        answer: asyncio.Future[Any] = loop.create_future()
-        worker.answer = answer
-        worker.busy_since = time.monotonic()
-        self._update_gauges()
-        try:
-            worker.connection.send_bytes(pickle.dumps((kind, body, options), protocol=5))
-        except (BrokenPipeError, OSError):
-            worker.answer = None
-            self._discard(worker)
-            self._replace()
-            raise Problem("worker-lost", "the packing process had ended; try again") from None
+        message = pickle.dumps((kind, body, options), protocol=pickle.HIGHEST_PROTOCOL)
+        job = _Job(message, loop.create_future(), deadline)
+        if self._idle:
+            self._send(self._idle.popleft(), job)
+        elif len(self._waiting) >= self.queue_limit:
+            raise Problem(
+                "queue-full",
+                f"{len(self._waiting)} requests are already waiting for the {self.size} "
+                "packing processes; try again shortly",
+                headers={"Retry-After": "1"},
+            )
+        else:
+            self._waiting.append(job)
+            job.expiry = loop.call_at(
+                loop.time() + max(0.0, deadline - time.monotonic()), self._expire, job
+            )
+            self._update_gauges()
         try:
             wait = max(0.0, deadline - time.monotonic()) + OVERRUN
-            return await asyncio.wait_for(asyncio.shield(answer), wait)
+            return await asyncio.wait_for(asyncio.shield(job.answer), wait)
         except asyncio.TimeoutError:
-            self._discard(worker, kill=True)
-            self._replace()
+            worker = job.worker
+            if worker is not None and worker.job is job:
+                worker.job = None
+                self._discard(worker, kill=True)
+                self._replace()
             raise Problem(
                 "timeout",
                 "the request ran past its timeout; its packing process was stopped",
             ) from None
         except asyncio.CancelledError:
-            # The client left: the process is free again once its answer comes.
-            answer.add_done_callback(lambda _: self._release(worker))
+            # The client left: work not yet begun is dropped; work begun goes on, and
+            # its process is free again when it answers.
+            if not job.answer.done():
+                job.answer.cancel()
             raise
-        finally:
-            if answer.done() and worker in self._all:
-                self._release(worker)
 
     async def close(self) -> None:
         """Stops every process: each ends when its pipe closes."""
         self._closed = True
-        for waiter in self._waiters:
-            if not waiter.done():
-                waiter.set_exception(Problem("not-ready", "the service is stopping"))
+        for job in self._waiting:
+            if not job.answer.done():
+                job.answer.set_exception(Problem("not-ready", "the service is stopping"))
+        self._waiting.clear()
         for worker in list(self._all):
             self._discard(worker)
         for task in list(self._tasks):
