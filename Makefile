@@ -256,6 +256,15 @@ bench: module venv bench-tool
 bench-quality: module venv
 	$(VPY) bench/optimiser_quality.py --data $(BENCH_DATA)
 
+# make bench-service: stowvex serve under wrk's load on the loopback interface beside
+# pack_many (bench/README.md); SERVICE_SOAK is the soak's seconds (default 600).
+SERVICE_SOAK ?= 600
+
+.PHONY: bench-service
+bench-service: module venv
+	@scripts/deps.sh wrk
+	$(VPY) bench/service_load.py --soak $(SERVICE_SOAK)
+
 # make bench-batch: 100,000 parcel orders through stowvex batch with 1 and 2 workers
 # and through Dask with 2 workers (bench/README.md). Run it on an idle machine.
 bench-batch: module venv

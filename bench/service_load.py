@@ -254,9 +254,7 @@ def main():
             try:
                 wrk(service, work, "/v1/pack", 2, 4 * workers)  # warm-up
                 for check in ("true", "false"):
-                    figures = wrk(
-                        service, work, f"/v1/pack?check={check}", seconds, 4 * workers
-                    )
+                    figures = wrk(service, work, f"/v1/pack?check={check}", seconds, 4 * workers)
                     share = figures["rate"] / baseline
                     peak[workers, check] = figures
                     print(
@@ -313,8 +311,10 @@ def main():
             soak = wrk(service, work, "/v1/pack", max(1, round(args.soak)), connections, pace)
             after = service.resident_mb()
             print(row("service, 2 processes", soak))
-            print(f"  resident memory, service and packing processes: {before:.1f} MB at the "
-                  f"start, {after:.1f} MB at the end")
+            print(
+                f"  resident memory, service and packing processes: {before:.1f} MB at the "
+                f"start, {after:.1f} MB at the end"
+            )
             errors = soak["non2xx"] + soak["socket_errors"]
             met.append(("soak: no error", errors == 0))
             met.append(("soak: memory flat (within 10 %)", after <= before * 1.1))
