@@ -16,7 +16,7 @@ from stowvex_tools.request_check import request_schema
 from stowvex_tools.request_shape import BOX_RULES, ITEM_RULES, plainly_valid
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "golden"))
-import corpus  # noqa: E402
+import corpus
 
 VALIDATOR = jsonschema.Draft202012Validator(request_schema())
 
@@ -45,7 +45,7 @@ def element(rules):
 
 def sound_element(rules, required):
     def fill(extra):
-        return {**{key: 1 for key in required}, **extra}
+        return {**dict.fromkeys(required, 1), **extra}
 
     good = {
         "ItemCode": st.text(max_size=3),
