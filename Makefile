@@ -197,10 +197,11 @@ sanitized-module: clang
 	    -Ccmake.define.CMAKE_CXX_FLAGS="$(SAN_CXXFLAGS)" .
 	@mkdir -p $(SAN_DIR)/corpus
 
-# The browser test is left out: Chromium does not start with the sanitizer
-# runtime preloaded, and the page it opens runs no code of the module.
+# The browser tests are left out: Chromium does not start with the sanitizer
+# runtime preloaded, and the pages they open run no code of the module.
 test-sanitize-python: sanitized-module
-	$(SAN_RUN) $(SAN_PY) -m pytest -p no:cacheprovider --ignore=tests/python/test_browser.py
+	$(SAN_RUN) $(SAN_PY) -m pytest -p no:cacheprovider --ignore=tests/python/test_browser.py \
+	    --ignore=tests/python/test_service_browser.py
 	$(PYFUZZ) -max_total_time=$(SANITIZE_FUZZ_SECONDS)
 
 fuzz-python: sanitized-module

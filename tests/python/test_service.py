@@ -379,8 +379,7 @@ class TestServiceSurface:
             assert name in text
 
     def test_the_openapi_document_is_valid_and_lists_every_route(self, client):
-        from openapi_spec_validator import validate
-
+        validate = pytest.importorskip("openapi_spec_validator").validate
         document = client.get("/openapi.json").json()
         validate(document)
         assert {
