@@ -251,9 +251,13 @@ def test_batches_survive_a_restart(start, tmp_path):
         time.sleep(0.05)
     assert service.client.get(finished).json()["state"] == "done"
     assert service.stop() == 0
+    broken = jobs / "jobs" / ("f" * 32)  # a folder left half made by a crash
+    broken.mkdir()
+    (broken / "state.json").write_text("{not json")
 
     again = start("--workers", "1", "--jobs-dir", str(jobs))
     assert again.client.get(finished).json()["state"] == "done"
+    assert_problem(again.client.get(f"/v1/batches/{'f' * 32}"), 404, "not-found")
     deadline = time.monotonic() + 60
     while (status := again.client.get(running).json())["state"] != "done":
         assert time.monotonic() < deadline, status

@@ -152,9 +152,13 @@ class JobStore:
         for folder in self.jobs.iterdir():
             if not JOB_ID.match(folder.name) or not (folder / "state.json").exists():
                 continue
-            state = _read_json(folder / "state.json")
+            try:
+                state = _read_json(folder / "state.json")
+                created = _read_json(folder / "job.json")["created"]
+            except (OSError, ValueError, KeyError, TypeError):
+                continue  # a folder left half made: no job of this service
             if state.get("state") not in FINAL_STATES:
-                pending.append((_read_json(folder / "job.json")["created"], folder.name))
+                pending.append((created, folder.name))
         for _, job_id in sorted(pending):
             self._queue.put_nowait(job_id)
         loop = asyncio.get_running_loop()
@@ -244,11 +248,17 @@ class JobStore:
         self._queue.put_nowait(job_id)
         return self.status(job_id)
 
+    def _read(self, job_id: str) -> tuple[Path, dict[str, Any], dict[str, Any]]:
+        """A job's folder, settings and state; not found when any is unreadable."""
+        folder = self._folder(job_id)
+        try:
+            return folder, _read_json(folder / "job.json"), _read_json(folder / "state.json")
+        except (OSError, ValueError):
+            raise Problem("not-found", f"no batch {job_id!r}") from None
+
     def status(self, job_id: str) -> dict[str, Any]:
         """The state of a job and its progress: orders done, failed and in all."""
-        folder = self._folder(job_id)
-        meta = _read_json(folder / "job.json")
-        state = _read_json(folder / "state.json")
+        folder, meta, state = self._read(job_id)
         progress = self._progress.setdefault(job_id, _Progress())
         progress.update(folder / "results.jsonl")
         answer = {
@@ -266,7 +276,7 @@ class JobStore:
         return answer
 
     def state(self, job_id: str) -> str:
-        state: str = _read_json(self._folder(job_id) / "state.json")["state"]
+        state: str = self._read(job_id)[2]["state"]
         return state
 
     async def cancel(self, job_id: str) -> dict[str, Any]:
@@ -307,9 +317,14 @@ class JobStore:
     async def _runner(self) -> None:
         while True:
             job_id = await self._queue.get()
-            if job_id in self._cancelled or self.state(job_id) in FINAL_STATES:
-                continue
-            await self._run(job_id)
+            try:
+                if job_id in self._cancelled or self.state(job_id) in FINAL_STATES:
+                    continue
+                await self._run(job_id)
+            except (OSError, ValueError, Problem) as error:  # its folder is gone or broken
+                with contextlib.suppress(OSError):
+                    state = {"state": "failed", "error": f"the batch could not run: {error}"}
+                    _write_json(self.jobs / job_id / "state.json", state)
 
     async def _run(self, job_id: str) -> None:
         folder = self.jobs / job_id
