@@ -214,7 +214,8 @@ def test_a_killed_packing_process_fails_only_its_request(start):
 
 
 def test_sigterm_finishes_the_request_in_flight_then_exits_0(start):
-    service = start("--workers", "1", "--grace", "60")
+    # Time enough for a build with sanitizers, where the packing takes ten times longer.
+    service = start("--workers", "1", "--grace", "200", "--timeout", "150")
     request = slow_request(500)
     with ThreadPoolExecutor(1) as pool:
         in_flight = pool.submit(service.client.post, "/v1/pack", content=request)
@@ -223,7 +224,7 @@ def test_sigterm_finishes_the_request_in_flight_then_exits_0(start):
         time.sleep(0.3)
         with pytest.raises(httpx.TransportError):  # no longer accepting
             httpx.get(f"{service.url}/healthz", timeout=2)
-        answer = in_flight.result(timeout=60)
+        answer = in_flight.result(timeout=200)
     assert answer.status_code == 200
     assert answer.content == stowvex.solve(request).encode()
     assert service.process.wait(60) == 0
