@@ -197,10 +197,11 @@ sanitized-module: clang
 	    -Ccmake.define.CMAKE_CXX_FLAGS="$(SAN_CXXFLAGS)" .
 	@mkdir -p $(SAN_DIR)/corpus
 
-# The browser test is left out: Chromium does not start with the sanitizer
-# runtime preloaded, and the page it opens runs no code of the module.
+# The browser tests are left out: Chromium does not start with the sanitizer
+# runtime preloaded, and the pages they open run no code of the module.
 test-sanitize-python: sanitized-module
-	$(SAN_RUN) $(SAN_PY) -m pytest -p no:cacheprovider --ignore=tests/python/test_browser.py
+	$(SAN_RUN) $(SAN_PY) -m pytest -p no:cacheprovider --ignore=tests/python/test_browser.py \
+	    --ignore=tests/python/test_service_browser.py
 	$(PYFUZZ) -max_total_time=$(SANITIZE_FUZZ_SECONDS)
 
 fuzz-python: sanitized-module
@@ -255,6 +256,15 @@ bench: module venv bench-tool
 
 bench-quality: module venv
 	$(VPY) bench/optimiser_quality.py --data $(BENCH_DATA)
+
+# make bench-service: stowvex serve under wrk's load on the loopback interface beside
+# pack_many (bench/README.md); SERVICE_SOAK is the soak's seconds (default 600).
+SERVICE_SOAK ?= 600
+
+.PHONY: bench-service
+bench-service: module venv
+	@scripts/deps.sh wrk
+	$(VPY) bench/service_load.py --soak $(SERVICE_SOAK)
 
 # make bench-batch: 100,000 parcel orders through stowvex batch with 1 and 2 workers
 # and through Dask with 2 workers (bench/README.md). Run it on an idle machine.

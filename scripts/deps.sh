@@ -3,6 +3,7 @@
 #   scripts/deps.sh compiler  a C++ compiler (building the extension modules)
 #   scripts/deps.sh cpp    a C++ compiler, make and GoogleTest (the C++ tests)
 #   scripts/deps.sh lint   clang-format (make lint, make format)
+#   scripts/deps.sh wrk    the HTTP load generator wrk (make bench-service)
 # The Python build needs none of this beyond a compiler: its other build
 # requirements come from PyPI.
 set -euo pipefail
@@ -24,8 +25,11 @@ for what in "${@:-cpp}"; do
         lint)
             command -v clang-format >/dev/null || need+=(clang-format)
             ;;
+        wrk)
+            command -v wrk >/dev/null || need+=(wrk)
+            ;;
         *)
-            echo "scripts/deps.sh: unknown need '$what' (compiler, cpp, lint)" >&2
+            echo "scripts/deps.sh: unknown need '$what' (compiler, cpp, lint, wrk)" >&2
             exit 2
             ;;
     esac

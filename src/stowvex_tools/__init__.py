@@ -18,6 +18,7 @@
 #   scene, render_*    what a picture shows; the HTML page and the PNG pictures
 #   optional_dependencies  a clear error naming the extra to install
 #   cli, __main__      the stowvex command (also python -m stowvex_tools)
+#   service/           the HTTP service of stowvex serve
 
 from importlib.metadata import PackageNotFoundError, version
 

@@ -211,6 +211,10 @@ def _parser() -> argparse.ArgumentParser:
         "--id", dest="order_id", metavar="ID", help="the order to draw from a batch output file"
     )
     render.add_argument("--title", help="title of the page (default: the file name)")
+
+    from .service.command import add_serve
+
+    add_serve(commands, _command)
     return parser
 
 
@@ -620,12 +624,23 @@ def _name(source: str) -> str:
     return "<stdin>" if source == "-" else source
 
 
+def _serve(args: argparse.Namespace) -> int:
+    from .service.command import run_serve
+    from .service.settings import SettingsError
+
+    try:
+        return run_serve(args)
+    except SettingsError as error:
+        raise CommandError(str(error), 2) from None
+
+
 COMMANDS = {
     "pack": _pack,
     "batch": _batch,
     "check": _check,
     "validate": _validate,
     "render": _render,
+    "serve": _serve,
 }
 
 
