@@ -170,7 +170,8 @@ OPTIMISER_PARAMETERS = ("time_limit", "effort", "seed", "min_support")
 async def pack(request: Request) -> Response:
     settings = _service(request).settings
     query = Query(
-        request, ("optimise", "optimize", "threads", "timeout", "check", *OPTIMISER_PARAMETERS)
+        request,
+        ("optimise", "optimize", "threads", "timeout", "check", "settle", *OPTIMISER_PARAMETERS),
     )
     timeout = _timeout(query, settings)
     optimise = query.flag("optimise", False) or query.flag("optimize", False)
@@ -198,6 +199,7 @@ async def pack(request: Request) -> Response:
         threads=query.integer("threads", 1, 1, MAX_THREADS) or 1,
         timeout=timeout,
         check=query.flag("check", True),
+        settle=query.flag("settle", False),
         deadline=_deadline(request, timeout),
     )
     metrics = _service(request).metrics

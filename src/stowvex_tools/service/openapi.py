@@ -205,6 +205,11 @@ def _paths() -> dict[str, Any]:
     optimiser = [
         _query("optimise", {"type": "boolean", "default": False}, "Pack with the optimiser."),
         _query(
+            "settle",
+            {"type": "boolean", "default": False},
+            "Move every item straight down onto what is below it (stowvex_tools.settle).",
+        ),
+        _query(
             "time_limit",
             {"type": "number", "exclusiveMinimum": True, "minimum": 0},
             "The optimiser's seconds (default 1, at most the timeout).",

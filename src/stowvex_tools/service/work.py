@@ -23,8 +23,9 @@ from ..engine_calls import PackingTimeout
 from ..optimiser import DEFAULT_TIME_LIMIT, optimise_json
 from ..order_packing import ORDER_ERRORS, fault_message
 from ..orders import strict_loads
-from ..request_check import Finding, check_request
+from ..request_check import Finding, check_request, ignored_rule_findings
 from ..request_format import number_value
+from ..settling import settle
 from .problems import Problem
 
 WARM_UP = (
@@ -49,6 +50,7 @@ class PackOptions:
     threads: int = 1
     timeout: float = 10.0
     check: bool = True
+    settle: bool = False  # every item moved straight down onto what is below it
     deadline: float | None = None  # time.monotonic() at which the request's time is up
 
 
@@ -119,13 +121,15 @@ def pack(body: bytes, options: PackOptions) -> bytes:
     it. The body goes to the engine as it came, so the answer is byte for byte what
     stowvex.solve returns for it."""
     costs = None
-    if options.check or options.optimise:
+    value: Any = None
+    if options.check or options.optimise or options.settle:
         value = body_json(body)
         if isinstance(value, dict):
             value = dict(value)
             costs = value.pop("box_costs", None)
         if options.check:
-            _refuse_findings(check_request(value) + _cost_findings(costs))
+            ignored = [] if options.optimise else ignored_rule_findings(value)
+            _refuse_findings(check_request(value) + _cost_findings(costs) + ignored)
         elif _cost_findings(costs):
             raise Problem("engine-refused", str(_cost_findings(costs)[0]))
     # The time the request has left, once read and checked (the clock is the machine's
@@ -159,6 +163,9 @@ def pack(body: bytes, options: PackOptions) -> bytes:
         raise Problem("timeout", message, timeout=options.timeout) from None
     except ORDER_ERRORS as error:
         raise _engine_problem(error) from None
+    if options.settle and isinstance(value, dict):
+        settled = settle(result, value.get("items"), value.get("boxes"))
+        result = settled.result.to_json(-1)
     return result.encode("utf-8")
 
 
