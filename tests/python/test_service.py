@@ -11,6 +11,7 @@ from pathlib import Path
 import pytest
 
 import stowvex
+from stowvex_tools import settle, validate
 
 pytest.importorskip("httpx", reason="httpx is not installed")
 pytest.importorskip("uvicorn", reason="the service extra is not installed")
@@ -160,6 +161,29 @@ class TestPack:
         request = {"items": order(1), "boxes": CATALOGUE, "box_costs": {"SMALL": "cheap"}}
         document = assert_problem(client.post("/v1/pack", json=request), 422, "request-findings")
         assert document["findings"][0]["field"] == "box_costs.SMALL"
+
+    def test_loading_rules_need_the_optimiser_and_settle_lets_items_down(self, client):
+        request = {
+            "items": [
+                {"ItemCode": "A", "Width": 4, "Length": 4, "Depth": 1, "Fragile": True},
+            ],
+            "boxes": [{"Reference": "T", "Width": 4, "Length": 4, "Depth": 4}],
+        }
+        refused = client.post("/v1/pack", content=json.dumps(request))
+        assert refused.status_code == 422 and "exact engine ignores" in refused.text
+        floating = {
+            "items": [
+                {"ItemCode": "A", "Width": 4, "Length": 4, "Depth": 1},
+                {"ItemCode": "B", "Width": 2, "Length": 4, "Depth": 3},
+                {"ItemCode": "C", "Width": 2, "Length": 4, "Depth": 3},
+            ],
+            "boxes": [{"Reference": "T", "Width": 4, "Length": 4, "Depth": 10}],
+        }
+        settled = client.post("/v1/pack", params={"settle": "true"}, content=json.dumps(floating))
+        assert settled.status_code == 200, settled.text
+        assert not validate(settled.json(), floating["items"], floating["boxes"])
+        expected = settle(stowvex.solve(json.dumps(floating)), floating["items"], floating["boxes"])
+        assert settled.content == expected.result.to_json(-1).encode()
 
 
 class TestCheckValidateRender:
