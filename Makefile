@@ -250,6 +250,7 @@ bench: module venv bench-tool
 	$(VPY) bench/parcel_orders.py --data $(BENCH_DATA)
 	$(VPY) bench/scaling.py
 	$(VPY) bench/balanced_orders.py
+	$(VPY) bench/settling.py --data $(BENCH_DATA)
 	$(VPY) bench/lock_and_timeout.py
 	$(VPY) bench/optimiser_quality.py --data $(BENCH_DATA) --instances 2 --runs "greedy,0.1 s,1 s"
 	$(VPY) bench/optimiser_orders.py --data $(BENCH_DATA)
