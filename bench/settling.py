@@ -21,7 +21,6 @@ def main(argv=None):
     parser.add_argument("--data", help="data directory (default ../shared/data)")
     args = parser.parse_args(argv)
     import stowvex
-
     from stowvex_tools import settle, validate
     from stowvex_tools.settling import poorly_supported, result_extents
 
