@@ -49,7 +49,8 @@ def main(argv=None):
     p90 = times[int(0.9 * (len(times) - 1))]
     print(f"orders: {len(orders)}, parcels placed: {placed:,}")
     print(
-        f"resting on less than half of their base, engine: {before:,} items in {orders_before} orders"
+        "resting on less than half of their base, engine: "
+        f"{before:,} items in {orders_before} orders"
     )
     print(f"after settle: {after:,} items in {orders_after} orders")
     print(
