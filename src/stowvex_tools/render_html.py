@@ -38,6 +38,11 @@ def _mesh(scene: BoxScene) -> dict[str, Any]:
             f"{html.escape(item.reference)}<br>at {fmt(item.x)}, {fmt(item.y)}, "
             f"{fmt(item.z)}<br>{fmt(item.width)} x {fmt(item.length)} x "
             f"{fmt(item.depth)} ({item.orientation}), {fmt(item.weight)} kg"
+            + (
+                f"<br><b>rests on {item.support:.0%} of its base</b>"
+                if item.poorly_supported
+                else ""
+            )
         )
         text.extend([label] * 8)
         for a, b, c in TRIANGLES:
@@ -140,21 +145,32 @@ def _table(scene: BoxScene, selected: bool) -> str:
         f'<td><span class="swatch" style="background:{b.colour}"></span>{html.escape(b.code)}</td>'
         f"<td>{html.escape(b.reference)}</td><td>{fmt(b.x)}</td><td>{fmt(b.y)}</td>"
         f"<td>{fmt(b.z)}</td><td>{fmt(b.width)} x {fmt(b.length)} x {fmt(b.depth)}</td>"
-        f"<td>{html.escape(b.orientation)}</td><td>{fmt(b.weight)}</td></tr>"
+        f"<td>{html.escape(b.orientation)}</td><td>{fmt(b.weight)}</td>"
+        f"<td{' class=' + chr(34) + 'poor' + chr(34) if b.poorly_supported else ''}>"
+        f"{b.support:.0%}</td></tr>"
         for b in scene.items
+    )
+    poor = scene.poorly_supported()
+    note = (
+        f'<p class="poor" data-box-note="{scene.index}"{"" if selected else " hidden"}>'
+        f"Resting on less than half of their base in box {scene.index}: "
+        + html.escape(", ".join(f"{b.code} (step {b.step}, {b.support:.0%})" for b in poor))
+        + "</p>\n"
+        if poor
+        else ""
     )
     hidden = "" if selected else " hidden"
     return (
-        f'<table class="items" id="items-{scene.index}"{hidden}>\n'
+        f'{note}<table class="items" id="items-{scene.index}"{hidden}>\n'
         "<thead><tr><th>step</th><th>item code</th><th>reference</th><th>x</th><th>y</th>"
         "<th>z</th><th>placed size (w x l x d)</th><th>orientation</th><th>weight</th>"
-        f"</tr></thead>\n<tbody>\n{rows}\n</tbody></table>"
+        f"<th>base carried</th></tr></thead>\n<tbody>\n{rows}\n</tbody></table>"
     )
 
 
 def _overview(boxes: list[BoxScene]) -> str:
     rows = "\n".join(
-        f'<tr data-box="{position}"><td>{s.index + 1}</td><td>{html.escape(s.reference)}</td>'
+        f'<tr data-box="{position}"><td>{s.index}</td><td>{html.escape(s.reference)}</td>'
         f"<td>{fmt(s.width)} x {fmt(s.length)} x {fmt(s.depth)}</td><td>{len(s.items)}</td>"
         f"<td>{fmt(s.weight)}</td><td>{s.fill:.1f} %</td></tr>"
         for position, s in enumerate(boxes)
@@ -190,7 +206,7 @@ def page(result: Any, title: str, plotly_js: str) -> str:
         f"{float(summary.get('overall_volume_utilisation', 0.0)):.1f} %"
     )
     options = "\n".join(
-        f'<option value="{n}">box {s.index + 1}: {html.escape(s.reference)} '
+        f'<option value="{n}">box {s.index}: {html.escape(s.reference)} '
         f"({len(s.items)} items)</option>"
         for n, s in enumerate(boxes)
     )
@@ -238,6 +254,7 @@ tr.chosen {{ background: #e7f0fa; }}
 .steps {{ display: flex; align-items: center; gap: 0.5em; margin: 0.6em 0; }}
 #step {{ flex: 0 1 30em; }}
 .unplaced {{ color: #b00; }}
+.poor {{ color: #b00; font-weight: bold; }}
 </style>
 <script>{plotly_js}</script>
 </head>
@@ -287,6 +304,9 @@ const FIGURES = {figures};
     slider.max = figure.steps.length;
     document.querySelectorAll("table.items").forEach(function (table) {{
       table.hidden = table.id !== "items-" + n;
+    }});
+    document.querySelectorAll("p[data-box-note]").forEach(function (note) {{
+      note.hidden = note.dataset.boxNote !== String(n);
     }});
     document.querySelectorAll("table.overview tbody tr").forEach(function (row) {{
       row.classList.toggle("chosen", Number(row.dataset.box) === n);

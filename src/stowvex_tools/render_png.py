@@ -54,7 +54,7 @@ def _draw(scene: BoxScene, path: Path, title: str) -> None:
     axes.set_zlabel("depth")
     axes.tick_params(labelsize=7)
     figure.suptitle(
-        f"{title} - box {scene.index + 1}: {scene.reference} "
+        f"{title} - box {scene.index}: {scene.reference} "
         f"({fmt(scene.width)} x {fmt(scene.length)} x {fmt(scene.depth)})\n"
         f"{len(scene.items)} items, gross weight {fmt(scene.weight)}, "
         f"{scene.fill:.1f} % full",

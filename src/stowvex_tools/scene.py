@@ -87,6 +87,12 @@ class DrawnItem:
     orientation: str
     weight: float
     colour: str
+    support: float = 1.0  # the share of its base on the floor or on tops below it
+
+    @property
+    def poorly_supported(self) -> bool:
+        """Whether it rests on less than half of its base."""
+        return self.support < 0.5
 
     def corners(self) -> list[tuple[float, float, float]]:
         """The eight corners of its block, in the order of `CORNERS`."""
@@ -108,6 +114,10 @@ class BoxScene:
     weight: float
     fill: float
     items: tuple[DrawnItem, ...]
+
+    def poorly_supported(self) -> list[DrawnItem]:
+        """Its items that rest on less than half of their base, in step order."""
+        return [item for item in self.items if item.poorly_supported]
 
 
 def bench_order(items: list[Mapping[str, Any]]) -> list[Mapping[str, Any]]:
@@ -193,7 +203,9 @@ def scenes(result: Any) -> list[BoxScene]:
     out = []
     for index, box in enumerate(data.get("boxes") or []):
         drawn = []
-        for step, placed in enumerate(bench_order(list(box.get("items") or [])), start=1):
+        ordered = bench_order(list(box.get("items") or []))
+        shares = support_shares(ordered)
+        for step, placed in enumerate(ordered, start=1):
             code = str(placed.get("ItemCode", ""))
             colour = colours.setdefault(code, PALETTE[len(colours) % len(PALETTE)])
             drawn.append(
@@ -210,6 +222,7 @@ def scenes(result: Any) -> list[BoxScene]:
                     str(placed.get("orientation", "")),
                     result_number(placed.get("weight")),
                     colour,
+                    shares[step - 1],
                 )
             )
         out.append(
@@ -227,6 +240,34 @@ def scenes(result: Any) -> list[BoxScene]:
     return out
 
 
+def support_shares(placements: list[Mapping[str, Any]]) -> list[float]:
+    """For each placement of one box, the share of its base that rests on the floor or
+    on the top faces at its base height (within a rounding step, as the checker sees
+    it)."""
+    blocks = [
+        tuple(result_number(p.get(k)) for k in ("x", "y", "z", "width", "length", "depth"))
+        for p in placements
+    ]
+    largest = max((abs(b[a] + b[a + 3]) for b in blocks for a in range(3)), default=0.0)
+    tolerance = 1e-9 * largest
+    shares = []
+    for x, y, z, width, length, _ in blocks:
+        base = width * length
+        if z <= tolerance or not base > 0.0:
+            shares.append(1.0)
+            continue
+        carried = 0.0
+        for qx, qy, qz, qw, ql, qd in blocks:
+            if abs(qz + qd - z) > tolerance:
+                continue
+            dx = min(x + width, qx + qw) - max(x, qx)
+            dy = min(y + length, qy + ql) - max(y, qy)
+            if dx > 0.0 and dy > 0.0:
+                carried += dx * dy
+        shares.append(min(1.0, carried / base))
+    return shares
+
+
 def unplaced_codes(result: Any) -> list[str]:
     """The codes of the items a result left unplaced."""
     return [str(code) for code in result_dict(result).get("unplaced_item_codes") or []]
@@ -235,7 +276,7 @@ def unplaced_codes(result: Any) -> list[str]:
 def file_stem(scene: BoxScene) -> str:
     """A file name for a box's picture: its index and reference, safe on every system."""
     reference = re.sub(r"[^A-Za-z0-9._-]+", "_", scene.reference).strip("._")[:40]
-    return f"box-{scene.index + 1:02d}" + (f"-{reference}" if reference else "")
+    return f"box-{scene.index:02d}" + (f"-{reference}" if reference else "")
 
 
 def fmt(value: float) -> str:

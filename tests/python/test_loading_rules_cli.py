@@ -97,3 +97,54 @@ def test_the_batch_summary_counts_poorly_supported_items():
     # The second rests on exactly half (not less); the third floats.
     assert summary.poorly_supported == 1
     assert "1 rest on less than half" in "\n".join(summary.lines())
+
+
+def test_pictures_mark_items_resting_on_less_than_half_of_their_base():
+    from stowvex_tools.scene import scenes
+
+    hanging = {
+        "boxes": [
+            {
+                "box_index": 0,
+                "box_reference": "T",
+                "width": 4,
+                "length": 4,
+                "depth": 9,
+                "items": [
+                    {
+                        "ItemCode": "LOW",
+                        "x": 0,
+                        "y": 0,
+                        "z": 0,
+                        "width": 2,
+                        "length": 2,
+                        "depth": 2,
+                    },
+                    {
+                        "ItemCode": "TOP",
+                        "x": 1,
+                        "y": 1,
+                        "z": 2,
+                        "width": 2,
+                        "length": 2,
+                        "depth": 1,
+                    },
+                    {
+                        "ItemCode": "AIR",
+                        "x": 0,
+                        "y": 0,
+                        "z": 6,
+                        "width": 1,
+                        "length": 1,
+                        "depth": 1,
+                    },
+                ],
+            }
+        ],
+        "summary": {"box_count": 1, "total_placed": 3, "total_unplaced": 0},
+    }
+    drawn = {item.code: item for item in scenes(hanging)[0].items}
+    assert drawn["LOW"].support == 1.0
+    assert drawn["TOP"].support == 0.25 and drawn["TOP"].poorly_supported
+    assert drawn["AIR"].support == 0.0
+    assert [i.code for i in scenes(hanging)[0].poorly_supported()] == ["TOP", "AIR"]
