@@ -211,6 +211,13 @@ def _parser() -> argparse.ArgumentParser:
         "--id", dest="order_id", metavar="ID", help="the order to draw from a batch output file"
     )
     render.add_argument("--title", help="title of the page (default: the file name)")
+    render.add_argument(
+        "--plotly",
+        default="inline",
+        metavar="inline|cdn|URL",
+        help="where the page gets plotly.js: inline (default; works offline, some 5 MB), "
+        "cdn (plotly's CDN), or a URL or path to a plotly.min.js",
+    )
 
     from .service.command import add_serve
 
@@ -581,7 +588,7 @@ def _render(args: argparse.Namespace) -> int:
         from .render_html import render_html
 
         try:
-            render_html(result, args.output, title=title)
+            render_html(result, args.output, title=title, plotly=args.plotly)
         except OSError as error:
             raise _cannot_write(error.filename or args.output, error) from None
         print(f"wrote {args.output}")

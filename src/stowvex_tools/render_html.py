@@ -194,8 +194,9 @@ def _script_json(value: Any) -> str:
     )
 
 
-def page(result: Any, title: str, plotly_js: str) -> str:
-    """The HTML page of a result, with the given plotly.js source embedded."""
+def page(result: Any, title: str, plotly_js: str, plotly_src: str | None = None) -> str:
+    """The HTML page of a result, with the given plotly.js source embedded, or with a
+    script element that loads it from `plotly_src` (a URL or a path) instead."""
     data = result_dict(result)
     boxes = scenes(data)
     summary = data.get("summary") or {}
@@ -233,6 +234,11 @@ def page(result: Any, title: str, plotly_js: str) -> str:
 {tables}
 </section>"""
     )
+    plotly_script = (
+        f'<script src="{html.escape(plotly_src, quote=True)}"></script>'
+        if plotly_src is not None
+        else f"<script>{plotly_js}</script>"
+    )
     return f"""<!DOCTYPE html>
 <html lang="en">
 <head>
@@ -256,7 +262,7 @@ tr.chosen {{ background: #e7f0fa; }}
 .unplaced {{ color: #b00; }}
 .poor {{ color: #b00; font-weight: bold; }}
 </style>
-<script>{plotly_js}</script>
+{plotly_script}
 </head>
 <body>
 <h1>{html.escape(title)}</h1>
@@ -277,10 +283,14 @@ const FIGURES = {figures};
   function show(step) {{
     const figure = FIGURES[current];
     const mesh = figure.data[0], edges = figure.data[1];
-    const triangles = step * 12, edgePoints = step * 36;
+    const triangles = step * 12, edgePoints = step * 36, corners = step * 8;
+    // The corners (and their hover texts) of the items not yet put in go too, so that
+    // hovering the empty part of the box names nothing that is not shown.
     Plotly.restyle(plot, {{
       visible: [step > 0], i: [mesh.i.slice(0, triangles)], j: [mesh.j.slice(0, triangles)],
-      k: [mesh.k.slice(0, triangles)], facecolor: [mesh.facecolor.slice(0, triangles)]
+      k: [mesh.k.slice(0, triangles)], facecolor: [mesh.facecolor.slice(0, triangles)],
+      x: [mesh.x.slice(0, corners)], y: [mesh.y.slice(0, corners)],
+      z: [mesh.z.slice(0, corners)], hovertext: [mesh.hovertext.slice(0, corners)]
     }}, [0]);
     Plotly.restyle(plot, {{
       x: [edges.x.slice(0, edgePoints)], y: [edges.y.slice(0, edgePoints)],
@@ -332,15 +342,42 @@ const FIGURES = {figures};
 """
 
 
-def render_html(result: Any, path: str | Path, *, title: str | None = None) -> Path:
-    """Writes a result (JSON text, dict or `PackResult`) as one HTML page that works
-    offline: per box a 3D view to turn and zoom (each item a block showing its code on
-    hover, the box's outline), a slider that puts the items in one at a time, bottom up,
-    and a table of the items. Needs plotly (pip install 'stowvex[render]'). Returns the
-    path written."""
+def render_html(
+    result: Any, path: str | Path, *, title: str | None = None, plotly: str = "inline"
+) -> Path:
+    """Writes a result (JSON text, dict or `PackResult`) as one HTML page: per box a 3D
+    view to turn and zoom (each item a block showing its code on hover, the box's
+    outline), a slider that puts the items in one at a time, bottom up, and a table of
+    the items. Needs plotly (pip install 'stowvex[render]'). `plotly` says where the page
+    gets plotly.js: "inline" (the default) embeds it, so the page works offline but
+    weighs some 5 MB; "cdn" loads the installed version from plotly's CDN; anything else
+    is a URL or path the page loads it from (such as a plotly.min.js beside the pages).
+    Returns the path written."""
     offline = require("plotly.offline", "render", "Drawing a result as HTML")
     target = Path(path)
-    text = page(result, title or "stowvex packing", offline.get_plotlyjs())
+    source: str | None = None
+    if plotly == "cdn":
+        import plotly as plotly_package
+
+        source = f"https://cdn.plot.ly/plotly-{_plotly_js_version(plotly_package)}.min.js"
+    elif plotly != "inline":
+        source = plotly
+    text = page(
+        result,
+        title or "stowvex packing",
+        offline.get_plotlyjs() if source is None else "",
+        source,
+    )
     target.parent.mkdir(parents=True, exist_ok=True)
     target.write_text(text, encoding="utf-8")
     return target
+
+
+def _plotly_js_version(plotly_package: Any) -> str:
+    """The version of plotly.js the installed plotly carries."""
+    try:
+        from plotly.offline.offline import get_plotlyjs_version
+
+        return str(get_plotlyjs_version())
+    except ImportError:  # an older plotly: its own version names the bundle only loosely
+        return str(plotly_package.__version__)

@@ -3,6 +3,7 @@ blocks, in the order a packer at the bench puts them in."""
 
 from __future__ import annotations
 
+import colorsys
 import re
 from collections.abc import Mapping
 from dataclasses import dataclass
@@ -207,7 +208,7 @@ def scenes(result: Any) -> list[BoxScene]:
         shares = support_shares(ordered)
         for step, placed in enumerate(ordered, start=1):
             code = str(placed.get("ItemCode", ""))
-            colour = colours.setdefault(code, PALETTE[len(colours) % len(PALETTE)])
+            colour = colours.setdefault(code, colour_of(len(colours)))
             drawn.append(
                 DrawnItem(
                     step,
@@ -238,6 +239,19 @@ def scenes(result: Any) -> list[BoxScene]:
             )
         )
     return out
+
+
+def colour_of(n: int) -> str:
+    """The colour of the n-th item code of a result: the palette's twenty first, then
+    hues a golden angle apart in three lightnesses, so that codes do not repeat
+    colours."""
+    if n < len(PALETTE):
+        return PALETTE[n]
+    k = n - len(PALETTE)
+    hue = (k * 0.381966) % 1.0
+    lightness = (0.45, 0.62, 0.78)[k % 3]
+    red, green, blue = colorsys.hls_to_rgb(hue, lightness, 0.55)
+    return f"#{round(red * 255):02x}{round(green * 255):02x}{round(blue * 255):02x}"
 
 
 def support_shares(placements: list[Mapping[str, Any]]) -> list[float]:

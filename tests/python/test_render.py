@@ -130,3 +130,15 @@ def test_missing_drawing_libraries_name_the_extra(tmp_path, monkeypatch):
         render_html(packed(2), tmp_path / "v.html")
     with pytest.raises(MissingExtra, match="needs matplotlib"):
         render_png(packed(2), tmp_path)
+
+
+def test_the_page_can_load_plotly_instead_of_carrying_it(tmp_path):
+    from stowvex_tools import render_html
+
+    result = packed()
+    inline = render_html(result, tmp_path / "inline.html")
+    cdn = render_html(result, tmp_path / "cdn.html", plotly="cdn")
+    local = render_html(result, tmp_path / "local.html", plotly="plotly.min.js")
+    assert inline.stat().st_size > 1_000_000
+    assert cdn.stat().st_size < 200_000 and "https://cdn.plot.ly/plotly-" in cdn.read_text()
+    assert '<script src="plotly.min.js"></script>' in local.read_text()
