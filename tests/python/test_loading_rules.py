@@ -240,3 +240,64 @@ def test_a_rounding_step_below_a_top_face_still_counts_as_lying_on_it():
     settled = settle(result, [a, b, c], [box], rules=rules)
     assert [p.z for p in settled.result.boxes[0].items] == [0.0, 0.1, 0.3]
     assert settled.support == [[1.0, 1.0, 1.0]]
+
+
+class TestOptimiserKeepsTheRules:
+    """Random small orders with random rules: whatever the optimiser returns passes
+    the checker, rules included."""
+
+    @staticmethod
+    def order(rng):
+        labels = ["WLD", "LWD", "WDL", "LDW", "DWL", "DLW"]
+        items = []
+        for k in range(rng.randint(3, 14)):
+            item = {
+                "ItemCode": f"i{k}",
+                "Width": rng.randint(1, 6),
+                "Length": rng.randint(1, 6),
+                "Depth": rng.randint(1, 6),
+                "Weight": rng.randint(1, 9),
+            }
+            roll = rng.random()
+            if roll < 0.2:
+                item["Fragile"] = True
+            elif roll < 0.4:
+                item["MaxLoad"] = rng.randint(0, 15)
+            if rng.random() < 0.3:
+                item["Orientations"] = rng.sample(labels, rng.randint(1, 3))
+            if rng.random() < 0.5:
+                item["Stop"] = rng.randint(1, 3)
+            items.append(item)
+        box = {"Reference": "B", "Width": 8, "Length": 10, "Depth": 8}
+        if rng.random() < 0.3:
+            box["CentreOfGravity"] = {"X": [0.2, 0.8], "Y": [0.2, 0.8]}
+        return {"items": items, "boxes": [box]}
+
+    def test_results_keep_every_rule(self):
+        from stowvex_tools import optimise_json
+
+        rng = random.Random(2026)
+        for _ in range(25):
+            request = self.order(rng)
+            text = optimise_json(json.dumps(request), time_limit=None, effort=200_000)
+            found = validate(text, request["items"], request["boxes"])
+            assert found == [], (request, [str(v) for v in found])
+
+    def test_settled_results_rest_on_something(self):
+        rng = random.Random(99)
+        for _ in range(25):
+            request = self.order(rng)
+            for item in request["items"]:
+                for key in ("Fragile", "MaxLoad", "Orientations"):
+                    item.pop(key, None)
+            text = stowvex.solve(json.dumps(request))  # the engine ignores the stops
+            settled = settle(text, request["items"], request["boxes"])
+
+            def broken(result):
+                found = validate(result, request["items"], request["boxes"])
+                return {(v.kind, v.item_codes) for v in found}
+
+            assert broken(settled.result) <= broken(text), request
+            for box, shares in zip(settled.result.boxes, settled.support):
+                for placed, share in zip(box.items, shares):
+                    assert share > 0.0 or placed.z == 0.0, request
