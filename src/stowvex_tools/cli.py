@@ -212,6 +212,12 @@ def _parser() -> argparse.ArgumentParser:
     )
     render.add_argument("--title", help="title of the page (default: the file name)")
     render.add_argument(
+        "--request",
+        metavar="REQUEST.json",
+        help="the request, whose loading rules the page shows (fragile items, loads, "
+        "stops: colour by stop, last stop first)",
+    )
+    render.add_argument(
         "--plotly",
         default="inline",
         metavar="inline|cdn|URL",
@@ -584,11 +590,23 @@ def _render(args: argparse.Namespace) -> int:
     except (TypeError, ValueError) as error:
         raise CommandError(f"{name}: {error}", 2) from None
     title = args.title or args.order_id or Path(name).stem
+    rules = None
+    if args.request is not None:
+        from .loading_rules import rules_in_request
+        from .orders import load_json_file
+
+        request = load_json_file(args.request)
+        if not isinstance(request, dict):
+            raise CommandError(f"{_name(args.request)}: not a request object", 2)
+        try:
+            rules = rules_in_request(request.get("items"), request.get("boxes"))
+        except ValueError as error:
+            raise CommandError(f"{_name(args.request)}: {error}", 2) from None
     if args.output is not None:
         from .render_html import render_html
 
         try:
-            render_html(result, args.output, title=title, plotly=args.plotly)
+            render_html(result, args.output, title=title, plotly=args.plotly, rules=rules)
         except OSError as error:
             raise _cannot_write(error.filename or args.output, error) from None
         print(f"wrote {args.output}")

@@ -5,9 +5,11 @@ from __future__ import annotations
 
 import html
 import json
+from collections.abc import Mapping
 from pathlib import Path
 from typing import Any
 
+from .loading_rules import LoadingRules, read_rules
 from .optional_dependencies import require
 from .scene import CORNERS, EDGES, TRIANGLES, BoxScene, fmt, scenes, unplaced_codes
 from .summary import result_dict
@@ -43,6 +45,7 @@ def _mesh(scene: BoxScene) -> dict[str, Any]:
                 if item.poorly_supported
                 else ""
             )
+            + (f"<br>{html.escape(item.rules_text)}" if item.rules_text else "")
         )
         text.extend([label] * 8)
         for a, b, c in TRIANGLES:
@@ -147,7 +150,7 @@ def _table(scene: BoxScene, selected: bool) -> str:
         f"<td>{fmt(b.z)}</td><td>{fmt(b.width)} x {fmt(b.length)} x {fmt(b.depth)}</td>"
         f"<td>{html.escape(b.orientation)}</td><td>{fmt(b.weight)}</td>"
         f"<td{' class=' + chr(34) + 'poor' + chr(34) if b.poorly_supported else ''}>"
-        f"{b.support:.0%}</td></tr>"
+        f"{b.support:.0%}</td><td>{html.escape(b.rules_text)}</td></tr>"
         for b in scene.items
     )
     poor = scene.poorly_supported()
@@ -164,7 +167,7 @@ def _table(scene: BoxScene, selected: bool) -> str:
         f'{note}<table class="items" id="items-{scene.index}"{hidden}>\n'
         "<thead><tr><th>step</th><th>item code</th><th>reference</th><th>x</th><th>y</th>"
         "<th>z</th><th>placed size (w x l x d)</th><th>orientation</th><th>weight</th>"
-        f"<th>base carried</th></tr></thead>\n<tbody>\n{rows}\n</tbody></table>"
+        f"<th>base carried</th><th>rules</th></tr></thead>\n<tbody>\n{rows}\n</tbody></table>"
     )
 
 
@@ -194,11 +197,18 @@ def _script_json(value: Any) -> str:
     )
 
 
-def page(result: Any, title: str, plotly_js: str, plotly_src: str | None = None) -> str:
+def page(
+    result: Any,
+    title: str,
+    plotly_js: str,
+    plotly_src: str | None = None,
+    rules: LoadingRules | None = None,
+) -> str:
     """The HTML page of a result, with the given plotly.js source embedded, or with a
-    script element that loads it from `plotly_src` (a URL or a path) instead."""
+    script element that loads it from `plotly_src` (a URL or a path) instead; with the
+    loading rules of its request, items show them (`scenes`)."""
     data = result_dict(result)
-    boxes = scenes(data)
+    boxes = scenes(data, rules)
     summary = data.get("summary") or {}
     unplaced = unplaced_codes(data)
     heading = (
@@ -343,7 +353,12 @@ const FIGURES = {figures};
 
 
 def render_html(
-    result: Any, path: str | Path, *, title: str | None = None, plotly: str = "inline"
+    result: Any,
+    path: str | Path,
+    *,
+    title: str | None = None,
+    plotly: str = "inline",
+    rules: LoadingRules | Mapping[str, Any] | None = None,
 ) -> Path:
     """Writes a result (JSON text, dict or `PackResult`) as one HTML page: per box a 3D
     view to turn and zoom (each item a block showing its code on hover, the box's
@@ -352,7 +367,10 @@ def render_html(
     gets plotly.js: "inline" (the default) embeds it, so the page works offline but
     weighs some 5 MB; "cdn" loads the installed version from plotly's CDN; anything else
     is a URL or path the page loads it from (such as a plotly.min.js beside the pages).
-    Returns the path written."""
+    `rules`, the loading rules of the request (as `validate` takes them, or the request's
+    item and box dicts' own keys through `rules_in_request`), show on the items: fragile
+    items and load limits in the hover text and the table; with delivery stops, items
+    take the colour of their stop and go in last stop first. Returns the path written."""
     offline = require("plotly.offline", "render", "Drawing a result as HTML")
     target = Path(path)
     source: str | None = None
@@ -367,6 +385,7 @@ def render_html(
         title or "stowvex packing",
         offline.get_plotlyjs() if source is None else "",
         source,
+        read_rules(rules),
     )
     target.parent.mkdir(parents=True, exist_ok=True)
     target.write_text(text, encoding="utf-8")

@@ -9,6 +9,7 @@ from collections.abc import Mapping
 from dataclasses import dataclass
 from typing import Any
 
+from .loading_rules import LoadingRules
 from .request_format import number_value
 from .summary import result_dict, result_number
 
@@ -89,6 +90,20 @@ class DrawnItem:
     weight: float
     colour: str
     support: float = 1.0  # the share of its base on the floor or on tops below it
+    max_load: float | None = None  # its loading rules: 0 for a fragile item
+    stop: int | None = None
+
+    @property
+    def rules_text(self) -> str:
+        """Its loading rules in words: "fragile", "carries 20", "stop 2"."""
+        words = []
+        if self.max_load == 0.0:
+            words.append("fragile")
+        elif self.max_load is not None:
+            words.append(f"carries {fmt(self.max_load)}")
+        if self.stop is not None:
+            words.append(f"stop {self.stop}")
+        return ", ".join(words)
 
     @property
     def poorly_supported(self) -> bool:
@@ -121,11 +136,49 @@ class BoxScene:
         return [item for item in self.items if item.poorly_supported]
 
 
-def bench_order(items: list[Mapping[str, Any]]) -> list[Mapping[str, Any]]:
+def bench_order(
+    items: list[Mapping[str, Any]], stops: Mapping[str, int] | None = None
+) -> list[Mapping[str, Any]]:
     """Placements in an order a person can follow: bottom up, then back to front and
     left to right. An item rests only on items whose tops are at its bottom, lower than
-    its own position, so they always come first. Equal positions keep the engine's order."""
-    return sorted(items, key=lambda p: tuple(result_number(p.get(axis)) for axis in "zyx"))
+    its own position, so they always come first. Equal positions keep the engine's order.
+
+    With delivery stops (by item code), the last stop goes in first, as long as no item
+    of a later stop lies above one of an earlier stop (as the stop rule has it); then
+    still nothing goes in before what it rests on."""
+
+    def position(p: Mapping[str, Any]) -> tuple[float, ...]:
+        return tuple(result_number(p.get(axis)) for axis in "zyx")
+
+    if stops and _later_stops_below(items, stops):
+        latest = max(stops.values())
+
+        def by_stop(p: Mapping[str, Any]) -> tuple[float, ...]:
+            stop = stops.get(str(p.get("ItemCode", "")), latest)
+            return (-stop, *position(p))
+
+        return sorted(items, key=by_stop)
+    return sorted(items, key=position)
+
+
+def _later_stops_below(items: list[Mapping[str, Any]], stops: Mapping[str, int]) -> bool:
+    """Whether no item of a later stop lies above an item of an earlier stop."""
+    blocks = []
+    for p in items:
+        stop = stops.get(str(p.get("ItemCode", "")))
+        if stop is not None:
+            x, y, z, w, length, d = (
+                result_number(p.get(k)) for k in ("x", "y", "z", "width", "length", "depth")
+            )
+            blocks.append((stop, x, y, z, x + w, y + length, z + d))
+    for a in blocks:
+        for b in blocks:
+            overlaps = (
+                min(a[4], b[4]) - max(a[1], b[1]) > 0 and min(a[5], b[5]) - max(a[2], b[2]) > 0
+            )
+            if b[0] > a[0] and overlaps and b[3] >= a[6]:
+                return False
+    return True
 
 
 # The largest coordinate or side a picture draws. Beyond it the arithmetic of drawing
@@ -196,19 +249,27 @@ def _drawable_numbers(obj: Mapping[str, Any], keys: tuple[str, ...], where: str)
             )
 
 
-def scenes(result: Any) -> list[BoxScene]:
+def scenes(result: Any, rules: LoadingRules | None = None) -> list[BoxScene]:
     """The boxes of a result (JSON text, dict or `PackResult`) ready to draw; ValueError
-    when it holds no such boxes (`drawable_result`)."""
+    when it holds no such boxes (`drawable_result`). With loading rules, items show
+    them, and with delivery stops they take the colour of their stop and go in last
+    stop first."""
     data = drawable_result(result)
+    rules = rules or LoadingRules()
+    stops = {code: r.stop for code, r in rules.items.items() if r.stop is not None}
     colours: dict[str, str] = {}
     out = []
     for index, box in enumerate(data.get("boxes") or []):
         drawn = []
-        ordered = bench_order(list(box.get("items") or []))
+        ordered = bench_order(list(box.get("items") or []), stops)
         shares = support_shares(ordered)
         for step, placed in enumerate(ordered, start=1):
             code = str(placed.get("ItemCode", ""))
-            colour = colours.setdefault(code, colour_of(len(colours)))
+            item_rules = rules.item(code)
+            if stops:
+                colour = colour_of(item_rules.stop - 1) if item_rules.stop else "#bbbbbb"
+            else:
+                colour = colours.setdefault(code, colour_of(len(colours)))
             drawn.append(
                 DrawnItem(
                     step,
@@ -224,6 +285,8 @@ def scenes(result: Any) -> list[BoxScene]:
                     result_number(placed.get("weight")),
                     colour,
                     shares[step - 1],
+                    item_rules.max_load,
+                    item_rules.stop,
                 )
             )
         out.append(

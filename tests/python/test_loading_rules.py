@@ -293,7 +293,7 @@ class TestOptimiserKeepsTheRules:
             text = stowvex.solve(json.dumps(request))  # the engine ignores the stops
             settled = settle(text, request["items"], request["boxes"])
 
-            def broken(result):
+            def broken(result, request=request):
                 found = validate(result, request["items"], request["boxes"])
                 return {(v.kind, v.item_codes) for v in found}
 

@@ -148,3 +148,41 @@ def test_pictures_mark_items_resting_on_less_than_half_of_their_base():
     assert drawn["TOP"].support == 0.25 and drawn["TOP"].poorly_supported
     assert drawn["AIR"].support == 0.0
     assert [i.code for i in scenes(hanging)[0].poorly_supported()] == ["TOP", "AIR"]
+
+
+def test_pictures_follow_the_stops_and_show_the_rules(tmp_path):
+    from stowvex_tools import render_html
+    from stowvex_tools.loading_rules import read_rules
+    from stowvex_tools.scene import scenes
+
+    def block(code, x, y, z):
+        return {"ItemCode": code, "x": x, "y": y, "z": z, "width": 2, "length": 2, "depth": 2}
+
+    # FAR (stop 2) at the back wall, NEAR (stop 1) by the door, TOP (stop 1) on FAR.
+    result = {
+        "boxes": [
+            {
+                "box_index": 0,
+                "box_reference": "T",
+                "width": 2,
+                "length": 4,
+                "depth": 4,
+                "items": [block("NEAR", 0, 2, 0), block("TOP", 0, 0, 2), block("FAR", 0, 0, 0)],
+            }
+        ],
+        "summary": {"box_count": 1, "total_placed": 3, "total_unplaced": 0},
+    }
+    rules = read_rules(
+        {"items": {"FAR": {"Stop": 2}, "NEAR": {"Stop": 1}, "TOP": {"Stop": 1, "Fragile": True}}}
+    )
+    drawn = scenes(result, rules)[0].items
+    assert [item.code for item in drawn] == ["FAR", "NEAR", "TOP"]  # last stop first
+    assert drawn[1].colour == drawn[2].colour != drawn[0].colour
+    assert drawn[2].rules_text == "fragile, stop 1"
+    page = render_html(result, tmp_path / "stops.html", plotly="cdn", rules=rules).read_text()
+    assert "fragile, stop 1" in page
+    # Without a consistent stop order (a later stop above an earlier one) the order
+    # stays bottom up.
+    wrong = read_rules({"items": {"FAR": {"Stop": 1}, "TOP": {"Stop": 2}}})
+    assert [i.code for i in scenes(result, wrong)[0].items][0] in ("FAR", "NEAR")
+    assert [i.code for i in scenes(result, wrong)[0].items][-1] == "TOP"
