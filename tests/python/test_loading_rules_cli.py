@@ -184,5 +184,5 @@ def test_pictures_follow_the_stops_and_show_the_rules(tmp_path):
     # Without a consistent stop order (a later stop above an earlier one) the order
     # stays bottom up.
     wrong = read_rules({"items": {"FAR": {"Stop": 1}, "TOP": {"Stop": 2}}})
-    assert [i.code for i in scenes(result, wrong)[0].items][0] in ("FAR", "NEAR")
-    assert [i.code for i in scenes(result, wrong)[0].items][-1] == "TOP"
+    codes = [i.code for i in scenes(result, wrong)[0].items]
+    assert codes[0] in ("FAR", "NEAR") and codes[-1] == "TOP"
