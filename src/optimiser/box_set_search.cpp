@@ -94,13 +94,35 @@ QuantityLedger BoxSetSearch::ledger_of(const BoxSet& set) const {
 
 FilledBox BoxSetSearch::fill(std::size_t type, const std::vector<int>& offered, WorkBudget& budget,
                              bool favour_large) const {
+    const CentreRange* centre =
+        settings_.rules ? settings_.rules->centre(types_[type].box->reference()) : nullptr;
+    if (!centre) return fill_once(type, offered, budget, favour_large, false, nullptr, nullptr);
+    // Under a range of the centre of gravity the load grows as usual first;
+    // when the range costs it items, it grows once more heaped in one corner,
+    // which a shift moves into the range more easily.
+    std::size_t lost = 0;
+    FilledBox box;
+    {
+        WorkBudget part = budget.share(0.5);
+        box = fill_once(type, offered, part, favour_large, false, centre, &lost);
+    }
+    if (lost == 0) return box;
+    FilledBox heap = fill_once(type, offered, budget, favour_large, true, centre, nullptr);
+    return heap.item_volume > box.item_volume ? heap : box;
+}
+
+FilledBox BoxSetSearch::fill_once(std::size_t type, const std::vector<int>& offered,
+                                  WorkBudget& budget, bool favour_large, bool heaped,
+                                  const CentreRange* centre,
+                                  std::size_t* dropped_for_centre) const {
     CatalogueSettings catalogue;
     catalogue.seed = settings_.seed;
-    const BoxProblem problem(kinds_, offered, *types_[type].box, settings_.min_support, catalogue,
-                             favour_large);
+    BoxProblem problem(kinds_, offered, *types_[type].box, settings_.min_support, catalogue,
+                       favour_large);
+    problem.heaped = heaped;
     budget.spend(problem.catalogue.work());
     const BoxLoading best = search_box(problem, budget, pool_);
-    return filled_box_of(best, type, settings_.min_support);
+    return filled_box_of(best, type, settings_.min_support, centre, dropped_for_centre);
 }
 
 bool BoxSetSearch::fill_completely(const std::vector<int>& offered, const QuantityLedger& ledger,

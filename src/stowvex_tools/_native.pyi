@@ -14,6 +14,7 @@ def optimise(
     min_support: float,
     box_costs: Mapping[str, float] | None,
     threads: int,
+    rules: str | None = None,
 ) -> PackResult: ...
 def optimise_request(
     request_json: str | bytes,
@@ -24,6 +25,7 @@ def optimise_request(
     min_support: float,
     box_costs: Mapping[str, float] | None,
     threads: int,
+    rules: str | None = None,
 ) -> PackResult: ...
 def packing_work(
     request_json: str | bytes, *, timeout: float | None = None, watch_signals: bool = False

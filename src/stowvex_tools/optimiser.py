@@ -39,6 +39,7 @@ class _Settings(TypedDict):
     min_support: float
     box_costs: dict[str, float] | None
     threads: int
+    rules: str | None
 
 
 def optimise(
@@ -222,8 +223,13 @@ def _settings(
     min_support: object,
     box_costs: object,
     threads: object,
+    rules_json: str | None = None,
 ) -> _Settings:
-    """The keywords of an optimiser call as the extension takes them."""
+    """The keywords of an optimiser call as the extension takes them.
+
+    ``rules_json`` is the loading rules as the extension reads them (JSON text of
+    ``{"items": {code: keys}, "boxes": {reference: keys}}``), or None.
+    """
     return {
         "time_limit": None if time_limit is None else _float(time_limit, "time_limit"),
         "effort": None if effort is None else _integer(effort, "effort", 1, _UNSIGNED_MAX),
@@ -231,4 +237,5 @@ def _settings(
         "min_support": _float(min_support, "min_support"),
         "box_costs": _costs(box_costs),
         "threads": _integer(threads, "threads", 1, _MAX_THREADS),
+        "rules": rules_json,
     }
