@@ -55,7 +55,10 @@ std::size_t BoxLoading::nearest_corner_space(std::array<bool, 3>& far_side) cons
     const auto& spaces = spaces_.spaces();
     const Vec3& box = problem_->size;
     const bool heaped = problem_->heaped;
-    const bool ceiling = problem_->min_support <= 0.0 && !heaped;
+    // Loads hung from the ceiling lie above all that goes in under them:
+    // under max loads and stops the load grows from the floor.
+    const bool ceiling =
+        problem_->min_support <= 0.0 && !heaped && !problem_->loads && !problem_->stops;
     const bool from_back = problem_->stops;
     std::size_t best = spaces.size();
     std::array<double, 3> best_key{};

@@ -153,8 +153,14 @@ BoxSet BoxSetSearch::construct(WorkBudget& budget) const {
     QuantityLedger ledger(types_);
     std::vector<int> left = placeable_;
     // Out of time, the set stays unfinished: it then loses to any result
-    // that places more.
-    while (total(left) > 0 && !budget.out_of_time()) {
+    // that places more. Under loading rules no result of the engine may be
+    // there to fall back on: the boxes left are then filled greedily.
+    const bool finish = settings_.rules && !settings_.rules->empty();
+    while (total(left) > 0) {
+        const bool late = budget.out_of_time();
+        if (late && !finish) break;
+        WorkBudget greedy(std::nullopt, std::uint64_t{1});
+        WorkBudget& source = late ? greedy : budget;
         std::vector<std::size_t> usable;
         double largest = 0.0;
         for (const std::size_t t : by_cost_) {
@@ -170,7 +176,7 @@ BoxSet BoxSetSearch::construct(WorkBudget& budget) const {
         if (openable != QuantityLedger::kUnlimited) {
             boxes_left = std::min(boxes_left, static_cast<double>(openable));
         }
-        WorkBudget step = budget.share(1.0 / std::max(1.0, boxes_left));
+        WorkBudget step = source.share(1.0 / std::max(1.0, boxes_left));
         const std::size_t wanted = total(left);
         FilledBox best;
         bool finishes = false;
