@@ -2,6 +2,7 @@
 // ones), each rule kept on a request that the search left alone would break
 // it on, the engine's result kept only when it keeps them, and random
 // requests with random rules checked by a checker of this file's own.
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <random>
@@ -13,6 +14,7 @@
 
 #include "engine/packer.hpp"
 #include "interchange/result_writer.hpp"
+#include "optimiser/box_loading.hpp"
 #include "optimiser/loading_rules.hpp"
 #include "optimiser/optimiser.hpp"
 #include "packing_checks.hpp"
@@ -228,6 +230,54 @@ TEST(LoadingRules, LoadsAtTheLimitPassOnlyWhenTheSumIsExact) {
     lent.add(-5.0, 1);
     lent.add(3.0, 1);
     EXPECT_FALSE(bearable(lent, 2.0));
+}
+
+// The kinds offered as candidates for the next space of a loading in a
+// 1 x 1 x 3 column after a heavy cube was hung at its top.
+std::vector<std::string> candidates_under_a_hung_cube(const std::string& rules) {
+    using namespace optimiser;
+    const std::vector<ItemPtr> items{cube("H", 5), cube("U", 1)};
+    const LoadingRules parsed = LoadingRules::parse(rules);
+    const KindTable kinds = group_into_kinds(items, &parsed);
+    const BoxPtr column = box("T", 1, 1, 3);
+    const BoxProblem problem(kinds, kinds.counts(), *column, 0.0, CatalogueSettings{});
+    BoxLoading loading(problem);
+    for (std::size_t r = 0; r < problem.catalogue.size(); ++r) {
+        const ItemBlock& b = problem.catalogue[r];
+        if (b.kind == 0 && b.item_count == 1) {
+            loading.place({static_cast<std::uint32_t>(r), {0.0, 0.0, 2.0}, {1.0, 1.0, 3.0}});
+        }
+    }
+    std::vector<BlockPlacement> out;
+    std::vector<std::string> codes;
+    if (loading.next_candidates(16, out)) {
+        for (const BlockPlacement& p : out) {
+            codes.push_back(
+                items[kinds.kinds[problem.catalogue[p.block].kind].members[0]]->item_code());
+        }
+    }
+    return codes;
+}
+
+TEST(OptimiserRules, AnItemGoingInBelowOthersMustCarryThem) {
+    // U would go in under the hung cube: only when it may carry its 5.
+    const std::vector<std::string> free = candidates_under_a_hung_cube("{}");
+    EXPECT_EQ(std::count(free.begin(), free.end(), "U"), 1);
+    const std::vector<std::string> strong =
+        candidates_under_a_hung_cube(R"({"items": {"U": {"MaxLoad": 5}}})");
+    EXPECT_EQ(std::count(strong.begin(), strong.end(), "U"), 1);
+    for (const char* weak :
+         {R"({"items": {"U": {"MaxLoad": 4.5}}})", R"({"items": {"U": {"Fragile": true}}})"}) {
+        const std::vector<std::string> codes = candidates_under_a_hung_cube(weak);
+        EXPECT_EQ(std::count(codes.begin(), codes.end(), "U"), 0) << weak;
+    }
+    // Under stops: U goes below the cube only when it is unloaded after it.
+    const std::vector<std::string> later =
+        candidates_under_a_hung_cube(R"({"items": {"U": {"Stop": 2}, "H": {"Stop": 1}}})");
+    EXPECT_EQ(std::count(later.begin(), later.end(), "U"), 1);
+    const std::vector<std::string> earlier =
+        candidates_under_a_hung_cube(R"({"items": {"U": {"Stop": 1}, "H": {"Stop": 2}}})");
+    EXPECT_EQ(std::count(earlier.begin(), earlier.end(), "U"), 0);
 }
 
 TEST(OptimiserRules, FragileItemsCarryNothing) {
