@@ -75,10 +75,9 @@ std::size_t BoxLoading::nearest_corner_space(std::array<bool, 3>& far_side) cons
             key[a] = far[a] ? far_gap : near_gap;
         }
         if (from_back) {
-            // The distance from the back wall first, then the others as below.
-            const double rest[2] = {key[0], key[2]};
-            const bool up_first = !ceiling || rest[1] < rest[0];
-            key = {key[1], up_first ? rest[1] : rest[0], up_first ? rest[0] : rest[1]};
+            // The distance from the back wall first, then the height, then
+            // the distance from a side wall.
+            key = {key[1], key[2], key[0]};
         } else if (ceiling) {
             std::sort(key.begin(), key.end());
         } else {
