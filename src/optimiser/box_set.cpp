@@ -277,7 +277,15 @@ FilledBox filled_box_of(const BoxLoading& loading, std::size_t type, double min_
     while (centre && !box.items.empty() &&
            !centre_kept(ruled_of(box.items, kinds), problem.size, *centre)) {
         if (move_into_range(box.items, kinds, problem.size, min_support, *centre, tests)) break;
+        // A few items go between two support cascades, each of which takes
+        // time of the load squared.
+        const std::size_t batch = 1 + box.items.size() / 64;
         drop_worst_for_centre(box.items, kinds, problem.size, *centre);
+        for (std::size_t k = 1; k < batch && !box.items.empty() &&
+                                !centre_kept(ruled_of(box.items, kinds), problem.size, *centre);
+             ++k) {
+            drop_worst_for_centre(box.items, kinds, problem.size, *centre);
+        }
         drop_split_groups(box.items, kinds, problem.offered);
         drop_cascade(box.items, kinds, problem.offered, min_support, true);
     }
