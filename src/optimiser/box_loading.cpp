@@ -160,7 +160,11 @@ double BoxLoading::fitness(const ItemBlock& block, const Vec3& room) const {
     for (int a = 0; a < 3; ++a) {
         reach *= block.size[a] + problem_->reachable[a].largest_within(room[a] - block.size[a]);
     }
-    const double lost = room[0] * room[1] * room[2] - reach;
+    double lost = room[0] * room[1] * room[2] - reach;
+    if (problem_->loads && problem_->kinds.kinds[block.kind].max_load == 0.0) {
+        // Nothing goes on a fragile block: the room above it is lost too.
+        lost += block.size[0] * block.size[1] * (room[2] - block.size[2]);
+    }
     return block.volume - (lost > 0.0 ? lost : 0.0);
 }
 
