@@ -217,7 +217,21 @@ bool BoxLoading::keeps_rules(const ItemBlock& block, const Vec3& corner) {
     const Cuboid whole{corner, {xs[nx], ys[ny], zs[nz]}};
     if (own_limit) column_loads_.assign(static_cast<std::size_t>(nx) * ny, Load{});
     work_ += resting_.size();
-    for (const Resting& r : resting_) {
+    // The columns of the block whose footprints meet a placed item's, by
+    // index of the column.
+    const auto for_columns = [&](const Cuboid& c, auto&& each) {
+        for (int i = 0; i < nx; ++i) {
+            if (!(xs[i] < c.high[0] && c.low[0] < xs[i + 1])) continue;
+            for (int j = 0; j < ny; ++j) {
+                if (ys[j] < c.high[1] && c.low[1] < ys[j + 1]) {
+                    each(static_cast<std::size_t>(i) * ny + j);
+                }
+            }
+        }
+    };
+    // What one placed item forbids alone: a clash of stops with the block,
+    // or more load on it than it may carry.
+    const auto forbids = [&](const Resting& r) {
         const Cuboid& c = r.item.cuboid;
         const bool overlapping = footprint_overlap(whole, c) > 0.0;
         if (problem.stops && kind.stop != 0 && r.item.stop != 0 && kind.stop != r.item.stop) {
@@ -225,34 +239,33 @@ bool BoxLoading::keeps_rules(const ItemBlock& block, const Vec3& corner) {
             // layer has the highest base, its nearest row the largest far y.
             const bool across = ranges_meet(whole, c, 0) && ranges_meet(whole, c, 2);
             if (kind.stop > r.item.stop) {
-                if (overlapping && zs[nz - 1] >= c.high[2]) return false;
-                if (across && ys[ny - 1] >= c.high[1]) return false;
+                if (overlapping && zs[nz - 1] >= c.high[2]) return true;
+                if (across && ys[ny - 1] >= c.high[1]) return true;
             } else {
-                if (overlapping && c.low[2] >= zs[1]) return false;
-                if (across && c.low[1] >= ys[1]) return false;
+                if (overlapping && c.low[2] >= zs[1]) return true;
+                if (across && c.low[1] >= ys[1]) return true;
             }
         }
-        if (!problem.loads || !overlapping) continue;
-        // The placed item lies wholly below the block or wholly above it.
-        const bool below = c.high[2] <= corner[2];
-        if (below ? r.item.max_load == kNoLoadLimit : !own_limit) continue;
+        if (!problem.loads || !overlapping || r.item.max_load == kNoLoadLimit) return false;
+        if (!(c.high[2] <= corner[2])) return false;  // above the block
         long long columns = 0;
-        for (int i = 0; i < nx; ++i) {
-            if (!(xs[i] < c.high[0] && c.low[0] < xs[i + 1])) continue;
-            for (int j = 0; j < ny; ++j) {
-                if (!(ys[j] < c.high[1] && c.low[1] < ys[j + 1])) continue;
-                if (below) {
-                    ++columns;
-                } else {
-                    column_loads_[static_cast<std::size_t>(i) * ny + j].add(r.item.weight, 1);
-                }
-            }
+        for_columns(c, [&](std::size_t) { ++columns; });
+        Load load = r.load;
+        load.add(kind.weight, nz * columns);
+        return !bearable(load, r.item.max_load);
+    };
+    // The item that forbade the last block is the likeliest to forbid this one.
+    if (last_conflict_ < resting_.size() && forbids(resting_[last_conflict_])) return false;
+    for (std::size_t n = 0; n < resting_.size(); ++n) {
+        const Resting& r = resting_[n];
+        if (forbids(r)) {
+            last_conflict_ = n;
+            return false;
         }
-        if (below) {
-            Load load = r.load;
-            load.add(kind.weight, nz * columns);
-            if (!bearable(load, r.item.max_load)) return false;
-        }
+        // The placed item lies wholly below the block or wholly above it.
+        const Cuboid& c = r.item.cuboid;
+        if (!own_limit || c.high[2] <= corner[2] || !(footprint_overlap(whole, c) > 0.0)) continue;
+        for_columns(c, [&](std::size_t column) { column_loads_[column].add(r.item.weight, 1); });
     }
     if (own_limit) {
         for (Load load : column_loads_) {

@@ -105,6 +105,7 @@ private:
         Load load;
     };
     std::vector<Resting> resting_;
+    std::size_t last_conflict_ = 0;            // the placed item that last forbade a block
     std::vector<Load> column_loads_;           // scratch: per column of a block
     std::array<std::vector<double>, 3> grid_;  // scratch: item faces of a block
 };
