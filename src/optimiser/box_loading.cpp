@@ -235,16 +235,21 @@ bool BoxLoading::keeps_rules(const ItemBlock& block, const Vec3& corner) {
         const Cuboid& c = r.item.cuboid;
         const bool overlapping = footprint_overlap(whole, c) > 0.0;
         if (problem.stops && kind.stop != 0 && r.item.stop != 0 && kind.stop != r.item.stop) {
-            // Some item of the block against the placed one: the block's top
-            // layer has the highest base, its nearest row the largest far y.
-            const bool across = ranges_meet(whole, c, 0) && ranges_meet(whole, c, 2);
-            if (kind.stop > r.item.stop) {
-                if (overlapping && zs[nz - 1] >= c.high[2]) return true;
-                if (across && ys[ny - 1] >= c.high[1]) return true;
+            // Some item of the block clashes with the placed one when one of
+            // two slabs of its items does: of a later stop its top layer and
+            // its row nearest the door, of an earlier one its bottom layer
+            // and its back row.
+            const bool later = kind.stop > r.item.stop;
+            RuledItem layer{whole, kind.weight, kind.max_load, kind.stop};
+            RuledItem row = layer;
+            if (later) {
+                layer.cuboid.low[2] = zs[nz - 1];
+                row.cuboid.low[1] = ys[ny - 1];
             } else {
-                if (overlapping && c.low[2] >= zs[1]) return true;
-                if (across && c.low[1] >= ys[1]) return true;
+                layer.cuboid.high[2] = zs[1];
+                row.cuboid.high[1] = ys[1];
             }
+            if (stops_clash(layer, r.item) || stops_clash(row, r.item)) return true;
         }
         if (!problem.loads || !overlapping || r.item.max_load == kNoLoadLimit) return false;
         if (!(c.high[2] <= corner[2])) return false;  // above the block
