@@ -54,7 +54,12 @@ std::size_t BoxLoading::nearest_corner_space(std::array<bool, 3>& far_side) cons
     // height comes first, then the two floor distances in ascending order.
     const auto& spaces = spaces_.spaces();
     const Vec3& box = problem_->size;
-    const bool ceiling = problem_->min_support <= 0.0;
+    const bool heaped = problem_->heaped;
+    // Loads hung from the ceiling lie above all that goes in under them:
+    // under max loads and stops the load grows from the floor.
+    const bool ceiling =
+        problem_->min_support <= 0.0 && !heaped && !problem_->loads && !problem_->stops;
+    const bool from_back = problem_->stops;
     std::size_t best = spaces.size();
     std::array<double, 3> best_key{};
     double best_volume = 0.0;
@@ -66,10 +71,14 @@ std::size_t BoxLoading::nearest_corner_space(std::array<bool, 3>& far_side) cons
         for (int a = 0; a < 3; ++a) {
             const double near_gap = s.low[a];
             const double far_gap = box[a] - s.high[a];
-            far[a] = (a < 2 || ceiling) && far_gap < near_gap;
+            far[a] = (a < 2 || ceiling) && far_gap < near_gap && !heaped && !(a == 1 && from_back);
             key[a] = far[a] ? far_gap : near_gap;
         }
-        if (ceiling) {
+        if (from_back) {
+            // The distance from the back wall first, then the height, then
+            // the distance from a side wall.
+            key = {key[1], key[2], key[0]};
+        } else if (ceiling) {
             std::sort(key.begin(), key.end());
         } else {
             std::sort(key.begin(), key.begin() + 2);
@@ -93,7 +102,13 @@ bool BoxLoading::next_candidates(std::size_t limit, std::vector<BlockPlacement>&
         const std::size_t space = nearest_corner_space(far_side);
         work_ += spaces_.spaces().size();
         if (space == spaces_.spaces().size()) return false;
-        const bool lacks_support = collect(space, far_side, limit, out);
+        // Under stops the latest stop offered goes in first; the others only
+        // where it fits nowhere.
+        const int from_stop = problem_->stops ? latest_stop() : 0;
+        bool lacks_support = collect(space, far_side, limit, from_stop, out);
+        if (out.empty() && from_stop > 0) {
+            lacks_support = collect(space, far_side, limit, 0, out) || lacks_support;
+        }
         if (!out.empty()) return true;
         if (lacks_support) {
             spaces_.wait(space);
@@ -145,7 +160,11 @@ double BoxLoading::fitness(const ItemBlock& block, const Vec3& room) const {
     for (int a = 0; a < 3; ++a) {
         reach *= block.size[a] + problem_->reachable[a].largest_within(room[a] - block.size[a]);
     }
-    const double lost = room[0] * room[1] * room[2] - reach;
+    double lost = room[0] * room[1] * room[2] - reach;
+    if (problem_->loads && problem_->kinds.kinds[block.kind].max_load == 0.0) {
+        // Nothing goes on a fragile block: the room above it is lost too.
+        lost += block.size[0] * block.size[1] * (room[2] - block.size[2]);
+    }
     return block.volume - (lost > 0.0 ? lost : 0.0);
 }
 
@@ -169,12 +188,106 @@ bool BoxLoading::lay_within(const Cuboid& space, const std::array<bool, 3>& far_
            out.far[2] <= space.high[2];
 }
 
+int BoxLoading::latest_stop() const {
+    int latest = 0;
+    const auto& kinds = problem_->kinds.kinds;
+    for (std::size_t k = 0; k < kinds.size(); ++k) {
+        if (remaining_[k] > 0) latest = std::max(latest, kinds[k].stop);
+    }
+    return latest;
+}
+
+bool BoxLoading::keeps_rules(const ItemBlock& block, const Vec3& corner) {
+    const BoxProblem& problem = *problem_;
+    const ItemKind& kind = problem.kinds.kinds[block.kind];
+    const int nx = block.count[0];
+    const int ny = block.count[1];
+    const int nz = block.count[2];
+    const bool own_limit = problem.loads && kind.max_load != kNoLoadLimit;
+    if (own_limit && nz > 1) {
+        // The bottom item of a column carries the items of the block above it.
+        Load own;
+        own.add(kind.weight, nz - 1);
+        if (!bearable(own, kind.max_load)) return false;
+    }
+    for (int a = 0; a < 3; ++a) item_positions(block, a, corner[a], grid_[a]);
+    const std::vector<double>& xs = grid_[0];
+    const std::vector<double>& ys = grid_[1];
+    const std::vector<double>& zs = grid_[2];
+    const Cuboid whole{corner, {xs[nx], ys[ny], zs[nz]}};
+    if (own_limit) column_loads_.assign(static_cast<std::size_t>(nx) * ny, Load{});
+    work_ += resting_.size();
+    // The columns of the block whose footprints meet a placed item's, by
+    // index of the column.
+    const auto for_columns = [&](const Cuboid& c, auto&& each) {
+        for (int i = 0; i < nx; ++i) {
+            if (!(xs[i] < c.high[0] && c.low[0] < xs[i + 1])) continue;
+            for (int j = 0; j < ny; ++j) {
+                if (ys[j] < c.high[1] && c.low[1] < ys[j + 1]) {
+                    each(static_cast<std::size_t>(i) * ny + j);
+                }
+            }
+        }
+    };
+    // What one placed item forbids alone: a clash of stops with the block,
+    // or more load on it than it may carry.
+    const auto forbids = [&](const Resting& r) {
+        const Cuboid& c = r.item.cuboid;
+        const bool overlapping = footprint_overlap(whole, c) > 0.0;
+        if (problem.stops && kind.stop != 0 && r.item.stop != 0 && kind.stop != r.item.stop) {
+            // Some item of the block clashes with the placed one when one of
+            // two slabs of its items does: of a later stop its top layer and
+            // its row nearest the door, of an earlier one its bottom layer
+            // and its back row.
+            const bool later = kind.stop > r.item.stop;
+            RuledItem layer{whole, kind.weight, kind.max_load, kind.stop};
+            RuledItem row = layer;
+            if (later) {
+                layer.cuboid.low[2] = zs[nz - 1];
+                row.cuboid.low[1] = ys[ny - 1];
+            } else {
+                layer.cuboid.high[2] = zs[1];
+                row.cuboid.high[1] = ys[1];
+            }
+            if (stops_clash(layer, r.item) || stops_clash(row, r.item)) return true;
+        }
+        if (!problem.loads || !overlapping || r.item.max_load == kNoLoadLimit) return false;
+        if (!(c.high[2] <= corner[2])) return false;  // above the block
+        long long columns = 0;
+        for_columns(c, [&](std::size_t) { ++columns; });
+        Load load = r.load;
+        load.add(kind.weight, nz * columns);
+        return !bearable(load, r.item.max_load);
+    };
+    // The item that forbade the last block is the likeliest to forbid this one.
+    if (last_conflict_ < resting_.size() && forbids(resting_[last_conflict_])) return false;
+    for (std::size_t n = 0; n < resting_.size(); ++n) {
+        const Resting& r = resting_[n];
+        if (forbids(r)) {
+            last_conflict_ = n;
+            return false;
+        }
+        // The placed item lies wholly below the block or wholly above it.
+        const Cuboid& c = r.item.cuboid;
+        if (!own_limit || c.high[2] <= corner[2] || !(footprint_overlap(whole, c) > 0.0)) continue;
+        for_columns(c, [&](std::size_t column) { column_loads_[column].add(r.item.weight, 1); });
+    }
+    if (own_limit) {
+        for (Load load : column_loads_) {
+            load.add(kind.weight, nz - 1);
+            if (!bearable(load, kind.max_load)) return false;
+        }
+    }
+    return true;
+}
+
 bool BoxLoading::collect(std::size_t index, const std::array<bool, 3>& far_side, std::size_t limit,
-                         std::vector<BlockPlacement>& out) {
+                         int from_stop, std::vector<BlockPlacement>& out) {
     bool lacks_support = false;
     const Cuboid space = spaces_.spaces()[index];
     const BlockCatalogue& catalogue = problem_->catalogue;
     const bool check_support = problem_->min_support > 0.0;
+    const bool check_rules = problem_->loads || problem_->stops;
     const Vec3 room{space.extent(0), space.extent(1), space.extent(2)};
     // `out` is kept fittest first. A block's fitness is at most its volume,
     // so once the volumes fall below the last fitness kept nothing can enter.
@@ -186,12 +299,15 @@ bool BoxLoading::collect(std::size_t index, const std::array<bool, 3>& far_side,
         if (out.size() >= limit && b.volume <= scores.back()) break;
         if (b.size[0] > room[0] || b.size[1] > room[1] || b.size[2] > room[2]) continue;
         if (remaining_[b.kind] < b.item_count) continue;
+        const int stop = problem_->kinds.kinds[b.kind].stop;
+        if (stop != 0 && stop < from_stop) continue;
         const double score = fitness(b, room);
         if (out.size() >= limit && score <= scores.back()) continue;
         if (!fits_weight(b)) continue;
         // The corner of the space nearest the box corner first; where
-        // support is asked for and lacking there, the other floor corners.
-        const int tries = check_support && space.low[2] != 0.0 ? 4 : 1;
+        // support is asked for and lacking there, or a loading rule is
+        // broken, the other floor corners.
+        const int tries = (check_support && space.low[2] != 0.0) || check_rules ? 4 : 1;
         for (int t = 0; t < tries; ++t) {
             const std::array<bool, 3> side{far_side[0] != ((t & 1) != 0),
                                            far_side[1] != ((t & 2) != 0), far_side[2]};
@@ -204,6 +320,7 @@ bool BoxLoading::collect(std::size_t index, const std::array<bool, 3>& far_side,
                     continue;
                 }
             }
+            if (check_rules && !keeps_rules(b, p.corner)) continue;
             // After every placement at least as fit.
             std::size_t at = scores.size();
             while (at > 0 && scores[at - 1] < score) --at;
@@ -231,6 +348,7 @@ void BoxLoading::place(const BlockPlacement& placement) {
     const Cuboid taken{placement.corner, placement.far};
     spaces_.occupy(taken, [this](const Cuboid& space) { return useful(space); });
     if (remaining_[b.kind] == 0) update_smallest();
+    if (problem_->loads || problem_->stops) rest(b, taken);
     if (problem_->min_support > 0.0) {
         // The block's top supports what comes above; spaces waiting for
         // support there may take blocks now.
@@ -239,6 +357,50 @@ void BoxLoading::place(const BlockPlacement& placement) {
         spaces_.wake([&](const Cuboid& space) {
             return space.low[2] == top.high[2] && footprint_overlap(top, space) > 0.0;
         });
+    }
+}
+
+void BoxLoading::rest(const ItemBlock& block, const Cuboid& taken) {
+    const ItemKind& kind = problem_->kinds.kinds[block.kind];
+    const int nx = block.count[0];
+    const int ny = block.count[1];
+    const int nz = block.count[2];
+    for (int a = 0; a < 3; ++a) item_positions(block, a, taken.low[a], grid_[a]);
+    const std::vector<double>& xs = grid_[0];
+    const std::vector<double>& ys = grid_[1];
+    const std::vector<double>& zs = grid_[2];
+    column_loads_.assign(static_cast<std::size_t>(nx) * ny, Load{});
+    for (Resting& r : resting_) {
+        const Cuboid& c = r.item.cuboid;
+        if (!problem_->loads || !(footprint_overlap(taken, c) > 0.0)) continue;
+        const bool below = c.high[2] <= taken.low[2];
+        long long columns = 0;
+        for (int i = 0; i < nx; ++i) {
+            if (!(xs[i] < c.high[0] && c.low[0] < xs[i + 1])) continue;
+            for (int j = 0; j < ny; ++j) {
+                if (!(ys[j] < c.high[1] && c.low[1] < ys[j + 1])) continue;
+                if (below) {
+                    ++columns;
+                } else {
+                    column_loads_[static_cast<std::size_t>(i) * ny + j].add(r.item.weight, 1);
+                }
+            }
+        }
+        if (below) r.load.add(kind.weight, nz * columns);
+    }
+    for (int l = 0; l < nz; ++l) {
+        for (int j = 0; j < ny; ++j) {
+            for (int i = 0; i < nx; ++i) {
+                Resting r;
+                r.item.cuboid = {{xs[i], ys[j], zs[l]}, {xs[i + 1], ys[j + 1], zs[l + 1]}};
+                r.item.weight = kind.weight;
+                r.item.max_load = kind.max_load;
+                r.item.stop = kind.stop;
+                r.load = column_loads_[static_cast<std::size_t>(i) * ny + j];
+                r.load.add(kind.weight, nz - 1 - l);
+                resting_.push_back(r);
+            }
+        }
     }
 }
 

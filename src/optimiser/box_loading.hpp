@@ -2,6 +2,9 @@
 // can support items, the items still offered and the blocks placed so far.
 // The next block goes into the free space nearest a corner of the box, at
 // that corner, so the load grows from the corners and its walls stay flat.
+// Under delivery stops the load grows from the back wall (y = 0) towards the
+// door instead, the latest stop first. Every block placed keeps the loading
+// rules of its kind and of the items already in the box.
 #pragma once
 
 #include <array>
@@ -9,6 +12,7 @@
 #include <vector>
 
 #include "optimiser/box_problem.hpp"
+#include "optimiser/loading_rules.hpp"
 #include "optimiser/maximal_spaces.hpp"
 #include "optimiser/support.hpp"
 #include "optimiser/work_budget.hpp"
@@ -59,10 +63,18 @@ public:
 
 private:
     std::size_t nearest_corner_space(std::array<bool, 3>& far_side) const;
-    // Adds the placements for a space to `out`; true when some block lacked
-    // only support there.
+    // Adds the placements for a space to `out`, of kinds without a stop or
+    // of a stop `from_stop` or later; true when some block lacked only
+    // support there.
     bool collect(std::size_t space, const std::array<bool, 3>& far_side, std::size_t limit,
-                 std::vector<BlockPlacement>& out);
+                 int from_stop, std::vector<BlockPlacement>& out);
+    // Whether a block at `corner` keeps the max loads and stops of its items
+    // and of the items in the box.
+    bool keeps_rules(const ItemBlock& block, const Vec3& corner);
+    // Records the items of a block placed at `taken` and the loads they add.
+    void rest(const ItemBlock& block, const Cuboid& taken);
+    // The latest stop of the kinds still offered; 0 without stops.
+    int latest_stop() const;
     // Lays a block into a corner of a space; false when it does not fit.
     bool lay_within(const Cuboid& space, const std::array<bool, 3>& far_side, std::uint32_t block,
                     BlockPlacement& out) const;
@@ -86,6 +98,16 @@ private:
     long long unplaced_ = 0;  // items offered and not placed
     std::uint64_t work_ = 0;
     std::vector<double> scores_;  // scratch of collect
+    // Every item placed, when the problem tests max loads or stops, with the
+    // load resting on it.
+    struct Resting {
+        RuledItem item;
+        Load load;
+    };
+    std::vector<Resting> resting_;
+    std::size_t last_conflict_ = 0;            // the placed item that last forbade a block
+    std::vector<Load> column_loads_;           // scratch: per column of a block
+    std::array<std::vector<double>, 3> grid_;  // scratch: item faces of a block
 };
 
 }  // namespace stowvex::optimiser

@@ -25,11 +25,18 @@ BoxProblem::BoxProblem(const KindTable& kinds_, std::vector<int> offered_, const
       min_support(min_support_),
       catalogue(kinds_, offered, size, settings) {
     value.reserve(kinds.kinds.size());
+    int first_stop = 0;
     for (std::size_t k = 0; k < kinds.kinds.size(); ++k) {
         const double volume = kinds.kinds[k].volume;
         // v * sqrt(v): correctly rounded everywhere, unlike a general power.
         value.push_back(favour_large ? volume * std::sqrt(std::max(volume, 0.0)) : volume);
         if (offered[k] <= 0) continue;
+        const ItemKind& kind = kinds.kinds[k];
+        loads = loads || kind.max_load != kNoLoadLimit;
+        if (kind.stop != 0) {
+            stops = stops || (first_stop != 0 && kind.stop != first_stop);
+            if (first_stop == 0) first_stop = kind.stop;
+        }
         for (const KindOrientation& o : kinds.kinds[k].orientations) {
             sizes.push_back({o.size, static_cast<int>(k)});
         }

@@ -1,6 +1,7 @@
 // What one box is to be filled from: the box's extents and weight limits,
 // the support rule, the items offered (counts per kind), the value of each
-// kind and the catalogue of blocks made from the offer.
+// kind, which loading rules their kinds carry and the catalogue of blocks
+// made from the offer.
 #pragma once
 
 #include <array>
@@ -57,6 +58,13 @@ struct BoxProblem {
     std::vector<double> value;  // of one item of each kind
     // The extents of every orientation of every kind offered, smallest volume first.
     std::vector<KindSize> sizes;
+    // Whether some kind offered has a max load, and whether kinds of two
+    // different stops are offered: only then do placements test those rules.
+    bool loads = false;
+    bool stops = false;
+    // Every block goes to the space nearest the corner at the origin, from
+    // the floor up, so that the load lies in one heap that can be shifted.
+    bool heaped = false;
     // Per axis, the lengths rows of the offered items can fill.
     std::array<ReachableLengths, 3> reachable;
     BlockCatalogue catalogue;

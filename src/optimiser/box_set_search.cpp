@@ -94,13 +94,35 @@ QuantityLedger BoxSetSearch::ledger_of(const BoxSet& set) const {
 
 FilledBox BoxSetSearch::fill(std::size_t type, const std::vector<int>& offered, WorkBudget& budget,
                              bool favour_large) const {
+    const CentreRange* centre =
+        settings_.rules ? settings_.rules->centre(types_[type].box->reference()) : nullptr;
+    if (!centre) return fill_once(type, offered, budget, favour_large, false, nullptr, nullptr);
+    // Under a range of the centre of gravity the load grows as usual first;
+    // when the range costs it items, it grows once more heaped in one corner,
+    // which a shift moves into the range more easily.
+    std::size_t lost = 0;
+    FilledBox box;
+    {
+        WorkBudget part = budget.share(0.5);
+        box = fill_once(type, offered, part, favour_large, false, centre, &lost);
+    }
+    if (lost == 0) return box;
+    FilledBox heap = fill_once(type, offered, budget, favour_large, true, centre, nullptr);
+    return heap.item_volume > box.item_volume ? heap : box;
+}
+
+FilledBox BoxSetSearch::fill_once(std::size_t type, const std::vector<int>& offered,
+                                  WorkBudget& budget, bool favour_large, bool heaped,
+                                  const CentreRange* centre,
+                                  std::size_t* dropped_for_centre) const {
     CatalogueSettings catalogue;
     catalogue.seed = settings_.seed;
-    const BoxProblem problem(kinds_, offered, *types_[type].box, settings_.min_support, catalogue,
-                             favour_large);
+    BoxProblem problem(kinds_, offered, *types_[type].box, settings_.min_support, catalogue,
+                       favour_large);
+    problem.heaped = heaped;
     budget.spend(problem.catalogue.work());
     const BoxLoading best = search_box(problem, budget, pool_);
-    return filled_box_of(best, type, settings_.min_support);
+    return filled_box_of(best, type, settings_.min_support, centre, dropped_for_centre);
 }
 
 bool BoxSetSearch::fill_completely(const std::vector<int>& offered, const QuantityLedger& ledger,
@@ -131,8 +153,14 @@ BoxSet BoxSetSearch::construct(WorkBudget& budget) const {
     QuantityLedger ledger(types_);
     std::vector<int> left = placeable_;
     // Out of time, the set stays unfinished: it then loses to any result
-    // that places more.
-    while (total(left) > 0 && !budget.out_of_time()) {
+    // that places more. Under loading rules no result of the engine may be
+    // there to fall back on: the boxes left are then filled greedily.
+    const bool finish = settings_.rules && !settings_.rules->empty();
+    while (total(left) > 0) {
+        const bool late = budget.out_of_time();
+        if (late && !finish) break;
+        WorkBudget greedy(std::nullopt, std::uint64_t{1});
+        WorkBudget& source = late ? greedy : budget;
         std::vector<std::size_t> usable;
         double largest = 0.0;
         for (const std::size_t t : by_cost_) {
@@ -148,7 +176,7 @@ BoxSet BoxSetSearch::construct(WorkBudget& budget) const {
         if (openable != QuantityLedger::kUnlimited) {
             boxes_left = std::min(boxes_left, static_cast<double>(openable));
         }
-        WorkBudget step = budget.share(1.0 / std::max(1.0, boxes_left));
+        WorkBudget step = source.share(1.0 / std::max(1.0, boxes_left));
         const std::size_t wanted = total(left);
         FilledBox best;
         bool finishes = false;

@@ -4,7 +4,7 @@
 // the most. The set is then improved while budget is left: two boxes
 // repacked into one, a box repacked into a cheaper type, and items moved
 // out of an emptier box into a fuller one. Box groups, weight limits and
-// quantity limits hold in every move.
+// quantity limits hold in every move, and so do the loading rules.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +14,7 @@
 #include "optimiser/box_set.hpp"
 #include "optimiser/box_types.hpp"
 #include "optimiser/item_kinds.hpp"
+#include "optimiser/loading_rules.hpp"
 #include "optimiser/objective.hpp"
 #include "optimiser/work_budget.hpp"
 #include "optimiser/worker_pool.hpp"
@@ -23,6 +24,9 @@ namespace stowvex::optimiser {
 struct BoxSetSettings {
     double min_support = 0.0;
     std::uint64_t seed = 0;
+    // The ranges of the centre of gravity of box references; item rules are
+    // carried by the kinds.
+    const LoadingRules* rules = nullptr;
 };
 
 class BoxSetSearch {
@@ -41,6 +45,11 @@ private:
     // large items count for more than their volume (see BoxProblem).
     FilledBox fill(std::size_t type, const std::vector<int>& offered, WorkBudget& budget,
                    bool favour_large = false) const;
+    // One search of a box, its load heaped or not, and what the range of
+    // the centre of gravity (when given) leaves of it.
+    FilledBox fill_once(std::size_t type, const std::vector<int>& offered, WorkBudget& budget,
+                        bool favour_large, bool heaped, const CentreRange* centre,
+                        std::size_t* dropped_for_centre) const;
     BoxSet construct(WorkBudget& budget) const;
     // One round of each kind of move; true when the set changed.
     bool merge_pairs(BoxSet& set, WorkBudget& budget) const;

@@ -8,11 +8,11 @@
 
 namespace stowvex::optimiser {
 
-std::vector<KindOrientation> orientations_of(const Item& item) {
+std::vector<KindOrientation> orientations_of(const Item& item, unsigned mask) {
     const Vec3 sides{item.width(), item.length(), item.depth()};
     std::vector<KindOrientation> result;
-    const std::size_t allowed = orientation_count(item.allowed_rotation());
-    for (std::size_t t = 0; t < allowed; ++t) {
+    for (std::size_t t = 0; t < 6; ++t) {
+        if ((mask & (1u << t)) == 0) continue;
         const Orientation& turn = kOrientations[t];
         const Vec3 size{sides[turn.along_width], sides[turn.along_length], sides[turn.along_depth]};
         bool repeated = false;
@@ -22,6 +22,10 @@ std::vector<KindOrientation> orientations_of(const Item& item) {
     return result;
 }
 
+std::vector<KindOrientation> orientations_of(const Item& item) {
+    return orientations_of(item, allowed_orientations(item, nullptr));
+}
+
 std::vector<int> KindTable::counts() const {
     std::vector<int> result;
     result.reserve(kinds.size());
@@ -29,14 +33,17 @@ std::vector<int> KindTable::counts() const {
     return result;
 }
 
-KindTable group_into_kinds(const std::vector<ItemPtr>& items) {
-    using Key = std::tuple<double, double, double, double, int, std::string, bool>;
+KindTable group_into_kinds(const std::vector<ItemPtr>& items, const LoadingRules* rules) {
+    using Key =
+        std::tuple<double, double, double, double, unsigned, std::string, bool, double, int>;
     KindTable table;
     std::map<Key, int> kind_of;
     std::map<std::string, int> group_of;
     for (std::size_t position = 0; position < items.size(); ++position) {
         const ItemPtr& item = items[position];
         const std::string* group_name = box_group_of(*item);
+        const ItemRule* rule = rules ? rules->item(item->item_code()) : nullptr;
+        const unsigned mask = allowed_orientations(*item, rule);
         int group = -1;
         if (group_name) {
             const auto found = group_of.find(*group_name);
@@ -53,9 +60,11 @@ KindTable group_into_kinds(const std::vector<ItemPtr>& items) {
                       item->length(),
                       item->depth(),
                       item->weight(),
-                      static_cast<int>(orientation_count(item->allowed_rotation())),
+                      mask,
                       group_name ? *group_name : std::string(),
-                      group_name != nullptr};
+                      group_name != nullptr,
+                      rule ? rule->max_load : kNoLoadLimit,
+                      rule ? rule->stop : 0};
         auto [slot, inserted] = kind_of.emplace(key, static_cast<int>(table.kinds.size()));
         if (inserted) {
             ItemKind kind;
@@ -63,7 +72,11 @@ KindTable group_into_kinds(const std::vector<ItemPtr>& items) {
             kind.weight = item->weight();
             kind.volume = item->volume();
             kind.group = group;
-            kind.orientations = orientations_of(*item);
+            kind.orientations = orientations_of(*item, mask);
+            if (rule) {
+                kind.max_load = rule->max_load;
+                kind.stop = rule->stop;
+            }
             kind.placeable = kind.sides[0] >= 0.0 && kind.sides[1] >= 0.0 && kind.sides[2] >= 0.0;
             kind.smallest_extent = kind.orientations.front().size;
             for (const KindOrientation& o : kind.orientations) {

@@ -1,5 +1,5 @@
-// The optimiser's entry: checks, the engine's result as the incumbent, the
-// search, and the response.
+// The optimiser's entry: checks, the engine's result as the incumbent when it
+// keeps the loading rules, the search, and the response.
 #include "optimiser/optimiser.hpp"
 
 #include <algorithm>
@@ -16,6 +16,7 @@
 #include "optimiser/box_set_search.hpp"
 #include "optimiser/box_types.hpp"
 #include "optimiser/item_kinds.hpp"
+#include "optimiser/loading_rules.hpp"
 #include "optimiser/objective.hpp"
 #include "optimiser/support.hpp"
 #include "optimiser/work_budget.hpp"
@@ -198,16 +199,20 @@ PackResponse optimise_items(const ItemList& item_list, const BoxList& box_list,
     const std::vector<double> costs = costs_of(boxes, options);
 
     PackResponse engine = pack_items(item_list, box_list);
-    const bool engine_valid = supports_everything(engine, options.min_support);
+    // The engine knows no loading rules: its result starts the search only
+    // when it happens to keep them all.
+    const bool engine_valid =
+        supports_everything(engine, options.min_support) && keeps_rules(engine, options.rules);
 
-    const KindTable kinds = group_into_kinds(items);
+    const KindTable kinds = group_into_kinds(items, &options.rules);
     const BoxTypes types(boxes, costs);
     const Objective objective(options.box_costs.has_value());
     std::optional<BoxSet> start;
     if (engine_valid) start = box_set_of(engine, kinds, types, items);
 
     WorkerPool pool(options.threads);
-    BoxSetSearch search(kinds, types, objective, {options.min_support, options.seed}, pool);
+    BoxSetSearch search(kinds, types, objective,
+                        {options.min_support, options.seed, &options.rules}, pool);
     if (start && search.unbeatable(*start)) return engine;
     const BoxSet best = search.run(budget, start ? &*start : nullptr);
     if (engine_valid && !objective.better(best.score(types), score_of(engine, boxes, costs))) {

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "optimiser/loading_rules.hpp"
+
 namespace stowvex::optimiser {
 
 struct OptimiserOptions {
@@ -22,6 +24,8 @@ struct OptimiserOptions {
     std::optional<std::map<std::string, double>> box_costs;
     // 1 to 256; like effort and seed, checked by the caller (stowvex_tools).
     int threads = 1;
+    // Loading rules kept as hard constraints; none by default.
+    LoadingRules rules;
 };
 
 // Throws std::invalid_argument naming the first setting out of range, with its

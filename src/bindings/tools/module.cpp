@@ -1,10 +1,10 @@
 // The private extension stowvex_tools._native, the compiled part of the
 // companion package: the optimiser's search, called by stowvex_tools.optimise
-// and its siblings; the engine's entry points with the interpreter lock
-// released, a timeout and Ctrl-C, called by stowvex_tools.solve, pack and
-// pack_dicts; and the engine's packing tally, read by
-// stowvex_tools.packing_work. Results are the engine's own PackResult, whose
-// class the stowvex module registers.
+// and its siblings, with the loading rules as JSON text; the engine's entry
+// points with the interpreter lock released, a timeout and Ctrl-C, called by
+// stowvex_tools.solve, pack and pack_dicts; and the engine's packing tally,
+// read by stowvex_tools.packing_work. Results are the engine's own
+// PackResult, whose class the stowvex module registers.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -38,10 +38,14 @@ namespace {
 
 using stowvex::optimiser::OptimiserOptions;
 
+// The rules arrive as JSON text, which the optimiser reads (and refuses with
+// std::invalid_argument, a ValueError, when malformed).
 OptimiserOptions options_of(std::optional<double> time_limit, std::optional<std::uint64_t> effort,
                             std::uint64_t seed, double min_support,
-                            std::optional<std::map<std::string, double>> box_costs, int threads) {
+                            std::optional<std::map<std::string, double>> box_costs, int threads,
+                            const std::optional<std::string>& rules) {
     OptimiserOptions options;
+    if (rules) options.rules = stowvex::optimiser::LoadingRules::parse(*rules);
     options.time_limit = time_limit;
     options.effort = effort;
     options.seed = seed;
@@ -212,7 +216,8 @@ PYBIND11_MODULE(_native, m) {
         [](const std::vector<stowvex::ItemPtr>& items, const std::vector<stowvex::BoxPtr>& boxes,
            std::optional<double> time_limit, std::optional<std::uint64_t> effort,
            std::uint64_t seed, double min_support,
-           std::optional<std::map<std::string, double>> box_costs, int threads) {
+           std::optional<std::map<std::string, double>> box_costs, int threads,
+           const std::optional<std::string>& rules) {
             stowvex::ItemList item_list(std::make_shared<stowvex::DefaultItemSorter>());
             for (const stowvex::ItemPtr& item : items) {
                 if (!item) throw py::type_error("every element of 'items' must be a stowvex.Item");
@@ -223,8 +228,8 @@ PYBIND11_MODULE(_native, m) {
                 if (!box) throw py::type_error("every element of 'boxes' must be a stowvex.Box");
                 box_list.add(box);
             }
-            const OptimiserOptions options =
-                options_of(time_limit, effort, seed, min_support, std::move(box_costs), threads);
+            const OptimiserOptions options = options_of(time_limit, effort, seed, min_support,
+                                                        std::move(box_costs), threads, rules);
             std::optional<stowvex::PackResponse> result;
             run_released(
                 [&] { result.emplace(stowvex::optimise_items(item_list, box_list, options)); });
@@ -232,15 +237,18 @@ PYBIND11_MODULE(_native, m) {
         },
         py::arg("items"), py::arg("boxes"), py::kw_only(), py::arg("time_limit"), py::arg("effort"),
         py::arg("seed"), py::arg("min_support"), py::arg("box_costs"), py::arg("threads"),
-        "Optimises the packing of Item and Box objects.");
+        py::arg("rules") = py::none(),
+        "Optimises the packing of Item and Box objects; rules is the JSON text of the\n"
+        "loading rules by item code and box reference, or None.");
 
     m.def(
         "optimise_request",
         [](const std::string& request_json, std::optional<double> time_limit,
            std::optional<std::uint64_t> effort, std::uint64_t seed, double min_support,
-           std::optional<std::map<std::string, double>> box_costs, int threads) {
-            const OptimiserOptions options =
-                options_of(time_limit, effort, seed, min_support, std::move(box_costs), threads);
+           std::optional<std::map<std::string, double>> box_costs, int threads,
+           const std::optional<std::string>& rules) {
+            const OptimiserOptions options = options_of(time_limit, effort, seed, min_support,
+                                                        std::move(box_costs), threads, rules);
             std::optional<stowvex::PackResponse> result;
             run_released([&] {
                 const stowvex::PackRequest request = stowvex::parse_request(request_json);
@@ -250,7 +258,9 @@ PYBIND11_MODULE(_native, m) {
         },
         py::arg("request_json"), py::kw_only(), py::arg("time_limit"), py::arg("effort"),
         py::arg("seed"), py::arg("min_support"), py::arg("box_costs"), py::arg("threads"),
-        "Optimises the packing of a request in the JSON text that stowvex.solve reads.");
+        py::arg("rules") = py::none(),
+        "Optimises the packing of a request in the JSON text that stowvex.solve reads; rules\n"
+        "is the JSON text of the loading rules by item code and box reference, or None.");
 
     m.def(
         "packing_work",
