@@ -238,7 +238,7 @@ golden-large: module venv
 # cores (some 17 minutes on 2 cores).
 BENCH_DATA ?= ../shared/data
 
-.PHONY: bench bench-tool bench-quality bench-batch
+.PHONY: bench bench-tool bench-quality bench-batch bench-rules
 bench-tool: venv
 	PATH=$(CURDIR)/$(VENV)/bin:$$PATH cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	    -DSTOWVEX_BENCH=ON -DPython_EXECUTABLE=$(CURDIR)/$(VPY)
@@ -271,3 +271,8 @@ bench-service: module venv
 # and through Dask with 2 workers (bench/README.md). Run it on an idle machine.
 bench-batch: module venv
 	$(VPY) bench/batch_throughput.py --data $(BENCH_DATA)
+
+# make bench-rules: the optimiser under loading rules on the 501 parcel orders, beside
+# the same orders without them (some 17 minutes at 1 s an order).
+bench-rules: module venv
+	$(VPY) bench/loading_rules.py --data $(BENCH_DATA)
