@@ -12,6 +12,7 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
+from stowvex_tools.loading_rules import BOX_RULE_KEYS, ITEM_RULE_KEYS
 from stowvex_tools.request_check import _plainly_valid as plainly_valid
 from stowvex_tools.request_check import request_schema
 
@@ -19,6 +20,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "golden"))
 import corpus
 
 VALIDATOR = jsonschema.Draft202012Validator(request_schema())
+RULE_KEYS = set(ITEM_RULE_KEYS) | set(BOX_RULE_KEYS)
 ITEM_RULES = list(request_schema()["$defs"]["item"]["properties"])
 BOX_RULES = list(request_schema()["$defs"]["box"]["properties"])
 
@@ -83,10 +85,28 @@ requests = st.dictionaries(
 )
 
 
+def has_rule_key(request):
+    """Whether an element of the request has a loading rule key, whose values the quick
+    walk leaves to the validator (a valid one included)."""
+    if not isinstance(request, dict):
+        return False
+    for key in ("items", "boxes"):
+        value = request.get(key)
+        members = value.values() if isinstance(value, dict) else value
+        listed = isinstance(members, (list, type({}.values())))
+        if listed and any(isinstance(e, dict) and RULE_KEYS & e.keys() for e in members):
+            return True
+    return False
+
+
 @settings(max_examples=1500, deadline=None)
 @given(st.one_of(requests, values))
 def test_it_agrees_with_the_validator(request):
-    assert plainly_valid(request) == VALIDATOR.is_valid(request)
+    valid = VALIDATOR.is_valid(request)
+    if plainly_valid(request):
+        assert valid
+    elif not has_rule_key(request):
+        assert not valid
 
 
 def test_it_agrees_on_the_golden_corpus():
