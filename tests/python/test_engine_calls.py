@@ -207,6 +207,10 @@ class TestSignals:
         def handler(signum, frame):
             seen.append(stowvex_tools.solve(small) == expected)
             seen.append(stowvex_tools.pack_dicts(**json.loads(small)).to_json(-1) == expected)
+            if len(seen) >= 4:
+                # Enough: on a slow build (sanitizers) the handler's own packings can
+                # take longer than the interval, and the call would never get on.
+                signal.setitimer(signal.ITIMER_REAL, 0, 0)
 
         request = large_orders.groups_limits_request(300, 0)
         alarms(handler, 0.02)
