@@ -231,11 +231,13 @@ golden-large: module venv
 # make bench: build the module and the engine timer (build/bench), then the
 # performance targets, the quick container-loading, parcel-order, scaling and
 # balanced-order benchmarks, the interpreter lock and timeouts of
-# stowvex_tools.solve, and the optimiser beside the engine on the first two
-# instances of BR1-BR7 and on every parcel order (bench/README.md). BENCH_DATA is the
-# data directory, relative to the project root.
-# make bench-quality: the optimiser on all 700 instances of BR1-BR7, spread over the
-# cores (some 17 minutes on 2 cores).
+# stowvex_tools.solve, the optimiser beside the engine on the first two instances
+# of BR0-BR15 and on every parcel order, and the loading rules on 50 parcel orders
+# and two instances of each of BR1-BR7 (bench/README.md). BENCH_DATA is the data
+# directory, relative to the project root.
+# make bench-quality: the optimiser on all 1,600 instances of BR0-BR15, every run,
+# spread over the cores (some seven hours on 2 cores); every instance's fill and
+# time go to build/bench/optimiser_quality.csv.
 BENCH_DATA ?= ../shared/data
 
 .PHONY: bench bench-tool bench-quality bench-batch bench-rules
@@ -254,9 +256,10 @@ bench: module venv bench-tool
 	$(VPY) bench/lock_and_timeout.py
 	$(VPY) bench/optimiser_quality.py --data $(BENCH_DATA) --instances 2 --runs "greedy,0.1 s,1 s"
 	$(VPY) bench/optimiser_orders.py --data $(BENCH_DATA)
+	$(VPY) bench/loading_rules.py --data $(BENCH_DATA) --orders 50 --instances 2
 
 bench-quality: module venv
-	$(VPY) bench/optimiser_quality.py --data $(BENCH_DATA)
+	$(VPY) bench/optimiser_quality.py --data $(BENCH_DATA) --csv build/bench/optimiser_quality.csv
 
 # make bench-service: stowvex serve under wrk's load on the loopback interface beside
 # pack_many (bench/README.md); SERVICE_SOAK is the soak's seconds (default 600).
@@ -273,6 +276,7 @@ bench-batch: module venv
 	$(VPY) bench/batch_throughput.py --data $(BENCH_DATA)
 
 # make bench-rules: the optimiser under loading rules on the 501 parcel orders, beside
-# the same orders without them (some 17 minutes at 1 s an order).
+# the same orders without them (some 17 minutes at 1 s an order), then on the first
+# 10 instances of each of BR1-BR7 (70 instances in three runs of 1 s, some 4 minutes).
 bench-rules: module venv
 	$(VPY) bench/loading_rules.py --data $(BENCH_DATA)

@@ -19,7 +19,12 @@ Each instance becomes one request:
       - no side may                        -> the type cannot be loaded at all;
         it is left out and counted (does not occur in the published sets).
     Rotation.NEVER is never needed: turning a box about the vertical axis is
-    always allowed in these instances.
+    always allowed in these instances. This is the flat mapping, the only one
+    the engine can take. The optimiser also reads loading rules, and
+    optimiser_quality.py gives it the exact mapping as well: the same items with
+    an "Orientations" rule each (orientation_rules) naming exactly the
+    orientations the flags allow, both orientations with each allowed side
+    vertical, so the two-way types keep both of theirs.
 
 The literature quotes the fill of ONE container ("how much of this cargo fits
 in one container"). By default the container type therefore gets
@@ -38,6 +43,7 @@ import csv
 import sys
 
 import benchlib
+from stowvex_tools.loading_rules import ORIENTATION_LABELS
 
 PUBLISHED = "best published average on BR0-BR15: 95.9 % (30 s per instance)"
 
@@ -75,18 +81,21 @@ def read_thpack(path):
         (type_count,) = take(1)
         types = [tuple(take(8)) for _ in range(type_count)]
         problems.append({"index": index, "container": container, "types": types})
+    if position != len(tokens):
+        raise ValueError(f"{path}: {len(tokens) - position} numbers after the last problem")
     return problems
 
 
-def orient(l, fl, w, fw, h, fh, two_way):
-    """(rotation name, width, length, depth) for one box type, or None when no
-    side may stand vertical."""
+def item_sides(l, fl, w, fw, h, fh, two_way):
+    """(rotation name, ((size, may stand vertical) of the item's width, length and
+    depth)) for one box type, or None when no side may stand vertical. With two
+    sides allowed vertical, `two_way` chooses the one that becomes the depth."""
     sides = [(l, fl), (w, fw), (h, fh)]
     vertical = [i for i, (_, flag) in enumerate(sides) if flag]
     if not vertical:
         return None
     if len(vertical) == 3:
-        return "BEST_FIT", l, w, h
+        return "BEST_FIT", tuple((size, True) for size, _ in sides)
     if len(vertical) == 2:
         if two_way == "height":
             # the side given as height if it may stand, else the side given as width
@@ -97,12 +106,57 @@ def orient(l, fl, w, fw, h, fh, two_way):
             choice = max(vertical, key=lambda i: (sides[i][0], i))
     else:
         choice = vertical[0]
-    floor = [sides[i][0] for i in range(3) if i != choice]
-    return "KEEP_FLAT", floor[0], floor[1], sides[choice][0]
+    floor = [(size, bool(flag)) for i, (size, flag) in enumerate(sides) if i != choice]
+    return "KEEP_FLAT", (floor[0], floor[1], (sides[choice][0], True))
 
 
-def build_request(stowvex, problem, args):
-    """(items, boxes, cargo volume, excluded item count) of one instance."""
+def orient(l, fl, w, fw, h, fh, two_way):
+    """(rotation name, width, length, depth) for one box type, or None when no
+    side may stand vertical."""
+    mapped = item_sides(l, fl, w, fw, h, fh, two_way)
+    if mapped is None:
+        return None
+    rotation, sides = mapped
+    return (rotation, *(size for size, _ in sides))
+
+
+def orientation_labels(vertical):
+    """The orientation labels that stand one of the allowed sides vertical.
+    `vertical` holds three flags, for the item's width, length and depth: may
+    this side stand vertical? Letter i of a label names the item side along box
+    axis i, so the last letter names the vertical side; each allowed side gives
+    the two labels with it last (the other two sides may swap on the floor)."""
+    upright = {letter for letter, flag in zip("WLD", vertical) if flag}
+    return tuple(label for label in ORIENTATION_LABELS if label[2] in upright)
+
+
+def orientation_rules(problem, args):
+    """The exact mapping's loading rules of one instance: {"items": {code:
+    {"Orientations": labels}}} for the items of every type whose flags allow
+    fewer than all six orientations. The items are those of build_request, so
+    their flat rotation freedom is one of the orientations given here and the
+    engine's packing of them keeps these rules too."""
+    rules = {}
+    for type_id, l, fl, w, fw, h, fh, count in problem["types"]:
+        if args.free_rotation:
+            continue
+        mapped = item_sides(l, fl, w, fw, h, fh, args.two_way)
+        if mapped is None:
+            continue
+        labels = orientation_labels([flag for _, flag in mapped[1]])
+        if len(labels) < len(ORIENTATION_LABELS):
+            for copy in range(1, count + 1):
+                rules[item_code(type_id, copy)] = {"Orientations": list(labels)}
+    return {"items": rules}
+
+
+def item_code(type_id, copy):
+    return f"T{type_id:02d}-{copy:03d}"
+
+
+def build_request(stowvex, problem, args, density=0.0):
+    """(items, boxes, cargo volume, excluded item count) of one instance; each item
+    weighs `density` times its volume (0 by default: the instances give no weights)."""
     L, W, H = problem["container"]
     box = stowvex.Box("CONTAINER", W, L, H, max_quantity=args.max_containers or None)
     items, cargo, excluded = [], 0, 0
@@ -118,12 +172,12 @@ def build_request(stowvex, problem, args):
         for copy in range(1, count + 1):
             items.append(
                 stowvex.Item(
-                    f"T{type_id:02d}-{copy:03d}",
+                    item_code(type_id, copy),
                     f"type {type_id}",
                     width,
                     length,
                     depth,
-                    0.0,
+                    round(density * l * w * h, 3),
                     allowed_rotation=getattr(stowvex.Rotation, rotation),
                 )
             )
