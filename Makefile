@@ -236,7 +236,7 @@ golden-large: module venv
 # and two instances of each of BR1-BR7 (bench/README.md). BENCH_DATA is the data
 # directory, relative to the project root.
 # make bench-quality: the optimiser on all 1,600 instances of BR0-BR15, every run,
-# spread over the cores (some seven hours on 2 cores); every instance's fill and
+# spread over the cores (some five hours on 2 idle cores); every instance's fill and
 # time go to build/bench/optimiser_quality.csv.
 BENCH_DATA ?= ../shared/data
 
