@@ -257,6 +257,7 @@ bench: module venv bench-tool
 
 bench-quality: module venv
 	$(VPY) bench/optimiser_quality.py --data $(BENCH_DATA)
+	$(VPY) bench/many_boxes.py
 
 # make bench-service: stowvex serve under wrk's load on the loopback interface beside
 # pack_many (bench/README.md); SERVICE_SOAK is the soak's seconds (default 600).
