@@ -214,8 +214,8 @@ def _parser() -> argparse.ArgumentParser:
     render.add_argument(
         "--request",
         metavar="REQUEST.json",
-        help="the request, whose loading rules the page shows (fragile items, loads, "
-        "stops: colour by stop, last stop first)",
+        help="the request, whose loading rules the page and pictures show (fragile "
+        "items, loads, stops: colour by stop, last stop first)",
     )
     render.add_argument(
         "--plotly",
@@ -600,7 +600,7 @@ def _render(args: argparse.Namespace) -> int:
         from .render_png import render_png
 
         try:
-            paths = render_png(result, args.png, title=title)
+            paths = render_png(result, args.png, title=title, rules=rules)
         except OSError as error:
             raise _cannot_write(error.filename or args.png, error) from None
         for path in paths:
