@@ -236,8 +236,8 @@ golden-large: module venv
 # and two instances of each of BR1-BR7 (bench/README.md). BENCH_DATA is the data
 # directory, relative to the project root.
 # make bench-quality: the optimiser on all 1,600 instances of BR0-BR15, every run,
-# spread over the cores (some five hours on 2 idle cores); every instance's fill and
-# time go to build/bench/optimiser_quality.csv.
+# spread over the cores (some five hours on 2 idle cores; every instance's fill and
+# time go to build/bench/optimiser_quality.csv), then the many-box orders.
 BENCH_DATA ?= ../shared/data
 
 .PHONY: bench bench-tool bench-quality bench-batch bench-rules
@@ -260,6 +260,7 @@ bench: module venv bench-tool
 
 bench-quality: module venv
 	$(VPY) bench/optimiser_quality.py --data $(BENCH_DATA) --csv build/bench/optimiser_quality.csv
+	$(VPY) bench/many_boxes.py
 
 # make bench-service: stowvex serve under wrk's load on the loopback interface beside
 # pack_many (bench/README.md); SERVICE_SOAK is the soak's seconds (default 600).

@@ -16,14 +16,14 @@ orientation, weights from a volumetric density of 166.7 kg/m3. Two runs:
 The optimiser runs with time_limit 1 s on one thread. Every result, the
 engine's included, is checked by stowvex_tools.validate.
 
-The lower bound of an order is the larger of two: the parcel volume over the
-carton volume, and, for a largest-first set of parcels no two of which fit a
-carton together, its size plus the volume bound of the parcels that fit a
-carton with none of them (the set's prefixes are tried).
+The lower bound of an order is that of box_bounds.py, written apart from the
+optimiser's own: the parcel volume over the carton volume; a largest-first set of
+parcels no two of which fit a carton together, plus the volume bound of the
+parcels that fit a carton with none of them; and a bound by dual feasible
+functions, which counts how parcels too long to lie side by side add up.
 """
 
 import argparse
-import math
 import multiprocessing
 import os
 import sys
@@ -31,6 +31,7 @@ import time
 from itertools import permutations
 
 import benchlib
+import box_bounds
 import parcel_orders
 
 XL = [c for c in parcel_orders.CARTONS if c[0] == "CARTON-XL"]
@@ -83,37 +84,9 @@ def rank(f):
     return (-f["placed"], f["boxes"], f["volume"])
 
 
-def fit_together(a, b, room):
-    """Two parcels in one carton lie on either side of a plane across one axis."""
-    for p in set(permutations(a)):
-        if any(p[k] > room[k] for k in range(3)):
-            continue
-        for q in set(permutations(b)):
-            if all(q[k] <= room[k] for k in range(3)) and any(
-                p[k] + q[k] <= room[k] for k in range(3)
-            ):
-                return True
-    return False
-
-
 def lower_bound(parcels, room):
-    def volume_of(ps):
-        return math.prod(room) and sum(math.prod(p) for p in ps) / math.prod(room)
-
-    by_volume = sorted(parcels, key=math.prod, reverse=True)
-    best = math.ceil(volume_of(by_volume) - 1e-9)
-    clique = []
-    for p in by_volume:
-        if not all(not fit_together(p, c, room) for c in clique):
-            continue
-        clique.append(p)
-        alone = [
-            q
-            for q in by_volume
-            if q not in clique and all(not fit_together(q, c, room) for c in clique)
-        ]
-        best = max(best, len(clique) + math.ceil(volume_of(alone) - 1e-9))
-    return best
+    """The bound of box_bounds.py, every parcel free to turn."""
+    return box_bounds.box_bound([sorted(set(permutations(p))) for p in parcels], room)
 
 
 def main(argv=None):

@@ -2,7 +2,9 @@
 #include "optimiser/lower_bound.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <limits>
 
 #include "optimiser/box_problem.hpp"
 
@@ -151,10 +153,166 @@ private:
 
 }  // namespace
 
+namespace {
+
+// Bounds by dual feasible functions. A dual feasible function maps a side's
+// share of the box's side so that shares that fit side by side (at most 1 in
+// all) still add up to at most 1 once mapped. With one such map per axis, an
+// item is worth the product of its mapped shares; the worths of the items in
+// one box add up to at most 1, so the total worth of all items, each counted
+// in its least worthy orientation, is a bound on the boxes. The room is the
+// largest extent of any type on each axis, which holds every box's load.
+//
+// Maps used: the share itself; "threshold" with cut c at most half the side
+// (1 above side - c, the share from c to side - c, 0 below c); "steps" of k
+// ((k + 1) times the share is whole: the share; else its floor over k). Near a
+// jump, where rounding could put a size on the wrong side of it, the lowest
+// value nearby is taken: a map below a dual feasible one is one too.
+struct ShareMap {
+    enum class Kind { share, threshold, steps } kind = Kind::share;
+    double cut = 0.0;
+    int steps = 0;
+};
+
+constexpr double kNear = 1e-9;
+
+double mapped(const ShareMap& map, double size, double room) {
+    const double share = size / room;
+    switch (map.kind) {
+        case ShareMap::Kind::share: return share;
+        case ShareMap::Kind::threshold: {
+            if (size < map.cut * (1.0 + kNear)) return 0.0;
+            if (size + map.cut > room * (1.0 + kNear)) return 1.0;
+            return share;
+        }
+        case ShareMap::Kind::steps: {
+            const double scaled = (map.steps + 1) * share;
+            const double whole = std::round(scaled);
+            if (std::abs(scaled - whole) <= kNear * std::max(1.0, scaled)) {
+                return std::max(0.0, (whole - 1.0) / map.steps);
+            }
+            return std::floor(scaled) / map.steps;
+        }
+    }
+    return share;
+}
+
+// The maps tried on one axis: the share, steps of 1 to 3, and thresholds at a
+// spread of the item extents up to half the room.
+std::vector<ShareMap> maps_for(const std::vector<double>& extents, double room,
+                               std::size_t thresholds) {
+    std::vector<ShareMap> maps{ShareMap{}};
+    for (int k = 1; k <= 3; ++k) maps.push_back({ShareMap::Kind::steps, 0.0, k});
+    std::vector<double> cuts;
+    for (const double e : extents) {
+        if (e > 0.0 && e <= room / 2) cuts.push_back(e);
+    }
+    std::sort(cuts.begin(), cuts.end());
+    cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+    const std::size_t take = std::min(thresholds, cuts.size());
+    for (std::size_t i = 0; i < take; ++i) {
+        // Evenly through the sorted cuts, the largest always among them.
+        const std::size_t at =
+            cuts.size() - 1 - i * (cuts.size() - 1) / std::max<std::size_t>(1, take - 1);
+        maps.push_back({ShareMap::Kind::threshold, cuts[at], 0});
+    }
+    return maps;
+}
+
+std::size_t worth_bound(const KindTable& kinds, const std::vector<int>& counts,
+                        const BoxTypes& types) {
+    Vec3 room{0.0, 0.0, 0.0};
+    for (std::size_t t = 0; t < types.size(); ++t) {
+        const Vec3 e = extents_of(types[t]);
+        for (int a = 0; a < 3; ++a) room[a] = std::max(room[a], e[a]);
+    }
+    if (!(room[0] > 0.0 && room[1] > 0.0 && room[2] > 0.0)) return 0;
+    // Per kind with items, the orientations that fit the room.
+    std::vector<int> used;
+    std::vector<std::vector<Vec3>> sizes;
+    std::size_t orientations = 0;
+    for (std::size_t k = 0; k < counts.size(); ++k) {
+        if (counts[k] <= 0) continue;
+        std::vector<Vec3> fitting;
+        for (const KindOrientation& o : kinds.kinds[k].orientations) {
+            if (fits(o.size, room) && o.size[0] > 0.0 && o.size[1] > 0.0 && o.size[2] > 0.0) {
+                fitting.push_back(o.size);
+            }
+        }
+        if (fitting.empty()) continue;
+        used.push_back(static_cast<int>(k));
+        orientations += fitting.size();
+        sizes.push_back(std::move(fitting));
+    }
+    if (used.empty()) return 0;
+    // Some 5 million evaluations at most: fewer thresholds for many kinds.
+    std::size_t thresholds = 6;
+    while (thresholds > 0 && std::pow(4.0 + thresholds, 3) * orientations > 5e6) --thresholds;
+    std::array<std::vector<ShareMap>, 3> maps;
+    // values[a][m][j]: map m of axis a on the j-th orientation (over all kinds).
+    std::array<std::vector<std::vector<double>>, 3> values;
+    for (int a = 0; a < 3; ++a) {
+        std::vector<double> extents;
+        for (const std::vector<Vec3>& fitting : sizes) {
+            for (const Vec3& size : fitting) extents.push_back(size[a]);
+        }
+        maps[a] = maps_for(extents, room[a], thresholds);
+        for (const ShareMap& map : maps[a]) {
+            std::vector<double> row;
+            row.reserve(orientations);
+            for (const double e : extents) row.push_back(mapped(map, e, room[a]));
+            values[a].push_back(std::move(row));
+        }
+    }
+    double best = 0.0;
+    for (const std::vector<double>& vx : values[0]) {
+        for (const std::vector<double>& vy : values[1]) {
+            for (const std::vector<double>& vz : values[2]) {
+                double total = 0.0;
+                std::size_t j = 0;
+                for (std::size_t i = 0; i < used.size(); ++i) {
+                    double least = std::numeric_limits<double>::infinity();
+                    for (std::size_t o = 0; o < sizes[i].size(); ++o, ++j) {
+                        least = std::min(least, vx[j] * vy[j] * vz[j]);
+                    }
+                    total += least * counts[used[i]];
+                }
+                best = std::max(best, total);
+            }
+        }
+    }
+    // Shaved a little, so that rounding cannot lift it over the truth.
+    return static_cast<std::size_t>(std::ceil(best * (1.0 - kNear)));
+}
+
+// Every box takes at most the largest weight budget of the types.
+std::size_t weight_bound(const KindTable& kinds, const std::vector<int>& counts,
+                         const BoxTypes& types) {
+    double capacity = 0.0;
+    for (std::size_t t = 0; t < types.size(); ++t) {
+        const WeightLimit limit = WeightLimit::of(*types[t].box);
+        if (!limit.limited()) return 0;
+        double most = std::numeric_limits<double>::infinity();
+        if (limit.budget >= 0.0) most = limit.budget;
+        if (limit.gross_limited) most = std::min(most, limit.max_weight - limit.empty_weight);
+        capacity = std::max(capacity, most);
+    }
+    double total = 0.0;
+    for (std::size_t k = 0; k < counts.size(); ++k) {
+        if (counts[k] > 0) total += kinds.kinds[k].weight * counts[k];
+    }
+    if (!(capacity > 0.0) || !(total > 0.0)) return 0;
+    return static_cast<std::size_t>(std::ceil(total / capacity * (1.0 - kNear)));
+}
+
+}  // namespace
+
 std::size_t box_count_bound(const KindTable& kinds, const std::vector<int>& counts,
                             const BoxTypes& types) {
     const CountBound bound(kinds, counts, types);
-    return bound.of(bound.order(), bound.order().size() <= kMaxDeepKinds);
+    std::size_t best = bound.of(bound.order(), bound.order().size() <= kMaxDeepKinds);
+    best = std::max(best, worth_bound(kinds, counts, types));
+    return std::max(best, weight_bound(kinds, counts, types));
 }
 
 }  // namespace stowvex::optimiser

@@ -18,10 +18,12 @@ bool kind_fits(const ItemKind& kind, const BoxType& type);
 std::vector<int> placeable_counts(const KindTable& kinds, const std::vector<int>& counts,
                                   const BoxTypes& types);
 
-// At least this many boxes hold the items: the larger of the volume bound
-// (over the largest type) and the number of items no two of which fit one
-// box together, plus what the items that share a box with none of those
-// need. (The second part is left out above kMaxDeepKinds kinds.)
+// At least this many boxes hold the items: the largest of the volume bound
+// (over the largest type); the number of items no two of which fit one box
+// together, plus what the items that share a box with none of those need (left
+// out above kMaxDeepKinds kinds); a bound by dual feasible functions, which
+// counts how items too long to lie side by side along an axis add up; and the
+// weight over the largest weight budget when every type has one.
 constexpr std::size_t kMaxDeepKinds = 400;
 std::size_t box_count_bound(const KindTable& kinds, const std::vector<int>& counts,
                             const BoxTypes& types);

@@ -214,8 +214,8 @@ def _parser() -> argparse.ArgumentParser:
     render.add_argument(
         "--request",
         metavar="REQUEST.json",
-        help="the request, whose loading rules the page shows (fragile items, loads, "
-        "stops: colour by stop, last stop first)",
+        help="the request, whose loading rules the page and pictures show (fragile "
+        "items, loads, stops: colour by stop, last stop first)",
     )
     render.add_argument(
         "--plotly",
@@ -378,47 +378,33 @@ def _box_costs(source: str) -> dict[str, float]:
     return costs
 
 
-def _positive_int(text: str) -> int:
-    try:
-        value = int(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
-    if value < 1:
-        raise argparse.ArgumentTypeError(f"must be at least 1: {value}")
-    return value
+def _number_option(
+    read: Callable[[str], Any], noun: str, fits: Callable[[Any], bool], wanted: str
+) -> Callable[[str], Any]:
+    """An argparse type: the text read by ``read`` (else "not a NOUN"), and kept only
+    when ``fits`` (else "must be WANTED")."""
+
+    def option(text: str) -> Any:
+        try:
+            value = read(text)
+        except ValueError:
+            raise argparse.ArgumentTypeError(f"not a {noun}: {text!r}") from None
+        if not fits(value):
+            raise argparse.ArgumentTypeError(f"must be {wanted}: {text}")
+        return value
+
+    return option
 
 
 def _bounded_int(low: int, high: int) -> Callable[[str], int]:
-    def whole(text: str) -> int:
-        try:
-            value = int(text)
-        except ValueError:
-            raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
-        if not low <= value <= high:
-            raise argparse.ArgumentTypeError(f"must be from {low} to {high}: {value}")
-        return value
-
-    return whole
+    return _number_option(int, "whole number", lambda v: low <= v <= high, f"from {low} to {high}")
 
 
-def _share(text: str) -> float:
-    try:
-        value = float(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
-    if not 0.0 <= value <= 1.0:
-        raise argparse.ArgumentTypeError(f"must be from 0 to 1: {text}")
-    return value
-
-
-def _positive_float(text: str) -> float:
-    try:
-        value = float(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
-    if not value > 0 or value == float("inf"):
-        raise argparse.ArgumentTypeError(f"must be a positive number: {text}")
-    return value
+_positive_int = _number_option(int, "whole number", lambda v: v >= 1, "at least 1")
+_share = _number_option(float, "number", lambda v: 0.0 <= v <= 1.0, "from 0 to 1")
+_positive_float = _number_option(
+    float, "number", lambda v: 0 < v < float("inf"), "a positive number"
+)
 
 
 def _version() -> str:
@@ -614,7 +600,7 @@ def _render(args: argparse.Namespace) -> int:
         from .render_png import render_png
 
         try:
-            paths = render_png(result, args.png, title=title)
+            paths = render_png(result, args.png, title=title, rules=rules)
         except OSError as error:
             raise _cannot_write(error.filename or args.png, error) from None
         for path in paths:

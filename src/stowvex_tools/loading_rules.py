@@ -17,7 +17,7 @@ from __future__ import annotations
 
 import json
 import math
-from collections.abc import Iterable, Mapping
+from collections.abc import Callable, Iterable, Mapping
 from dataclasses import dataclass, field
 from typing import Any
 
@@ -202,29 +202,33 @@ def _add(found: dict[str, Any], key: str, rules: Any, what: str) -> None:
     found[key] = rules
 
 
+def _rules_by_key(
+    listed: Any, key: str, noun: str, what: str, read: Callable[[Mapping[str, Any], str], Any]
+) -> dict[str, Any]:
+    # Elements that are not dicts, or have no text key, carry no rules to read here;
+    # the request's own check reports them.
+    found: dict[str, Any] = {}
+    for _, element in elements(listed):
+        if not isinstance(element, Mapping):
+            continue
+        name = element.get(key)
+        if not isinstance(name, str):
+            continue
+        rules = read(element, f"{noun} '{name}'")
+        if rules is not None:
+            _add(found, name, rules, what)
+    return found
+
+
 def rules_in_request(items: Any, boxes: Any) -> LoadingRules:
     """The loading rules written inline in a request's item and box dicts (objects
     carry none). Raises ValueError for a rule that cannot be read."""
-    item_rules: dict[str, ItemRules] = {}
-    for _, item in elements(items):
-        if not isinstance(item, Mapping):
-            continue
-        code = item.get("ItemCode")
-        if not isinstance(code, str):
-            continue
-        rules = read_item_rules(item, f"item '{code}'")
-        if rules is not None:
-            _add(item_rules, code, rules, "item code")
-    box_rules: dict[str, BoxRules] = {}
-    for _, box in elements(boxes):
-        if not isinstance(box, Mapping):
-            continue
-        reference = box.get("Reference")
-        if not isinstance(reference, str):
-            continue
-        found = read_box_rules(box, f"box '{reference}'")
-        if found is not None:
-            _add(box_rules, reference, found, "box reference")
+    item_rules: dict[str, ItemRules] = _rules_by_key(
+        items, "ItemCode", "item", "item code", read_item_rules
+    )
+    box_rules: dict[str, BoxRules] = _rules_by_key(
+        boxes, "Reference", "box", "box reference", read_box_rules
+    )
     return LoadingRules(item_rules, box_rules)
 
 

@@ -5,17 +5,42 @@ from __future__ import annotations
 
 import html
 import json
+import math
 from collections.abc import Mapping
 from pathlib import Path
 from typing import Any
 
 from .loading_rules import LoadingRules, read_rules
 from .optional_dependencies import require
-from .scene import CORNERS, EDGES, TRIANGLES, BoxScene, fmt, scenes, unplaced_codes
+from .scene import (
+    CORNERS,
+    EDGES,
+    FRAGILE_COLOUR,
+    MAX_LABELLED,
+    TRIANGLES,
+    BoxScene,
+    DrawnItem,
+    fmt,
+    scenes,
+    unplaced_codes,
+)
 from .summary import result_dict
 
 EDGE_COLOUR = "#333333"
 OUTLINE_COLOUR = "#000000"
+LABEL_COLOUR = "#111111"
+# How far labels float above their top faces, as a share of the longest side of the
+# view: enough that the face does not hide the lower half of the text.
+LABEL_LIFT = 0.02
+# The direction the view looks from, towards the centre of the box: from above, on
+# the side of the low y and high x.
+VIEW_FROM = (1.6, -1.6, 1.2)
+# The vertical field of view of plotly's 3D camera, and the share of it the box may
+# fill.
+FIELD_OF_VIEW = math.pi / 4
+FILLED = 0.85
+
+Segment = tuple[tuple[float, float, float], tuple[float, float, float]]
 
 
 def _mesh(scene: BoxScene) -> dict[str, Any]:
@@ -53,6 +78,7 @@ def _mesh(scene: BoxScene) -> dict[str, Any]:
             j.append(base + b)
             k.append(base + c)
         colours.extend([item.colour] * len(TRIANGLES))
+    count = len(scene.items)
     return {
         "type": "mesh3d",
         "name": "items",
@@ -69,23 +95,27 @@ def _mesh(scene: BoxScene) -> dict[str, Any]:
         "opacity": 1.0,
         "showscale": False,
         "lighting": {"ambient": 0.75, "diffuse": 0.5, "specular": 0.05},
-        "meta": {"blocks": len(scene.items)},
+        "meta": {
+            "blocks": count,
+            "ends": [8 * n for n in range(1, count + 1)],
+            "faceEnds": [len(TRIANGLES) * n for n in range(1, count + 1)],
+        },
     }
 
 
-def _lines(
-    segments: list[tuple[tuple[float, float, float], tuple[float, float, float]]],
-    name: str,
-    colour: str,
-    width: float,
-) -> dict[str, Any]:
+def _lines(segments: list[list[Segment]], name: str, colour: str, width: float) -> dict[str, Any]:
+    """Line segments as one Scatter3d trace, given item by item (so that the step view
+    can draw those of the first items only)."""
     xs: list[float | None] = []
     ys: list[float | None] = []
     zs: list[float | None] = []
-    for start, end in segments:
-        xs.extend((start[0], end[0], None))
-        ys.extend((start[1], end[1], None))
-        zs.extend((start[2], end[2], None))
+    ends = []
+    for group in segments:
+        for start, end in group:
+            xs.extend((start[0], end[0], None))
+            ys.extend((start[1], end[1], None))
+            zs.extend((start[2], end[2], None))
+        ends.append(len(xs))
     return {
         "type": "scatter3d",
         "mode": "lines",
@@ -96,35 +126,100 @@ def _lines(
         "line": {"color": colour, "width": width},
         "hoverinfo": "skip",
         "showlegend": False,
+        "meta": {"ends": ends},
     }
+
+
+def _edges(item: DrawnItem) -> list[Segment]:
+    corners = item.corners()
+    return [(corners[a], corners[b]) for a, b in EDGES]
+
+
+def _labels(scene: BoxScene) -> dict[str, Any]:
+    """The item codes as text at the centres of the top faces, a hair above them so
+    that the face does not hide its own label (an item resting on it does); none in a
+    box of too many items."""
+    shown = scene.items if scene.labelled else ()
+    lift = LABEL_LIFT * max(high - low for low, high in scene.extent())
+    centres = [item.top_centre for item in shown]
+    return {
+        "type": "scatter3d",
+        "mode": "text",
+        "name": "item codes",
+        "x": [c[0] for c in centres],
+        "y": [c[1] for c in centres],
+        "z": [c[2] + lift for c in centres],
+        "text": [item.label for item in shown],
+        "textposition": "middle center",
+        "textfont": {"size": 12, "color": LABEL_COLOUR},
+        "hoverinfo": "skip",
+        "showlegend": bool(shown),
+        "meta": {"ends": list(range(1, len(shown) + 1)) if shown else [0] * len(scene.items)},
+    }
+
+
+def view(scene: BoxScene) -> dict[str, Any]:
+    """The axes and camera of a box's 3D view: ranges that hold the box and every item,
+    drawn to scale, and a camera far enough away to show all of it whatever the box's
+    proportions (a tall box, a long container, a flat tray)."""
+    # A margin round the box, which also holds the labels just above the top faces.
+    margin = LABEL_LIFT * 1.5 * max(high - low for low, high in scene.extent())
+    extent = [(low - margin, high + margin) for low, high in scene.extent()]
+    sides = [high - low for low, high in extent]
+    longest = max(sides)
+    aspect = [side / longest for side in sides]
+    # The view spans half the aspect ratio on each side of its centre; the camera sits
+    # on the line from VIEW_FROM, at the distance where the sphere around that block
+    # fits in the field of view.
+    radius = math.sqrt(sum(a * a for a in aspect)) / 2
+    distance = radius / math.sin(FIELD_OF_VIEW / 2 * FILLED)
+    norm = math.sqrt(sum(v * v for v in VIEW_FROM))
+    eye = [v / norm * distance for v in VIEW_FROM]
+    axis = {"showbackground": False, "zeroline": False, "autorange": False}
+    titles = ("width (x)", "length (y)", "depth (z, up)")
+    scene_layout: dict[str, Any] = {
+        "aspectmode": "manual",
+        "aspectratio": dict(zip("xyz", aspect)),
+        "camera": {"eye": dict(zip("xyz", eye)), "center": {"x": 0, "y": 0, "z": 0}},
+    }
+    for name, title, (low, high) in zip("xyz", titles, extent):
+        scene_layout[f"{name}axis"] = dict(axis, title={"text": title}, range=[low, high])
+    return scene_layout
 
 
 def _figure(scene: BoxScene) -> dict[str, Any]:
-    edges = [
-        (corners[a], corners[b])
-        for item in scene.items
-        for corners in [item.corners()]
-        for a, b in EDGES
-    ]
     size = (scene.width, scene.length, scene.depth)
     outline = [(_scaled(CORNERS[a], size), _scaled(CORNERS[b], size)) for a, b in EDGES]
-    axis = {"showbackground": False, "zeroline": False}
+    fragile = [item.fragile for item in scene.items]
     layout = {
         "margin": {"l": 0, "r": 0, "t": 0, "b": 0},
-        "showlegend": False,
-        "scene": {
-            "aspectmode": "data",
-            "xaxis": dict(axis, title={"text": "width (x)"}),
-            "yaxis": dict(axis, title={"text": "length (y)"}),
-            "zaxis": dict(axis, title={"text": "depth (z, up)"}),
-            "camera": {"eye": {"x": 1.6, "y": -1.6, "z": 1.2}},
-        },
+        "showlegend": True,
+        "legend": {"x": 0.01, "y": 0.99, "bgcolor": "rgba(255,255,255,0.7)"},
+        "uirevision": scene.index,  # a step keeps the camera the reader turned to
+        "scene": view(scene),
     }
+    fragile_edges = _lines(
+        [_edges(item) if is_fragile else [] for item, is_fragile in zip(scene.items, fragile)],
+        "fragile: nothing may rest on it",
+        FRAGILE_COLOUR,
+        7,
+    )
+    fragile_edges["showlegend"] = any(fragile)
     return {
         "data": [
             _mesh(scene),
-            _lines(edges, "edges", EDGE_COLOUR, 2),
-            _lines(outline, "box", OUTLINE_COLOUR, 5),
+            _lines(
+                [
+                    [] if is_fragile else _edges(item)
+                    for item, is_fragile in zip(scene.items, fragile)
+                ],
+                "edges",
+                EDGE_COLOUR,
+                2,
+            ),
+            fragile_edges,
+            _labels(scene),
+            _outline(outline),
         ],
         "layout": layout,
         "steps": [
@@ -134,6 +229,13 @@ def _figure(scene: BoxScene) -> dict[str, Any]:
             for b in scene.items
         ],
     }
+
+
+def _outline(segments: list[Segment]) -> dict[str, Any]:
+    """The box's inner outline, the same at every step."""
+    trace = _lines([segments], "box", OUTLINE_COLOUR, 5)
+    del trace["meta"]
+    return trace
 
 
 def _scaled(
@@ -163,12 +265,37 @@ def _table(scene: BoxScene, selected: bool) -> str:
         else ""
     )
     hidden = "" if selected else " hidden"
+    key = "".join(
+        f'<span class="key"><span class="swatch" style="background:{colour}"></span>'
+        f"{html.escape(text)}</span>"
+        for text, colour in scene.legend()[:KEY_ENTRIES]
+    )
+    more = len(scene.legend()) - KEY_ENTRIES
+    if more > 0:
+        key += f'<span class="key">and {more} more</span>'
+    if any(b.fragile for b in scene.items):
+        key += (
+            f'<span class="key"><span class="swatch fragile" style="border-color:'
+            f'{FRAGILE_COLOUR}"></span>fragile: nothing may rest on it</span>'
+        )
+    if key:
+        key = f'<p class="legend" data-box-note="{scene.index}"{hidden}>{key}</p>\n'
+    if scene.items and not scene.labelled:
+        key += (
+            f'<p data-box-note="{scene.index}"{hidden}>The blocks of box {scene.index} carry '
+            f"no labels: {len(scene.items)} items are too many to read (labels up to "
+            f"{MAX_LABELLED}); hovering names each item.</p>\n"
+        )
     return (
-        f'{note}<table class="items" id="items-{scene.index}"{hidden}>\n'
+        f'{key}{note}<table class="items" id="items-{scene.index}"{hidden}>\n'
         "<thead><tr><th>step</th><th>item code</th><th>reference</th><th>x</th><th>y</th>"
         "<th>z</th><th>placed size (w x l x d)</th><th>orientation</th><th>weight</th>"
         f"<th>base carried</th><th>rules</th></tr></thead>\n<tbody>\n{rows}\n</tbody></table>"
     )
+
+
+# Colours the key under the view names at most; the table shows every item's.
+KEY_ENTRIES = 30
 
 
 def _overview(boxes: list[BoxScene]) -> str:
@@ -269,6 +396,9 @@ tr.chosen {{ background: #e7f0fa; }}
 #plot {{ width: 100%; height: 70vh; min-height: 420px; border: 1px solid #ddd; }}
 .steps {{ display: flex; align-items: center; gap: 0.5em; margin: 0.6em 0; }}
 #step {{ flex: 0 1 30em; }}
+.legend {{ display: flex; flex-wrap: wrap; gap: 0.3em 1.2em; margin: 0.4em 0;
+           font-size: 0.9em; }}
+.swatch.fragile {{ background: #fff; border: 3px solid; }}
 .unplaced {{ color: #b00; }}
 .poor {{ color: #b00; font-weight: bold; }}
 </style>
@@ -289,23 +419,32 @@ const FIGURES = {figures};
   const select = document.getElementById("box-select");
   const slider = document.getElementById("step");
   const caption = document.getElementById("step-text");
-  let current = 0;
+  let current = 0, layout = null;
+  // The traces drawn item by item carry in meta.ends, for each step, how many of their
+  // points the items up to it take (meta.faceEnds: how many triangles, for the mesh);
+  // a step draws those only. The corners and hover texts of the items not yet put in
+  // go too, so that hovering the empty part of the box names nothing that is not shown.
+  function upTo(trace, step) {{
+    const meta = trace.meta;
+    if (!meta || !meta.ends) return trace;
+    const points = step === 0 ? 0 : meta.ends[step - 1];
+    const part = Object.assign({{}}, trace);
+    ["x", "y", "z", "text", "hovertext"].forEach(function (key) {{
+      if (trace[key]) part[key] = trace[key].slice(0, points);
+    }});
+    if (meta.faceEnds) {{
+      const faces = step === 0 ? 0 : meta.faceEnds[step - 1];
+      ["i", "j", "k", "facecolor"].forEach(function (key) {{
+        part[key] = trace[key].slice(0, faces);
+      }});
+      part.visible = faces > 0;
+    }}
+    return part;
+  }}
   function show(step) {{
     const figure = FIGURES[current];
-    const mesh = figure.data[0], edges = figure.data[1];
-    const triangles = step * 12, edgePoints = step * 36, corners = step * 8;
-    // The corners (and their hover texts) of the items not yet put in go too, so that
-    // hovering the empty part of the box names nothing that is not shown.
-    Plotly.restyle(plot, {{
-      visible: [step > 0], i: [mesh.i.slice(0, triangles)], j: [mesh.j.slice(0, triangles)],
-      k: [mesh.k.slice(0, triangles)], facecolor: [mesh.facecolor.slice(0, triangles)],
-      x: [mesh.x.slice(0, corners)], y: [mesh.y.slice(0, corners)],
-      z: [mesh.z.slice(0, corners)], hovertext: [mesh.hovertext.slice(0, corners)]
-    }}, [0]);
-    Plotly.restyle(plot, {{
-      x: [edges.x.slice(0, edgePoints)], y: [edges.y.slice(0, edgePoints)],
-      z: [edges.z.slice(0, edgePoints)]
-    }}, [1]);
+    Plotly.react(plot, figure.data.map(function (trace) {{ return upTo(trace, step); }}),
+                 layout, {{displaylogo: false, responsive: true}});
     slider.value = step;
     caption.textContent = step === 0 ? "Empty box: press \u25b6 to put in the first item"
       : figure.steps[step - 1];
@@ -319,8 +458,7 @@ const FIGURES = {figures};
     current = n;
     select.value = String(n);
     const figure = FIGURES[n];
-    Plotly.react(plot, JSON.parse(JSON.stringify(figure.data)), figure.layout,
-                 {{displaylogo: false, responsive: true}});
+    layout = JSON.parse(JSON.stringify(figure.layout));
     slider.max = figure.steps.length;
     document.querySelectorAll("table.items").forEach(function (table) {{
       table.hidden = table.id !== "items-" + n;
@@ -361,16 +499,18 @@ def render_html(
     rules: LoadingRules | Mapping[str, Any] | None = None,
 ) -> Path:
     """Writes a result (JSON text, dict or `PackResult`) as one HTML page: per box a 3D
-    view to turn and zoom (each item a block showing its code on hover, the box's
-    outline), a slider that puts the items in one at a time, bottom up, and a table of
-    the items. Needs plotly (pip install 'stowvex[render]'). `plotly` says where the page
-    gets plotly.js: "inline" (the default) embeds it, so the page works offline but
-    weighs some 5 MB; "cdn" loads the installed version from plotly's CDN; anything else
-    is a URL or path the page loads it from (such as a plotly.min.js beside the pages).
-    `rules`, the loading rules of the request (as `validate` takes them, or the request's
-    item and box dicts' own keys through `rules_in_request`), show on the items: fragile
-    items and load limits in the hover text and the table; with delivery stops, items
-    take the colour of their stop and go in last stop first. Returns the path written."""
+    view to turn and zoom (the whole box to scale, each item a block labelled with its
+    code and showing its details on hover, the box's outline), a slider that puts the
+    items in one at a time, bottom up, and a table of the items. Needs plotly (pip
+    install 'stowvex[render]'). `plotly` says where the page gets plotly.js: "inline"
+    (the default) embeds it, so the page works offline but weighs some 5 MB; "cdn"
+    loads the installed version from plotly's CDN; anything else is a URL or path the
+    page loads it from (such as a plotly.min.js beside the pages). `rules`, the loading
+    rules of the request (as `validate` takes them, or the request's item and box
+    dicts' own keys through `rules_in_request`), show on the items: fragile items
+    outlined in red, load limits in the hover text and the table; with delivery stops,
+    items take the colour of their stop and go in last stop first. Returns the path
+    written."""
     offline = require("plotly.offline", "render", "Drawing a result as HTML")
     target = Path(path)
     source: str | None = None

@@ -3,7 +3,9 @@ blocks, in the order a packer at the bench puts them in."""
 
 from __future__ import annotations
 
+import bisect
 import colorsys
+import heapq
 import re
 from collections.abc import Mapping
 from dataclasses import dataclass
@@ -72,6 +74,15 @@ EDGES = (
 FACES = ((0, 1, 2, 3), (4, 5, 6, 7), (0, 1, 5, 4), (1, 2, 6, 5), (2, 3, 7, 6), (3, 0, 4, 7))
 
 
+# Items a box may hold and still have a label on each block; more would cover one
+# another and the view, and hovering still names every item.
+MAX_LABELLED = 150
+# The longest label; longer item codes are cut short (hovering shows the whole code).
+LABEL_LENGTH = 12
+# The outline of an item nothing may rest on.
+FRAGILE_COLOUR = "#d40000"
+
+
 @dataclass(frozen=True)
 class DrawnItem:
     """One placed item as a picture draws it: a block at its position with its placed
@@ -97,13 +108,28 @@ class DrawnItem:
     def rules_text(self) -> str:
         """Its loading rules in words: "fragile", "carries 20", "stop 2"."""
         words = []
-        if self.max_load == 0.0:
+        if self.fragile:
             words.append("fragile")
         elif self.max_load is not None:
             words.append(f"carries {fmt(self.max_load)}")
         if self.stop is not None:
             words.append(f"stop {self.stop}")
         return ", ".join(words)
+
+    @property
+    def fragile(self) -> bool:
+        """Whether nothing may rest on it (Fragile, or a MaxLoad of 0)."""
+        return self.max_load == 0.0
+
+    @property
+    def label(self) -> str:
+        """The text drawn on its block: its item code, cut short when long."""
+        return self.code if len(self.code) <= LABEL_LENGTH else self.code[: LABEL_LENGTH - 1] + "…"
+
+    @property
+    def top_centre(self) -> tuple[float, float, float]:
+        """The centre of its top face, where its label goes."""
+        return (self.x + self.width / 2, self.y + self.length / 2, self.z + self.depth)
 
     @property
     def poorly_supported(self) -> bool:
@@ -130,55 +156,120 @@ class BoxScene:
     weight: float
     fill: float
     items: tuple[DrawnItem, ...]
+    by_stop: bool = False  # its items take the colour of their delivery stop
 
     def poorly_supported(self) -> list[DrawnItem]:
         """Its items that rest on less than half of their base, in step order."""
         return [item for item in self.items if item.poorly_supported]
+
+    @property
+    def labelled(self) -> bool:
+        """Whether its blocks carry labels: not beyond `MAX_LABELLED` items, where they
+        would cover one another."""
+        return 0 < len(self.items) <= MAX_LABELLED
+
+    def extent(self) -> tuple[tuple[float, float], tuple[float, float], tuple[float, float]]:
+        """The ranges of x, y and z a picture shows: the box from its corner at 0, and
+        every item, even one that juts out of it."""
+        ranges = []
+        for axis, side in (("x", "width"), ("y", "length"), ("z", "depth")):
+            low = min([0.0] + [getattr(item, axis) for item in self.items])
+            high = max(
+                [getattr(self, side)]
+                + [getattr(item, axis) + getattr(item, side) for item in self.items]
+            )
+            ranges.append((low, high if high > low else low + 1.0))
+        return ranges[0], ranges[1], ranges[2]
+
+    def legend(self) -> list[tuple[str, str]]:
+        """What its colours mean, as (text, colour): the item codes in order of first
+        step, or with delivery stops the stops, last first."""
+        entries: dict[str, str] = {}
+        if self.by_stop:
+            for item in sorted(self.items, key=lambda i: -(i.stop or 0)):
+                entries.setdefault(f"stop {item.stop}" if item.stop else "no stop", item.colour)
+        else:
+            for item in self.items:
+                entries.setdefault(item.code, item.colour)
+        return list(entries.items())
 
 
 def bench_order(
     items: list[Mapping[str, Any]], stops: Mapping[str, int] | None = None
 ) -> list[Mapping[str, Any]]:
     """Placements in an order a person can follow: bottom up, then back to front and
-    left to right. An item rests only on items whose tops are at its bottom, lower than
-    its own position, so they always come first. Equal positions keep the engine's order.
+    left to right, so that nothing goes in before an item underneath it (one whose top
+    is at or below its bottom, overlapping its base), whether it rests on that item or
+    hangs above it. Equal positions keep the engine's order.
 
-    With delivery stops (by item code), the last stop goes in first, as long as no item
-    of a later stop lies above one of an earlier stop (as the stop rule has it); then
-    still nothing goes in before what it rests on."""
+    With delivery stops (by item code; items without one count as the last stop), the
+    last stop goes in first as far as that rule allows: of the items whose underneath
+    is already in, one of the latest stop goes next. In a packing that keeps the stop
+    rule that is the whole of each stop, last stop first."""
 
     def position(p: Mapping[str, Any]) -> tuple[float, ...]:
         return tuple(result_number(p.get(axis)) for axis in "zyx")
 
-    if stops and _later_stops_below(items, stops):
-        latest = max(stops.values())
+    if not stops:
+        # Whatever lies underneath an item starts lower, so this order already puts
+        # it first.
+        return sorted(items, key=position)
+    latest = max(stops.values())
+    # The heap's keys: the stop (latest first), the position, and the index last.
+    keys = [
+        (-stops.get(str(p.get("ItemCode", "")), latest), *position(p), float(n))
+        for n, p in enumerate(items)
+    ]
+    below = _underneath(items)
+    waiting = [len(under) for under in below]
+    above: list[list[int]] = [[] for _ in items]
+    for n, under in enumerate(below):
+        for m in under:
+            above[m].append(n)
+    ready = [keys[n] for n in range(len(items)) if waiting[n] == 0]
+    heapq.heapify(ready)
+    order = []
+    while ready:
+        n = int(heapq.heappop(ready)[-1])
+        order.append(items[n])
+        for m in above[n]:
+            waiting[m] -= 1
+            if waiting[m] == 0:
+                heapq.heappush(ready, keys[m])
+    return order
 
-        def by_stop(p: Mapping[str, Any]) -> tuple[float, ...]:
-            stop = stops.get(str(p.get("ItemCode", "")), latest)
-            return (-stop, *position(p))
 
-        return sorted(items, key=by_stop)
-    return sorted(items, key=position)
+def _underneath(items: list[Mapping[str, Any]]) -> list[list[int]]:
+    """For each placement, the placements underneath it: starting lower, with their top
+    at or below its bottom (within a rounding step) and overlapping its base. As each
+    starts lower than the items it is underneath, no item is ever underneath itself,
+    however far down."""
+    blocks = [_block(p) for p in items]
+    tolerance = _tolerance(blocks)
+    by_top = sorted(range(len(blocks)), key=lambda n: blocks[n][2] + blocks[n][5])
+    tops = [blocks[n][2] + blocks[n][5] for n in by_top]
+    out = []
+    for x, y, z, width, length, _ in blocks:
+        under = []
+        for m in by_top[: bisect.bisect_right(tops, z + tolerance)]:
+            qx, qy, qz, qw, ql, _ = blocks[m]
+            if (
+                qz < z - tolerance
+                and min(x + width, qx + qw) - max(x, qx) > 0.0
+                and min(y + length, qy + ql) - max(y, qy) > 0.0
+            ):
+                under.append(m)
+        out.append(under)
+    return out
 
 
-def _later_stops_below(items: list[Mapping[str, Any]], stops: Mapping[str, int]) -> bool:
-    """Whether no item of a later stop lies above an item of an earlier stop."""
-    blocks = []
-    for p in items:
-        stop = stops.get(str(p.get("ItemCode", "")))
-        if stop is not None:
-            x, y, z, w, length, d = (
-                result_number(p.get(k)) for k in ("x", "y", "z", "width", "length", "depth")
-            )
-            blocks.append((stop, x, y, z, x + w, y + length, z + d))
-    for a in blocks:
-        for b in blocks:
-            overlaps = (
-                min(a[4], b[4]) - max(a[1], b[1]) > 0 and min(a[5], b[5]) - max(a[2], b[2]) > 0
-            )
-            if b[0] > a[0] and overlaps and b[3] >= a[6]:
-                return False
-    return True
+def _block(p: Mapping[str, Any]) -> tuple[float, ...]:
+    return tuple(result_number(p.get(k)) for k in ("x", "y", "z", "width", "length", "depth"))
+
+
+def _tolerance(blocks: list[tuple[float, ...]]) -> float:
+    """A rounding step of a box's coordinates, as the checker allows."""
+    return 1e-9 * max((abs(b[a] + b[a + 3]) for b in blocks for a in range(3)), default=0.0)
 
 
 # The largest coordinate or side a picture draws. Beyond it the arithmetic of drawing
@@ -299,6 +390,7 @@ def scenes(result: Any, rules: LoadingRules | None = None) -> list[BoxScene]:
                 result_number(box.get("weight")),
                 result_number(box.get("volume_utilisation")),
                 tuple(drawn),
+                bool(stops),
             )
         )
     return out
@@ -321,12 +413,8 @@ def support_shares(placements: list[Mapping[str, Any]]) -> list[float]:
     """For each placement of one box, the share of its base that rests on the floor or
     on the top faces at its base height (within a rounding step, as the checker sees
     it)."""
-    blocks = [
-        tuple(result_number(p.get(k)) for k in ("x", "y", "z", "width", "length", "depth"))
-        for p in placements
-    ]
-    largest = max((abs(b[a] + b[a + 3]) for b in blocks for a in range(3)), default=0.0)
-    tolerance = 1e-9 * largest
+    blocks = [_block(p) for p in placements]
+    tolerance = _tolerance(blocks)
     shares = []
     for x, y, z, width, length, _ in blocks:
         base = width * length

@@ -3,6 +3,7 @@
 // costs, support, and the box types, bounds and objective it relies on.
 #include "optimiser/optimiser.hpp"
 
+#include <array>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -315,6 +316,82 @@ TEST(OptimiserLowerBound, CountsItemsThatCannotShareABox) {
     const std::vector<ItemPtr> small(24, make_item("S", "", 10, 10, 1, 0, "", Rotation::NEVER));
     const optimiser::KindTable small_kinds = optimiser::group_into_kinds(small);
     EXPECT_EQ(optimiser::box_count_bound(small_kinds, small_kinds.counts(), types), 3u);
+}
+
+TEST(OptimiserLowerBound, ItemsTooLongToLieSideBySideStack) {
+    const std::vector<BoxPtr> boxes{make_box("B", 10, 10, 10, -1, 0, true, std::nullopt)};
+    const optimiser::BoxTypes types(boxes, {});
+    // Over half the box on both floor axes: one column a box, three to a column,
+    // so seven need three boxes, though no two of them are kept apart and their
+    // volume is under one box.
+    const std::vector<ItemPtr> flat(7, make_item("F", "", 6, 6, 3, 0, "", Rotation::NEVER));
+    const optimiser::KindTable kinds = optimiser::group_into_kinds(flat);
+    EXPECT_EQ(optimiser::box_count_bound(kinds, kinds.counts(), types), 3u);
+}
+
+TEST(OptimiserLowerBound, WeightNeedsBoxesWhenEveryTypeHasALimit) {
+    std::vector<BoxPtr> boxes{make_box("B", 100, 100, 100, 100, 10, true, std::nullopt)};
+    const std::vector<ItemPtr> heavy(10, make_item("H", "", 1, 1, 1, 30, "", Rotation::NEVER));
+    const optimiser::KindTable kinds = optimiser::group_into_kinds(heavy);
+    EXPECT_EQ(optimiser::box_count_bound(kinds, kinds.counts(), optimiser::BoxTypes(boxes, {})),
+              4u);  // 300 over a budget of 90
+    boxes.push_back(make_box("OPEN", 100, 100, 100, -1, 0, true, std::nullopt));
+    EXPECT_EQ(optimiser::box_count_bound(kinds, kinds.counts(), optimiser::BoxTypes(boxes, {})),
+              1u);
+}
+
+// Cuts a box into pieces by random guillotine cuts; the pieces fill it exactly.
+void cut_into(std::mt19937_64& random, double w, double l, double d, int pieces,
+              std::vector<ItemPtr>& out) {
+    if (pieces <= 1) {
+        out.push_back(
+            make_item("P" + std::to_string(out.size()), "", w, l, d, 0, "", Rotation::BEST_FIT));
+        return;
+    }
+    std::array<double, 3> sides{w, l, d};
+    const int axis = static_cast<int>(random() % 3);
+    if (sides[axis] < 2) return cut_into(random, w, l, d, 1, out);
+    const double at =
+        1 + static_cast<double>(random() % static_cast<std::uint64_t>(sides[axis] - 1));
+    std::array<double, 3> first = sides;
+    std::array<double, 3> second = sides;
+    first[axis] = at;
+    second[axis] = sides[axis] - at;
+    const int left = 1 + static_cast<int>(random() % static_cast<std::uint64_t>(pieces - 1));
+    cut_into(random, first[0], first[1], first[2], left, out);
+    cut_into(random, second[0], second[1], second[2], pieces - left, out);
+}
+
+TEST(OptimiserLowerBound, NeverAboveBoxesTheItemsAreKnownToFill) {
+    std::mt19937_64 random(2026);
+    int tight = 0;
+    for (int round = 0; round < 200; ++round) {
+        const double w = 5 + static_cast<double>(random() % 30);
+        const double l = 5 + static_cast<double>(random() % 30);
+        const double d = 5 + static_cast<double>(random() % 30);
+        const std::size_t filled = 1 + random() % 4;
+        std::vector<ItemPtr> items;
+        for (std::size_t b = 0; b < filled; ++b) {
+            cut_into(random, w, l, d, 1 + static_cast<int>(random() % 12), items);
+        }
+        // Half the rounds leave some pieces out: what is left still fits, so the
+        // bound may not rise above the boxes by reading too much into long sides.
+        if (round % 2 == 1) {
+            std::vector<ItemPtr> kept;
+            for (const ItemPtr& item : items) {
+                if (random() % 3 != 0) kept.push_back(item);
+            }
+            if (!kept.empty()) items = kept;
+        }
+        const std::vector<BoxPtr> boxes{make_box("B", w, l, d, -1, 0, true, std::nullopt)};
+        const optimiser::KindTable kinds = optimiser::group_into_kinds(items);
+        const std::size_t bound =
+            optimiser::box_count_bound(kinds, kinds.counts(), optimiser::BoxTypes(boxes, {}));
+        EXPECT_LE(bound, filled) << "round " << round;
+        tight += bound == filled;
+    }
+    // Pieces that fill their boxes reach the count by volume alone.
+    EXPECT_GT(tight, 60);
 }
 
 TEST(OptimiserObjective, PlacedFirstThenBoxesThenVolumeOrCost) {

@@ -74,7 +74,7 @@ def test_every_box_shows_its_blocks_and_the_steps_put_them_in_one_at_a_time(brow
     result = stowvex.pack_dicts(
         items, [{"Reference": "TOTE", "Width": 12, "Length": 10, "Depth": 8, "MaxWeight": 9}]
     )
-    assert load(browser, render_html(result, tmp_path / "view.html")) == 3
+    assert load(browser, render_html(result, tmp_path / "view.html")) == 5
     counts = []
     for n, box in reversed(list(enumerate(result.boxes))):
         browser.execute_script(
@@ -118,4 +118,43 @@ def test_a_thousand_items_draw_in_one_box(browser, tmp_path):
     assert result.total_placed == 1000 and len(result.boxes) == 1
     load(browser, render_html(result, tmp_path / "big.html"))
     assert blocks_drawn(browser) == 1000
+    assert errors(browser) == []
+
+
+def test_steps_draw_labels_and_outlines_of_the_items_put_in_and_keep_the_camera(browser, tmp_path):
+    items = [
+        {"ItemCode": "GLASS" if n % 3 == 0 else f"BOX-{n % 4}", "Width": 2, "Length": 2, "Depth": 2}
+        for n in range(12)
+    ]
+    result = stowvex.pack_dicts(items, [{"Reference": "T", "Width": 4, "Length": 4, "Depth": 40}])
+    page = render_html(
+        result, tmp_path / "rules.html", rules={"items": {"GLASS": {"Fragile": True}}}
+    )
+    load(browser, page)
+
+    def drawn():
+        return browser.execute_script(
+            "const d = document.getElementById('plot').data;"
+            "return [d[3].text.length, d[2].x.length / 36, d[1].x.length / 36];"
+        )
+
+    assert drawn() == [12, 4, 8]  # labels, fragile outlines, other outlines
+    # the reader turns the view; the steps keep it
+    browser.execute_script(
+        "Plotly.relayout('plot', {'scene.camera.eye': {x: 0.1, y: -2.5, z: 0.4}});"
+    )
+    browser.execute_script(
+        "const s = document.getElementById('step'); s.value = '0';"
+        "s.dispatchEvent(new Event('input'));"
+    )
+    assert drawn() == [0, 0, 0] and blocks_drawn(browser) == 0
+    order = browser.execute_script("return FIGURES[0].data[3].text;")
+    for step in range(1, 4):
+        browser.find_element("id", "step-on").click()
+        fragile = sum(code == "GLASS" for code in order[:step])
+        assert drawn() == [step, fragile, step - fragile]
+    eye = browser.execute_script(
+        "return document.getElementById('plot')._fullLayout.scene.camera.eye;"
+    )
+    assert eye["x"] == pytest.approx(0.1) and eye["y"] == pytest.approx(-2.5)
     assert errors(browser) == []

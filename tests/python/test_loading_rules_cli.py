@@ -181,8 +181,8 @@ def test_pictures_follow_the_stops_and_show_the_rules(tmp_path):
     assert drawn[2].rules_text == "fragile, stop 1"
     page = render_html(result, tmp_path / "stops.html", plotly="cdn", rules=rules).read_text()
     assert "fragile, stop 1" in page
-    # Without a consistent stop order (a later stop above an earlier one) the order
-    # stays bottom up.
+    # Where a later stop lies above an earlier one, the earlier goes in first all the
+    # same: nothing goes in before what it rests on.
     wrong = read_rules({"items": {"FAR": {"Stop": 1}, "TOP": {"Stop": 2}}})
     codes = [i.code for i in scenes(result, wrong)[0].items]
     assert codes[0] in ("FAR", "NEAR") and codes[-1] == "TOP"
