@@ -2,43 +2,21 @@
 JavaScript error, and draws one block per placed item in every box; the step
 controls put the items in one at a time."""
 
-import shutil
-
 import pytest
 
 import stowvex
 from stowvex_tools import render_html
 
-webdriver = pytest.importorskip("selenium.webdriver", reason="selenium is not installed")
+pytest.importorskip("selenium.webdriver", reason="selenium is not installed")
 
-CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
-DRIVER = shutil.which("chromedriver")
-pytestmark = pytest.mark.skipif(
-    not (CHROMIUM and DRIVER),
-    reason="Debian's chromium and chromium-driver are not installed and could not be "
-    "(scripts/browser.sh installs them)",
-)
+from headless_chromium import chromium, needs_chromium
+
+pytestmark = needs_chromium
 
 
 @pytest.fixture(scope="module")
 def browser():
-    options = webdriver.ChromeOptions()
-    options.binary_location = CHROMIUM
-    for argument in (
-        "--headless=new",
-        "--no-sandbox",
-        "--disable-dev-shm-usage",
-        "--use-gl=swiftshader",
-        "--enable-unsafe-swiftshader",
-        "--window-size=1200,900",
-    ):
-        options.add_argument(argument)
-    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-    service = webdriver.ChromeService(executable_path=DRIVER)
-    driver = webdriver.Chrome(options=options, service=service)
-    driver.set_page_load_timeout(60)
-    yield driver
-    driver.quit()
+    yield from chromium(("--use-gl=swiftshader", "--enable-unsafe-swiftshader"))
 
 
 def load(browser, path):

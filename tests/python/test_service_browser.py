@@ -4,23 +4,17 @@ service's own (every request the page makes is read from the browser's network l
 and names of other hosts do not even resolve)."""
 
 import json
-import shutil
 import time
 
 import pytest
 
 pytest.importorskip("uvicorn", reason="the service extra is not installed")
-webdriver = pytest.importorskip("selenium.webdriver", reason="selenium is not installed")
+pytest.importorskip("selenium.webdriver", reason="selenium is not installed")
 
-from service_process import Service  # noqa: E402
+from headless_chromium import chromium, needs_chromium
+from service_process import Service
 
-CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
-DRIVER = shutil.which("chromedriver")
-pytestmark = pytest.mark.skipif(
-    not (CHROMIUM and DRIVER),
-    reason="Debian's chromium and chromium-driver are not installed and could not be "
-    "(scripts/browser.sh installs them)",
-)
+pytestmark = needs_chromium
 
 
 @pytest.fixture(scope="module")
@@ -32,23 +26,13 @@ def service(tmp_path_factory):
 
 @pytest.fixture(scope="module")
 def browser():
-    options = webdriver.ChromeOptions()
-    options.binary_location = CHROMIUM
-    for argument in (
-        "--headless=new",
-        "--no-sandbox",
-        "--disable-dev-shm-usage",
-        "--disable-background-networking",
-        "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
-        "--window-size=1200,900",
-    ):
-        options.add_argument(argument)
-    options.set_capability("goog:loggingPrefs", {"browser": "ALL", "performance": "ALL"})
-    service = webdriver.ChromeService(executable_path=DRIVER)
-    driver = webdriver.Chrome(options=options, service=service)
-    driver.set_page_load_timeout(60)
-    yield driver
-    driver.quit()
+    yield from chromium(
+        (
+            "--disable-background-networking",
+            "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
+        ),
+        ("browser", "performance"),
+    )
 
 
 def requested_urls(browser):
