@@ -341,8 +341,9 @@ bool BoxLoading::collect(std::size_t index, const std::array<bool, 3>& far_side,
             BlockPlacement p{};
             if (!lay_within(space, side, static_cast<std::uint32_t>(r), p)) continue;
             if (check_support && p.corner[2] != 0.0) {
+                // Each base tried against the faces at its height.
                 const int cells = b.general() ? b.item_count : b.count[0] * b.count[1];
-                work_ += tops_.faces().size() * static_cast<std::size_t>(cells);
+                work_ += (1 + tops_.count_at(p.corner[2])) * (1 + static_cast<std::size_t>(cells));
                 if (!supported(b, p.corner)) {
                     lacks_support = true;
                     continue;

@@ -307,6 +307,15 @@ TEST(OptimiserSupport, ItemsRestOnlyOnTopsAtTheirOwnHeight) {
     tops.add({{2, 0, 0}, {4, 4, 2}});  // lower
     const Cuboid item{{1, 0, 3}, {3, 4, 5}};
     EXPECT_DOUBLE_EQ(tops.supported_area(item), 4.0);  // half its base of 8
+    // Faces added at any height count only at their own.
+    tops.add({{3, 0, 0}, {4, 4, 3}});
+    tops.add({{0, 0, 0}, {1, 1, 1}});
+    EXPECT_EQ(tops.count_at(3), 2u);
+    EXPECT_EQ(tops.count_at(2), 1u);
+    EXPECT_EQ(tops.count_at(2.5), 0u);
+    EXPECT_DOUBLE_EQ(tops.supported_area(item), 4.0);  // the new one at 3 lies beyond it
+    EXPECT_DOUBLE_EQ(tops.supported_area({{0, 0, 1}, {1, 1, 2}}), 1.0);
+    EXPECT_DOUBLE_EQ(tops.supported_area({{2, 0, 3}, {4, 4, 4}}), 4.0);
     EXPECT_TRUE(enough_support(4.0, 8.0, 0.5));
     EXPECT_FALSE(enough_support(4.0, 8.0, 0.51));
 
