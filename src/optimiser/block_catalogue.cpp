@@ -287,17 +287,21 @@ void BlockCatalogue::make_general(const KindTable& kinds, const std::vector<int>
     std::vector<std::uint32_t> by_width;
     while (fresh < parts_.size() && general_count_ < settings.max_general && tries < max_tries) {
         const std::size_t end = parts_.size();
-        by_height.resize(end);
-        by_width.resize(end);
-        for (std::uint32_t i = 0; i < end; ++i) by_height[i] = by_width[i] = i;
-        std::sort(by_height.begin(), by_height.end(), [&](std::uint32_t x, std::uint32_t y) {
-            return parts_[x].size[2] < parts_[y].size[2] ||
-                   (parts_[x].size[2] == parts_[y].size[2] && x < y);
-        });
-        std::sort(by_width.begin(), by_width.end(), [&](std::uint32_t x, std::uint32_t y) {
-            return parts_[x].size[0] < parts_[y].size[0] ||
-                   (parts_[x].size[0] == parts_[y].size[0] && x < y);
-        });
+        // The blocks of the last round sorted and merged in: rounds that
+        // make few blocks cost little.
+        const auto add_sorted = [&](std::vector<std::uint32_t>& sorted, int axis) {
+            const auto by_extent = [&](std::uint32_t x, std::uint32_t y) {
+                return parts_[x].size[axis] < parts_[y].size[axis] ||
+                       (parts_[x].size[axis] == parts_[y].size[axis] && x < y);
+            };
+            const auto old = static_cast<std::ptrdiff_t>(sorted.size());
+            for (std::size_t i = fresh; i < end; ++i)
+                sorted.push_back(static_cast<std::uint32_t>(i));
+            std::sort(sorted.begin() + old, sorted.end(), by_extent);
+            std::inplace_merge(sorted.begin(), sorted.begin() + old, sorted.end(), by_extent);
+        };
+        add_sorted(by_height, 2);
+        add_sorted(by_width, 0);
         work_ += 2 * end;
         const auto window = [&](const std::vector<std::uint32_t>& sorted, int axis, double extent) {
             const auto low = std::lower_bound(
