@@ -197,13 +197,16 @@ void BlockCatalogue::make_general(const KindTable& kinds, const std::vector<int>
     for (std::uint32_t i = 0; i < parts_.size(); ++i) {
         const ItemBlock& b = parts_[i];
         made[key_of(b.size, uses_begin(b), uses_end(b))].push_back(i);
+        ++work_;
     }
 
+    std::vector<std::pair<int, int>> merged;  // scratch of combine
     // Block `second` laid beyond block `first` along `axis`, when the two
     // fill their bounding cuboid well enough and the items are there.
     const auto combine = [&](std::uint32_t first, std::uint32_t second, int axis) {
-        const ItemBlock a = parts_[first];
-        const ItemBlock b = parts_[second];
+        // Both stay in place until the new block is added, last.
+        const ItemBlock& a = parts_[first];
+        const ItemBlock& b = parts_[second];
         Vec3 size{};
         for (int d = 0; d < 3; ++d) {
             size[d] = d == axis ? a.size[d] + b.size[d] : std::max(a.size[d], b.size[d]);
@@ -224,7 +227,7 @@ void BlockCatalogue::make_general(const KindTable& kinds, const std::vector<int>
         const auto* v = uses_begin(b);
         const auto* u_end = uses_end(a);
         const auto* v_end = uses_end(b);
-        std::vector<std::pair<int, int>> merged;
+        merged.clear();
         while (u != u_end || v != v_end) {
             if (v == v_end || (u != u_end && u->first < v->first)) {
                 merged.push_back(*u++);

@@ -90,6 +90,9 @@ public:
     // that neighbours share their faces exactly.
     template <class Each>
     void for_each_simple(const ItemBlock& block, const Vec3& corner, Each&& each) const;
+    // The same blocks in the same order, without their corners.
+    template <class Each>
+    void for_each_simple(const ItemBlock& block, Each&& each) const;
 
 private:
     void make_general(const KindTable& kinds, const std::vector<int>& counts, const Vec3& box,
@@ -127,6 +130,16 @@ void BlockCatalogue::for_each_simple(const ItemBlock& block, const Vec3& corner,
                                    : far_corner(first, corner)[block.axis];
     for_each_simple(first, corner, each);
     for_each_simple(parts_[block.parts[1]], next, each);
+}
+
+template <class Each>
+void BlockCatalogue::for_each_simple(const ItemBlock& block, Each&& each) const {
+    if (!block.general()) {
+        each(block);
+        return;
+    }
+    for_each_simple(parts_[block.parts[0]], each);
+    for_each_simple(parts_[block.parts[1]], each);
 }
 
 }  // namespace stowvex::optimiser

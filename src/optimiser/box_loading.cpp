@@ -134,7 +134,7 @@ bool BoxLoading::fits_weight(const ItemBlock& block) const {
     // general block in the order laid_items lists them.
     double weight = item_weight_;
     bool admitted = true;
-    problem_->catalogue.for_each_simple(block, Vec3{}, [&](const ItemBlock& part, const Vec3&) {
+    problem_->catalogue.for_each_simple(block, [&](const ItemBlock& part) {
         const double each = problem_->kinds.kinds[part.kind].weight;
         admitted = admitted && limit.admits(each);
         for (int n = 0; n < part.item_count; ++n) weight = weight + each;
@@ -369,7 +369,7 @@ void BoxLoading::place(const BlockPlacement& placement) {
     const BlockCatalogue& catalogue = problem_->catalogue;
     const ItemBlock& b = catalogue[placement.block];
     bool used_up = false;
-    catalogue.for_each_simple(b, placement.corner, [&](const ItemBlock& part, const Vec3&) {
+    catalogue.for_each_simple(b, [&](const ItemBlock& part) {
         remaining_[part.kind] -= part.item_count;
         used_up = used_up || remaining_[part.kind] == 0;
         value_ += problem_->value[part.kind] * part.item_count;
