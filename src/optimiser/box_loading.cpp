@@ -118,18 +118,41 @@ bool BoxLoading::next_candidates(std::size_t limit, std::vector<BlockPlacement>&
     }
 }
 
+bool BoxLoading::available(const ItemBlock& block) const {
+    if (!block.general()) return remaining_[block.kind] >= block.item_count;
+    const BlockCatalogue& catalogue = problem_->catalogue;
+    for (const auto* u = catalogue.uses_begin(block); u != catalogue.uses_end(block); ++u) {
+        if (remaining_[u->first] < u->second) return false;
+    }
+    return true;
+}
+
 bool BoxLoading::fits_weight(const ItemBlock& block) const {
     const WeightLimit& limit = problem_->weight;
     if (!limit.limited()) return true;
-    // Summed item by item, as the packed box sums its weight.
+    // Summed item by item, as the packed box sums its weight: the items of a
+    // general block in the order laid_items lists them.
     double weight = item_weight_;
-    const double each = problem_->kinds.kinds[block.kind].weight;
-    if (!limit.admits(each)) return false;
-    for (int n = 0; n < block.item_count; ++n) weight = weight + each;
-    return limit.allows(weight);
+    bool admitted = true;
+    problem_->catalogue.for_each_simple(block, [&](const ItemBlock& part) {
+        const double each = problem_->kinds.kinds[part.kind].weight;
+        admitted = admitted && limit.admits(each);
+        for (int n = 0; n < part.item_count; ++n) weight = weight + each;
+    });
+    return admitted && limit.allows(weight);
 }
 
 bool BoxLoading::supported(const ItemBlock& block, const Vec3& corner) const {
+    if (block.general()) {
+        // Its bottom parts rest on what lies below; the parts above them rest
+        // on flat tops within the block, which the catalogue saw to.
+        bool held = true;
+        problem_->catalogue.for_each_simple(
+            block, corner, [&](const ItemBlock& part, const Vec3& at) {
+                held = held && (at[2] != corner[2] || supported(part, at));
+            });
+        return held;
+    }
     const double ratio = problem_->min_support;
     // All bottom items together first: too little support for them all
     // means too little for one of them.
@@ -161,7 +184,9 @@ double BoxLoading::fitness(const ItemBlock& block, const Vec3& room) const {
         reach *= block.size[a] + problem_->reachable[a].largest_within(room[a] - block.size[a]);
     }
     double lost = room[0] * room[1] * room[2] - reach;
-    if (problem_->loads && problem_->kinds.kinds[block.kind].max_load == 0.0) {
+    // The gaps inside a general block are lost as well.
+    if (block.general()) lost += block.size[0] * block.size[1] * block.size[2] - block.volume;
+    if (problem_->loads && !block.general() && problem_->kinds.kinds[block.kind].max_load == 0.0) {
         // Nothing goes on a fragile block: the room above it is lost too.
         lost += block.size[0] * block.size[1] * (room[2] - block.size[2]);
     }
@@ -174,7 +199,7 @@ bool BoxLoading::lay_within(const Cuboid& space, const std::array<bool, 3>& far_
     out.block = block;
     for (int a = 0; a < 3; ++a)
         out.corner[a] = far_side[a] ? space.high[a] - b.size[a] : space.low[a];
-    out.far = far_corner(b, out.corner);
+    out.far = problem_->catalogue.far_corner(b, out.corner);
     bool inside = true;
     for (int a = 0; a < 3; ++a) {
         inside = inside && out.corner[a] >= space.low[a] && out.far[a] <= space.high[a];
@@ -183,7 +208,7 @@ bool BoxLoading::lay_within(const Cuboid& space, const std::array<bool, 3>& far_
     // Rounding pushed a block laid from the far side over an edge: lay it
     // from the near side instead.
     out.corner = space.low;
-    out.far = far_corner(b, out.corner);
+    out.far = problem_->catalogue.far_corner(b, out.corner);
     return out.far[0] <= space.high[0] && out.far[1] <= space.high[1] &&
            out.far[2] <= space.high[2];
 }
@@ -298,8 +323,10 @@ bool BoxLoading::collect(std::size_t index, const std::array<bool, 3>& far_side,
         const ItemBlock& b = catalogue[r];
         if (out.size() >= limit && b.volume <= scores.back()) break;
         if (b.size[0] > room[0] || b.size[1] > room[1] || b.size[2] > room[2]) continue;
-        if (remaining_[b.kind] < b.item_count) continue;
-        const int stop = problem_->kinds.kinds[b.kind].stop;
+        if (!available(b)) continue;
+        // General blocks are made only where no item has a max load or a stop.
+        if (b.general() && check_rules) continue;
+        const int stop = b.general() ? 0 : problem_->kinds.kinds[b.kind].stop;
         if (stop != 0 && stop < from_stop) continue;
         const double score = fitness(b, room);
         if (out.size() >= limit && score <= scores.back()) continue;
@@ -314,7 +341,9 @@ bool BoxLoading::collect(std::size_t index, const std::array<bool, 3>& far_side,
             BlockPlacement p{};
             if (!lay_within(space, side, static_cast<std::uint32_t>(r), p)) continue;
             if (check_support && p.corner[2] != 0.0) {
-                work_ += tops_.faces().size() * static_cast<std::size_t>(b.count[0] * b.count[1]);
+                // Each base tried against the faces at its height.
+                const int cells = b.general() ? b.item_count : b.count[0] * b.count[1];
+                work_ += (1 + tops_.count_at(p.corner[2])) * (1 + static_cast<std::size_t>(cells));
                 if (!supported(b, p.corner)) {
                     lacks_support = true;
                     continue;
@@ -337,25 +366,33 @@ bool BoxLoading::collect(std::size_t index, const std::array<bool, 3>& far_side,
 }
 
 void BoxLoading::place(const BlockPlacement& placement) {
-    const ItemBlock& b = problem_->catalogue[placement.block];
-    remaining_[b.kind] -= b.item_count;
+    const BlockCatalogue& catalogue = problem_->catalogue;
+    const ItemBlock& b = catalogue[placement.block];
+    bool used_up = false;
+    catalogue.for_each_simple(b, [&](const ItemBlock& part) {
+        remaining_[part.kind] -= part.item_count;
+        used_up = used_up || remaining_[part.kind] == 0;
+        value_ += problem_->value[part.kind] * part.item_count;
+        const double each = problem_->kinds.kinds[part.kind].weight;
+        for (int n = 0; n < part.item_count; ++n) item_weight_ = item_weight_ + each;
+    });
     unplaced_ -= b.item_count;
-    value_ += problem_->value[b.kind] * b.item_count;
-    const double each = problem_->kinds.kinds[b.kind].weight;
-    for (int n = 0; n < b.item_count; ++n) item_weight_ = item_weight_ + each;
     volume_ += b.volume;
     placements_.push_back(placement);
     const Cuboid taken{placement.corner, placement.far};
     spaces_.occupy(taken, [this](const Cuboid& space) { return useful(space); });
-    if (remaining_[b.kind] == 0) update_smallest();
+    if (used_up) update_smallest();
     if (problem_->loads || problem_->stops) rest(b, taken);
     if (problem_->min_support > 0.0) {
-        // The block's top supports what comes above; spaces waiting for
-        // support there may take blocks now.
-        const Cuboid top{{taken.low[0], taken.low[1], taken.high[2]}, taken.high};
-        tops_.add(top);
-        spaces_.wake([&](const Cuboid& space) {
-            return space.low[2] == top.high[2] && footprint_overlap(top, space) > 0.0;
+        // The tops of the block's parts support what comes above; spaces
+        // waiting for support there may take blocks now.
+        catalogue.for_each_simple(b, placement.corner, [&](const ItemBlock& part, const Vec3& at) {
+            const Vec3 far = catalogue.far_corner(part, at);
+            const Cuboid top{{at[0], at[1], far[2]}, far};
+            tops_.add(top);
+            spaces_.wake([&](const Cuboid& space) {
+                return space.low[2] == top.high[2] && footprint_overlap(top, space) > 0.0;
+            });
         });
     }
 }
@@ -437,16 +474,21 @@ double BoxLoading::value() const {
 std::vector<LaidItem> BoxLoading::laid_items() const {
     std::vector<LaidItem> items;
     std::array<std::vector<double>, 3> at;
+    const BlockCatalogue& catalogue = problem_->catalogue;
     for (const BlockPlacement& placement : placements_) {
-        const ItemBlock& b = problem_->catalogue[placement.block];
-        for (int a = 0; a < 3; ++a) item_positions(b, a, placement.corner[a], at[a]);
-        for (int l = 0; l < b.count[2]; ++l) {
-            for (int j = 0; j < b.count[1]; ++j) {
-                for (int i = 0; i < b.count[0]; ++i) {
-                    items.push_back({b.kind, b.orientation, {at[0][i], at[1][j], at[2][l]}});
+        catalogue.for_each_simple(
+            catalogue[placement.block], placement.corner,
+            [&](const ItemBlock& b, const Vec3& corner) {
+                for (int a = 0; a < 3; ++a) item_positions(b, a, corner[a], at[a]);
+                for (int l = 0; l < b.count[2]; ++l) {
+                    for (int j = 0; j < b.count[1]; ++j) {
+                        for (int i = 0; i < b.count[0]; ++i) {
+                            items.push_back(
+                                {b.kind, b.orientation, {at[0][i], at[1][j], at[2][l]}});
+                        }
+                    }
                 }
-            }
-        }
+            });
     }
     return items;
 }

@@ -79,6 +79,8 @@ private:
     bool lay_within(const Cuboid& space, const std::array<bool, 3>& far_side, std::uint32_t block,
                     BlockPlacement& out) const;
     double fitness(const ItemBlock& block, const Vec3& room) const;
+    // Whether the items of a block are still offered.
+    bool available(const ItemBlock& block) const;
     bool fits_weight(const ItemBlock& block) const;
     bool supported(const ItemBlock& block, const Vec3& corner) const;
     // Whether some item still offered fits the space.

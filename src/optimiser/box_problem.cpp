@@ -7,6 +7,15 @@
 
 namespace stowvex::optimiser {
 
+namespace {
+
+CatalogueSettings with_support(CatalogueSettings settings, double min_support) {
+    settings.min_support = min_support;
+    return settings;
+}
+
+}  // namespace
+
 WeightLimit WeightLimit::of(const Box& box) {
     WeightLimit limit;
     limit.budget = box.max_item_weight();
@@ -23,7 +32,7 @@ BoxProblem::BoxProblem(const KindTable& kinds_, std::vector<int> offered_, const
       size{box.width(), box.length(), box.depth()},
       weight(WeightLimit::of(box)),
       min_support(min_support_),
-      catalogue(kinds_, offered, size, settings) {
+      catalogue(kinds_, offered, size, with_support(settings, min_support_)) {
     value.reserve(kinds.kinds.size());
     int first_stop = 0;
     for (std::size_t k = 0; k < kinds.kinds.size(); ++k) {

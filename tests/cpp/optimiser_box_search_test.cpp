@@ -111,6 +111,42 @@ TEST(OptimiserBoxSearch, RandomLoadsKeepEveryRule) {
     }
 }
 
+TEST(OptimiserBoxSearch, GeneralBlocksKeepEveryRuleAndNeverReuseItems) {
+    // Forty kinds of one to three items each, whole sides: the catalogue
+    // makes general blocks, and the loadings place some of them.
+    std::mt19937 rng(21);
+    std::uniform_int_distribution<int> side(2, 6);
+    std::uniform_int_distribution<int> copies(1, 3);
+    for (int trial = 0; trial < 6; ++trial) {
+        SCOPED_TRACE(trial);
+        std::vector<ItemPtr> items;
+        for (int k = 0; k < 40; ++k) {
+            const double w = side(rng);
+            const double l = side(rng);
+            const double d = side(rng);
+            const int n = copies(rng);
+            for (int c = 0; c < n; ++c) {
+                items.push_back(
+                    make_item("K" + std::to_string(k), "", w, l, d, 1.5, "", Rotation::BEST_FIT));
+            }
+        }
+        const double support = trial % 2 ? 1.0 : 0.0;
+        const double max_weight = trial % 3 == 2 ? 60.0 : -1.0;
+        const Load load =
+            load_of(items, make_box("B", 14, 15, 13, max_weight, 1.0, true, std::nullopt));
+        const Searched s = searched(load, support, 300'000);
+        expect_sound(s.best, load, support);
+        std::size_t general = 0;
+        for (const BlockPlacement& p : s.best.placements()) {
+            general += s.problem->catalogue[p.block].general() ? 1 : 0;
+        }
+        EXPECT_GT(general, 0u);
+        std::vector<int> placed(load.kinds.kinds.size(), 0);
+        for (const LaidItem& item : s.best.laid_items()) ++placed[item.kind];
+        for (std::size_t k = 0; k < placed.size(); ++k) EXPECT_LE(placed[k], s.problem->offered[k]);
+    }
+}
+
 TEST(OptimiserBoxSearch, HeavierLoadsStopAtTheWeightBudget) {
     // Budget 10 - 1 = 9: three items of 3 exactly, never a fourth.
     std::vector<ItemPtr> items(6, make_item("A", "", 1, 1, 1, 3, "", Rotation::NEVER));

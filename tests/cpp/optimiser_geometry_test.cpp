@@ -1,8 +1,9 @@
 // The optimiser's geometry: orientations of item kinds, blocks and their
-// exact positions, maximal free spaces, support from below and the lengths
-// rows of items can fill.
+// exact positions, general blocks made of two blocks, maximal free spaces, support from below and
+// the lengths rows of items can fill.
 #include <algorithm>
 #include <array>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,144 @@ TEST(OptimiserBlocks, PositionsAreRunningSumsSoNeighboursShareFaces) {
     EXPECT_EQ(far_corner(b, {0.2, 0, 0})[0], xs[3]);
 }
 
+// Many kinds of a few items each, whole sides or sides in tenths, close
+// enough in size that blocks of different kinds nearly match.
+KindTable mixed_kinds(std::mt19937& rng, int kinds, bool tenths) {
+    std::uniform_int_distribution<int> side(46, 52);
+    std::uniform_int_distribution<int> copies(1, 3);
+    std::vector<ItemPtr> items;
+    for (int k = 0; k < kinds; ++k) {
+        const double w = side(rng) + (tenths ? 0.1 * (k % 3 + 1) : 0.0);
+        const double l = side(rng);
+        const double d = side(rng) + (tenths ? 0.3 : 0.0);
+        const auto turn = k % 2 ? Rotation::BEST_FIT : Rotation::KEEP_FLAT;
+        const int n = copies(rng);
+        for (int c = 0; c < n; ++c) {
+            items.push_back(make_item("K" + std::to_string(k), "", w, l, d, 1, "", turn));
+        }
+    }
+    return group_into_kinds(items);
+}
+
+struct BlockItem {
+    int kind;
+    Cuboid cuboid;
+};
+
+// The items of a block laid out from `corner`.
+std::vector<BlockItem> items_of(const BlockCatalogue& catalogue, const ItemBlock& block,
+                                const Vec3& corner) {
+    std::vector<BlockItem> out;
+    catalogue.for_each_simple(block, corner, [&](const ItemBlock& part, const Vec3& at) {
+        EXPECT_FALSE(part.general());
+        std::array<std::vector<double>, 3> p;
+        for (int a = 0; a < 3; ++a) item_positions(part, a, at[a], p[a]);
+        for (int l = 0; l < part.count[2]; ++l) {
+            for (int j = 0; j < part.count[1]; ++j) {
+                for (int i = 0; i < part.count[0]; ++i) {
+                    out.push_back(
+                        {part.kind,
+                         {{p[0][i], p[1][j], p[2][l]}, {p[0][i + 1], p[1][j + 1], p[2][l + 1]}}});
+                }
+            }
+        }
+    });
+    return out;
+}
+
+// Every general block of the catalogue, laid out at `corner`: its items lie
+// inside its far corner without overlap, fill it as asked, and are the
+// items it counts, never more of a kind than were offered.
+void expect_sound_general_blocks(const BlockCatalogue& catalogue, const KindTable& table,
+                                 const Vec3& box, const Vec3& corner, double min_support) {
+    const std::vector<int> offered = table.counts();
+    for (std::size_t r = 0; r < catalogue.size(); ++r) {
+        const ItemBlock& b = catalogue[r];
+        if (!b.general()) continue;
+        SCOPED_TRACE(r);
+        const std::vector<BlockItem> items = items_of(catalogue, b, corner);
+        const Vec3 far = catalogue.far_corner(b, corner);
+        ASSERT_EQ(static_cast<int>(items.size()), b.item_count);
+        std::vector<int> per_kind(offered.size(), 0);
+        std::vector<Cuboid> cuboids;
+        double volume = 0.0;
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            const Cuboid& c = items[i].cuboid;
+            for (int a = 0; a < 3; ++a) {
+                EXPECT_GE(c.low[a], corner[a]);
+                EXPECT_LE(c.high[a], far[a]);
+            }
+            for (std::size_t j = 0; j < i; ++j) EXPECT_FALSE(overlaps(c, items[j].cuboid));
+            ++per_kind[items[i].kind];
+            volume += table.kinds[items[i].kind].volume;
+            cuboids.push_back({{c.low[0], c.low[1], c.low[2] - corner[2]},
+                               {c.high[0], c.high[1], c.high[2] - corner[2]}});
+        }
+        for (int a = 0; a < 3; ++a) EXPECT_LE(b.size[a], box[a]);
+        EXPECT_NEAR(volume, b.volume, 1e-9 * b.volume);
+        EXPECT_GE(b.volume, 0.98 * b.size[0] * b.size[1] * b.size[2] * (1 - 1e-12));
+        std::vector<int> counted(offered.size(), 0);
+        for (const auto* u = catalogue.uses_begin(b); u != catalogue.uses_end(b); ++u) {
+            counted[u->first] = u->second;
+        }
+        EXPECT_EQ(counted, per_kind);
+        for (std::size_t k = 0; k < offered.size(); ++k) EXPECT_LE(per_kind[k], offered[k]);
+        // Set on the floor, every item stands on it or on items of the block.
+        if (min_support > 0.0) {
+            for (const bool held : supported_cuboids(cuboids, min_support)) EXPECT_TRUE(held);
+        }
+    }
+}
+
+TEST(OptimiserGeneralBlocks, ItemsFitWithoutOverlapCountsHoldAndStacksRestOnFullTops) {
+    std::mt19937 rng(11);
+    const Vec3 box{200, 240, 180};
+    for (int trial = 0; trial < 8; ++trial) {
+        SCOPED_TRACE(trial);
+        const bool tenths = trial % 2 == 1;
+        const double support = trial < 4 ? 0.0 : 1.0;
+        const KindTable table = mixed_kinds(rng, 12, tenths);
+        CatalogueSettings settings;
+        settings.seed = static_cast<std::uint64_t>(trial);
+        settings.min_support = support;
+        const BlockCatalogue catalogue(table, table.counts(), box, settings);
+        EXPECT_GT(catalogue.general_count(), 0u);
+        // Also laid at a corner whose sums round when the sides are in
+        // tenths (with whole sides every corner is whole).
+        const Vec3 corner = tenths ? Vec3{7.7, 33.3, 0} : Vec3{7, 33, 0};
+        expect_sound_general_blocks(catalogue, table, box, {0, 0, 0}, support);
+        expect_sound_general_blocks(catalogue, table, box, corner, support);
+        // Under support, sides whose sums may round are never stacked.
+        std::size_t stacked = 0;
+        for (std::size_t r = 0; r < catalogue.size(); ++r) stacked += catalogue[r].axis == 2;
+        EXPECT_EQ(stacked == 0, tenths && support > 0.0);
+    }
+}
+
+TEST(OptimiserGeneralBlocks, NoneWithMaxLoadsStopsOrManyItemsAKind) {
+    std::mt19937 rng(3);
+    const Vec3 box{200, 240, 180};
+    KindTable table = mixed_kinds(rng, 10, false);
+    ASSERT_GT(BlockCatalogue(table, table.counts(), box, {}).general_count(), 0u);
+    CatalogueSettings none;
+    none.max_general = 0;
+    EXPECT_EQ(BlockCatalogue(table, table.counts(), box, none).general_count(), 0u);
+
+    KindTable loaded = table;
+    loaded.kinds[4].max_load = 10.0;
+    EXPECT_EQ(BlockCatalogue(loaded, loaded.counts(), box, {}).general_count(), 0u);
+    KindTable stopped = table;
+    stopped.kinds[2].stop = 1;
+    EXPECT_EQ(BlockCatalogue(stopped, stopped.counts(), box, {}).general_count(), 0u);
+    // A kind that is not offered does not count.
+    std::vector<int> without = loaded.counts();
+    without[4] = 0;
+    EXPECT_GT(BlockCatalogue(loaded, without, box, {}).general_count(), 0u);
+    // Twenty of each: blocks of one kind are large enough.
+    std::vector<int> many(table.kinds.size(), 20);
+    EXPECT_EQ(BlockCatalogue(table, many, box, {}).general_count(), 0u);
+}
+
 TEST(OptimiserMaximalSpaces, CornerPlacementLeavesThreeOverlappingMaximalSpaces) {
     MaximalSpaces spaces(Vec3{10, 10, 10});
     spaces.occupy({{0, 0, 0}, {4, 5, 6}}, [](const Cuboid&) { return true; });
@@ -150,6 +289,15 @@ TEST(OptimiserSupport, ItemsRestOnlyOnTopsAtTheirOwnHeight) {
     tops.add({{2, 0, 0}, {4, 4, 2}});  // lower
     const Cuboid item{{1, 0, 3}, {3, 4, 5}};
     EXPECT_DOUBLE_EQ(tops.supported_area(item), 4.0);  // half its base of 8
+    // Faces added at any height count only at their own.
+    tops.add({{3, 0, 0}, {4, 4, 3}});
+    tops.add({{0, 0, 0}, {1, 1, 1}});
+    EXPECT_EQ(tops.count_at(3), 2u);
+    EXPECT_EQ(tops.count_at(2), 1u);
+    EXPECT_EQ(tops.count_at(2.5), 0u);
+    EXPECT_DOUBLE_EQ(tops.supported_area(item), 4.0);  // the new one at 3 lies beyond it
+    EXPECT_DOUBLE_EQ(tops.supported_area({{0, 0, 1}, {1, 1, 2}}), 1.0);
+    EXPECT_DOUBLE_EQ(tops.supported_area({{2, 0, 3}, {4, 4, 4}}), 4.0);
     EXPECT_TRUE(enough_support(4.0, 8.0, 0.5));
     EXPECT_FALSE(enough_support(4.0, 8.0, 0.51));
 
