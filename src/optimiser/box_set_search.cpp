@@ -46,11 +46,11 @@ std::vector<std::size_t> emptiest_first(const BoxSet& set) {
 
 BoxSetSearch::BoxSetSearch(const KindTable& kinds, const BoxTypes& types,
                            const Objective& objective, const BoxSetSettings& settings,
-                           WorkerPool& pool)
+                           WorkerPool& pool, const WorkBudget* budget)
     : kinds_(kinds), types_(types), objective_(objective), settings_(settings), pool_(pool) {
     placeable_ = placeable_counts(kinds, kinds.counts(), types);
     placeable_total_ = total(placeable_);
-    box_bound_ = box_count_bound(kinds, placeable_, types);
+    box_bound_ = box_count_bound(kinds, placeable_, types, budget);
     by_cost_.resize(types.size());
     std::iota(by_cost_.begin(), by_cost_.end(), std::size_t{0});
     std::stable_sort(by_cost_.begin(), by_cost_.end(), [&](std::size_t a, std::size_t b) {

@@ -31,8 +31,11 @@ struct BoxSetSettings {
 
 class BoxSetSearch {
 public:
+    // The lower bound on boxes is cut short when `budget` (if given) runs
+    // out of time.
     BoxSetSearch(const KindTable& kinds, const BoxTypes& types, const Objective& objective,
-                 const BoxSetSettings& settings, WorkerPool& pool);
+                 const BoxSetSettings& settings, WorkerPool& pool,
+                 const WorkBudget* budget = nullptr);
 
     // The best set found within the budget. When `start` is given and
     // better than the set built, the improvements start from it.

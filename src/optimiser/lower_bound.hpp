@@ -7,6 +7,7 @@
 
 #include "optimiser/box_types.hpp"
 #include "optimiser/item_kinds.hpp"
+#include "optimiser/work_budget.hpp"
 
 namespace stowvex::optimiser {
 
@@ -21,9 +22,11 @@ std::vector<int> placeable_counts(const KindTable& kinds, const std::vector<int>
 // At least this many boxes hold the items: the larger of the volume bound
 // (over the largest type) and the number of items no two of which fit one
 // box together, plus what the items that share a box with none of those
-// need. (The second part is left out above kMaxDeepKinds kinds.)
+// need. (The second part is left out above kMaxDeepKinds kinds.) When
+// `budget` runs out of time the bound found so far is returned: smaller, and
+// still a bound.
 constexpr std::size_t kMaxDeepKinds = 400;
 std::size_t box_count_bound(const KindTable& kinds, const std::vector<int>& counts,
-                            const BoxTypes& types);
+                            const BoxTypes& types, const WorkBudget* budget = nullptr);
 
 }  // namespace stowvex::optimiser

@@ -212,7 +212,7 @@ PackResponse optimise_items(const ItemList& item_list, const BoxList& box_list,
 
     WorkerPool pool(options.threads);
     BoxSetSearch search(kinds, types, objective,
-                        {options.min_support, options.seed, &options.rules}, pool);
+                        {options.min_support, options.seed, &options.rules}, pool, &budget);
     if (start && search.unbeatable(*start)) return engine;
     const BoxSet best = search.run(budget, start ? &*start : nullptr);
     if (engine_valid && !objective.better(best.score(types), score_of(engine, boxes, costs))) {
