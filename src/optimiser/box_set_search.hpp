@@ -53,7 +53,9 @@ private:
     FilledBox fill_once(std::size_t type, const std::vector<int>& offered, WorkBudget& budget,
                         bool favour_large, bool heaped, const CentreRange* centre,
                         std::size_t* dropped_for_centre) const;
-    BoxSet construct(WorkBudget& budget) const;
+    // With `finish`, boxes still needed when time is up are filled
+    // greedily, in the overtime the budget allows.
+    BoxSet construct(WorkBudget& budget, bool finish) const;
     // One round of each kind of move; true when the set changed.
     bool merge_pairs(BoxSet& set, WorkBudget& budget) const;
     bool move_to_cheaper(BoxSet& set, WorkBudget& budget) const;

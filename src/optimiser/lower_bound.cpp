@@ -93,7 +93,8 @@ public:
             return kinds.kinds[a].volume > kinds.kinds[b].volume;
         });
         limits_.reserve(types.size());
-        for (std::size_t t = 0; t < types.size(); ++t) limits_.push_back(WeightLimit::of(*types[t].box));
+        for (std::size_t t = 0; t < types.size(); ++t)
+            limits_.push_back(WeightLimit::of(*types[t].box));
         deep_ = order_.size() <= kMaxDeepKinds;
         if (!deep_) return;
         apart_.assign(counts.size(), std::vector<char>(counts.size(), 0));

@@ -193,6 +193,7 @@ PackResponse optimise_items(const ItemList& item_list, const BoxList& box_list,
     std::optional<double> search_time = options.time_limit;
     if (search_time) *search_time -= std::min(*search_time * 0.03, 0.025);
     WorkBudget budget(search_time, options.effort);
+    if (search_time) budget.allow_overtime(*options.time_limit - *search_time);
     const std::vector<ItemPtr>& items = item_list.elements();
     const std::vector<BoxPtr>& boxes = box_list.elements();
     check_inputs(items, boxes);
