@@ -276,6 +276,17 @@ bench-service: module venv
 bench-batch: module venv
 	$(VPY) bench/batch_throughput.py --data $(BENCH_DATA)
 
+# make bench-deadline: the optimiser's time limit on requests of 2,000 to 10,000 items
+# against the engine's time (target: limit + engine time + 5 %).
+# make bench-effort: CPU seconds per 10^8 effort units on BR1, BR15, carton orders and
+# a many-box order (target: within a factor 2).
+.PHONY: bench-deadline bench-effort
+bench-deadline: module venv
+	$(VPY) bench/optimiser_deadline.py
+
+bench-effort: module venv
+	$(VPY) bench/effort_rate.py --data $(BENCH_DATA)
+
 # make bench-rules: the optimiser under loading rules on the 501 parcel orders, beside
 # the same orders without them (some 17 minutes at 1 s an order), then on the first
 # 10 instances of each of BR1-BR7 (70 instances in three runs of 1 s, some 4 minutes).

@@ -11,6 +11,9 @@ namespace stowvex::optimiser {
 namespace {
 
 constexpr double kHuge = std::numeric_limits<double>::infinity();
+// The work of a block's fitness (three searches of reachable lengths), in
+// the units of one block looked at.
+constexpr std::uint64_t kFitnessWork = 8;
 
 }  // namespace
 
@@ -24,12 +27,17 @@ bool BoxLoading::useful(const Cuboid& space) const {
     const Vec3 room{space.extent(0), space.extent(1), space.extent(2)};
     if (room[0] < smallest_[0] || room[1] < smallest_[1] || room[2] < smallest_[2]) return false;
     if (room[0] * room[1] * room[2] < smallest_volume_) return false;
+    // Sizes tried, two to a unit.
+    std::uint64_t tried = 0;
     for (const KindSize& s : problem_->sizes) {
+        ++tried;
         if (s.size[0] <= room[0] && s.size[1] <= room[1] && s.size[2] <= room[2] &&
             remaining_[s.kind] > 0) {
+            work_ += tried / 2 + 1;
             return true;
         }
     }
+    work_ += tried / 2 + 1;
     return false;
 }
 
@@ -37,6 +45,7 @@ void BoxLoading::update_smallest() {
     smallest_ = {kHuge, kHuge, kHuge};
     smallest_volume_ = kHuge;
     const auto& kinds = problem_->kinds.kinds;
+    work_ += kinds.size();
     for (std::size_t k = 0; k < kinds.size(); ++k) {
         if (remaining_[k] <= 0) continue;
         for (int a = 0; a < 3; ++a)
@@ -328,6 +337,7 @@ bool BoxLoading::collect(std::size_t index, const std::array<bool, 3>& far_side,
         if (b.general() && check_rules) continue;
         const int stop = b.general() ? 0 : problem_->kinds.kinds[b.kind].stop;
         if (stop != 0 && stop < from_stop) continue;
+        work_ += kFitnessWork;
         const double score = fitness(b, room);
         if (out.size() >= limit && score <= scores.back()) continue;
         if (!fits_weight(b)) continue;
@@ -339,6 +349,7 @@ bool BoxLoading::collect(std::size_t index, const std::array<bool, 3>& far_side,
             const std::array<bool, 3> side{far_side[0] != ((t & 1) != 0),
                                            far_side[1] != ((t & 2) != 0), far_side[2]};
             BlockPlacement p{};
+            ++work_;
             if (!lay_within(space, side, static_cast<std::uint32_t>(r), p)) continue;
             if (check_support && p.corner[2] != 0.0) {
                 // Each base tried against the faces at its height.
@@ -378,6 +389,7 @@ void BoxLoading::place(const BlockPlacement& placement) {
     });
     unplaced_ -= b.item_count;
     volume_ += b.volume;
+    work_ += 1 + static_cast<std::uint64_t>(b.item_count);
     placements_.push_back(placement);
     const Cuboid taken{placement.corner, placement.far};
     spaces_.occupy(taken, [this](const Cuboid& space) { return useful(space); });
@@ -407,6 +419,7 @@ void BoxLoading::rest(const ItemBlock& block, const Cuboid& taken) {
     const std::vector<double>& ys = grid_[1];
     const std::vector<double>& zs = grid_[2];
     column_loads_.assign(static_cast<std::size_t>(nx) * ny, Load{});
+    work_ += resting_.size() + static_cast<std::uint64_t>(block.item_count);
     for (Resting& r : resting_) {
         const Cuboid& c = r.item.cuboid;
         if (!problem_->loads || !(footprint_overlap(taken, c) > 0.0)) continue;
@@ -443,9 +456,11 @@ void BoxLoading::rest(const ItemBlock& block, const Cuboid& taken) {
 
 bool BoxLoading::complete(const WorkBudget& budget) {
     std::vector<BlockPlacement> best;
-    for (unsigned step = 1; next_candidates(1, best); ++step) {
+    while (next_candidates(1, best)) {
         place(best.front());
-        if (step % 8 == 0 && budget.out_of_time()) return false;
+        // A step may look through thousands of blocks: the clock is read
+        // after each.
+        if (budget.out_of_time()) return false;
     }
     return true;
 }

@@ -57,6 +57,11 @@ public:
     bool everything_placed() const { return unplaced_ == 0; }
     // Work done so far, in the units of WorkBudget.
     std::uint64_t work() const { return work_ + spaces_.work(); }
+    // The work of copying this loading: the elements of its state.
+    std::uint64_t copy_work() const {
+        return 1 + spaces_.spaces().size() + tops_.faces().size() + placements_.size() +
+               remaining_.size() + resting_.size();
+    }
 
     // Every item placed, block by block in placement order.
     std::vector<LaidItem> laid_items() const;
@@ -98,7 +103,8 @@ private:
     double value_ = 0.0;
     double item_weight_ = 0.0;
     long long unplaced_ = 0;  // items offered and not placed
-    std::uint64_t work_ = 0;
+    // Counted by const tests too (useful), hence mutable.
+    mutable std::uint64_t work_ = 0;
     std::vector<double> scores_;  // scratch of collect
     // Every item placed, when the problem tests max loads or stops, with the
     // load resting on it.

@@ -68,7 +68,7 @@ void BeamSearch::score() {
         loading.place(e.placement);
         e.finished = loading.complete(budget_);
         e.value = loading.value();
-        e.work = loading.work() - before;
+        e.work = loading.work() - before + loading.copy_work();
     });
     std::uint64_t work = 0;
     for (const Extension& e : extensions_) work += e.work;
@@ -104,10 +104,14 @@ void BeamSearch::select(std::size_t width) {
     }
     std::vector<BoxLoading> next;
     next.reserve(order.size());
+    std::uint64_t work = 0;
     for (const std::uint32_t i : order) {
         next.push_back(beam_[extensions_[i].parent]);
+        const std::uint64_t before = next.back().work();
         next.back().place(extensions_[i].placement);
+        work += next.back().work() - before + next.back().copy_work();
     }
+    budget_.spend(work);
     beam_ = std::move(next);
 }
 

@@ -32,6 +32,26 @@ std::vector<int> minus(std::vector<int> a, const std::vector<int>& b) {
     return a;
 }
 
+// The work of making a box's problem, in the units of WorkBudget: its blocks
+// made and ranked, its sizes, the reachable lengths and the kinds and box
+// types walked through on the way (counts, offers, ledgers).
+std::uint64_t problem_work(const BoxProblem& problem) {
+    const std::size_t blocks = problem.catalogue.size();
+    std::uint64_t work = problem.catalogue.work() + problem.sizes.size() * 2;
+    for (std::size_t n = blocks; n > 1; n /= 2) work += blocks / 4;  // the ranking's sort
+    for (const ReachableLengths& lengths : problem.reachable) work += lengths.work();
+    return work + 4 * problem.kinds.kinds.size() + 16;
+}
+
+// The work of taking a loading's items out into a box (filled_box_of): the
+// items, and under a support rule or a range of the centre of gravity the
+// tests of each item against the others.
+std::uint64_t taking_out_work(std::size_t items, double min_support, bool centre) {
+    std::uint64_t work = 4 * items;
+    if (min_support > 0.0 || centre) work += items * items / 4;
+    return work;
+}
+
 // Boxes by the volume of their items, emptiest first.
 std::vector<std::size_t> emptiest_first(const BoxSet& set) {
     std::vector<std::size_t> order(set.boxes.size());
@@ -46,11 +66,11 @@ std::vector<std::size_t> emptiest_first(const BoxSet& set) {
 
 BoxSetSearch::BoxSetSearch(const KindTable& kinds, const BoxTypes& types,
                            const Objective& objective, const BoxSetSettings& settings,
-                           WorkerPool& pool)
+                           WorkerPool& pool, const WorkBudget* budget)
     : kinds_(kinds), types_(types), objective_(objective), settings_(settings), pool_(pool) {
     placeable_ = placeable_counts(kinds, kinds.counts(), types);
     placeable_total_ = total(placeable_);
-    box_bound_ = box_count_bound(kinds, placeable_, types);
+    box_bound_ = box_count_bound(kinds, placeable_, types, budget);
     by_cost_.resize(types.size());
     std::iota(by_cost_.begin(), by_cost_.end(), std::size_t{0});
     std::stable_sort(by_cost_.begin(), by_cost_.end(), [&](std::size_t a, std::size_t b) {
@@ -120,9 +140,11 @@ FilledBox BoxSetSearch::fill_once(std::size_t type, const std::vector<int>& offe
     BoxProblem problem(kinds_, offered, *types_[type].box, settings_.min_support, catalogue,
                        favour_large);
     problem.heaped = heaped;
-    budget.spend(problem.catalogue.work());
+    budget.spend(problem_work(problem));
     const BoxLoading best = search_box(problem, budget, pool_);
-    return filled_box_of(best, type, settings_.min_support, centre, dropped_for_centre);
+    FilledBox box = filled_box_of(best, type, settings_.min_support, centre, dropped_for_centre);
+    budget.spend(taking_out_work(box.items.size(), settings_.min_support, centre != nullptr));
+    return box;
 }
 
 bool BoxSetSearch::fill_completely(const std::vector<int>& offered, const QuantityLedger& ledger,
@@ -148,18 +170,20 @@ bool BoxSetSearch::fill_completely(const std::vector<int>& offered, const Quanti
     return false;
 }
 
-BoxSet BoxSetSearch::construct(WorkBudget& budget) const {
+BoxSet BoxSetSearch::construct(WorkBudget& budget, bool finish) const {
     BoxSet set;
     QuantityLedger ledger(types_);
     std::vector<int> left = placeable_;
     // Out of time, the set stays unfinished: it then loses to any result
-    // that places more. Under loading rules no result of the engine may be
-    // there to fall back on: the boxes left are then filled greedily.
-    const bool finish = settings_.rules && !settings_.rules->empty();
+    // that places more, the engine's. Without the engine's result to fall
+    // back on (under loading rules or a support rule it may break), the
+    // boxes left are filled greedily, in the overtime the budget allows;
+    // after that the set stays unfinished, its items left out unplaced.
     while (total(left) > 0) {
         const bool late = budget.out_of_time();
         if (late && !finish) break;
-        WorkBudget greedy(std::nullopt, std::uint64_t{1});
+        WorkBudget greedy = budget.overtime(1);
+        if (late && greedy.out_of_time()) break;
         WorkBudget& source = late ? greedy : budget;
         std::vector<std::size_t> usable;
         double largest = 0.0;
@@ -289,7 +313,7 @@ BoxSet BoxSetSearch::run(WorkBudget& budget, const BoxSet* start) {
     BoxSet set;
     {
         WorkBudget building = budget.share(box_bound_ <= 1 || openable <= 1 ? 1.0 : 0.5);
-        set = construct(building);
+        set = construct(building, start == nullptr);
     }
     if (start && objective_.better(start->score(types_), set.score(types_))) set = *start;
     while (!unbeatable(set) && !budget.exhausted()) {

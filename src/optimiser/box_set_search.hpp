@@ -31,8 +31,11 @@ struct BoxSetSettings {
 
 class BoxSetSearch {
 public:
+    // The lower bound on boxes is cut short when `budget` (if given) runs
+    // out of time.
     BoxSetSearch(const KindTable& kinds, const BoxTypes& types, const Objective& objective,
-                 const BoxSetSettings& settings, WorkerPool& pool);
+                 const BoxSetSettings& settings, WorkerPool& pool,
+                 const WorkBudget* budget = nullptr);
 
     // The best set found within the budget. When `start` is given and
     // better than the set built, the improvements start from it.
@@ -50,7 +53,9 @@ private:
     FilledBox fill_once(std::size_t type, const std::vector<int>& offered, WorkBudget& budget,
                         bool favour_large, bool heaped, const CentreRange* centre,
                         std::size_t* dropped_for_centre) const;
-    BoxSet construct(WorkBudget& budget) const;
+    // With `finish`, boxes still needed when time is up are filled
+    // greedily, in the overtime the budget allows.
+    BoxSet construct(WorkBudget& budget, bool finish) const;
     // One round of each kind of move; true when the set changed.
     bool merge_pairs(BoxSet& set, WorkBudget& budget) const;
     bool move_to_cheaper(BoxSet& set, WorkBudget& budget) const;

@@ -22,8 +22,8 @@ bool fits(const Vec3& size, const Vec3& room) {
 
 // Whether one item of each kind fit a type together: two cuboids in a box
 // lie on either side of a plane across one axis.
-bool fit_together(const ItemKind& a, const ItemKind& b, const BoxType& type) {
-    const WeightLimit limit = WeightLimit::of(*type.box);
+bool fit_together(const ItemKind& a, const ItemKind& b, const BoxType& type,
+                  const WeightLimit& limit) {
     if (!limit.allows(0.0 + a.weight + b.weight)) return false;
     if (!a.placeable || !b.placeable || !limit.admits(a.weight) || !limit.admits(b.weight)) {
         return false;
@@ -75,12 +75,17 @@ std::vector<int> placeable_counts(const KindTable& kinds, const std::vector<int>
 
 namespace {
 
-// Bounds over the kinds of `order` (largest volume first), with `apart[a][b]`
-// telling whether items of kinds a and b can never share a box.
+// Bounds over the kinds of `order` (largest volume first), with `apart(a, b)`
+// telling whether items of kinds a and b can never share a box. Up to
+// kMaxDeepKinds kinds, where the deeper bound asks about most pairs, every
+// pair is tested once beforehand; above it only the pairs the clique asks
+// about are tested, as they are asked (a table of all pairs of 10,000 kinds
+// would take 100 MB and most of a second).
 class CountBound {
 public:
-    CountBound(const KindTable& kinds, const std::vector<int>& counts, const BoxTypes& types)
-        : kinds_(kinds), counts_(counts) {
+    CountBound(const KindTable& kinds, const std::vector<int>& counts, const BoxTypes& types,
+               const WorkBudget* budget)
+        : kinds_(kinds), counts_(counts), types_(types), budget_(budget) {
         for (std::size_t t = 0; t < types.size(); ++t)
             largest_ = std::max(largest_, types[t].volume);
         for (std::size_t k = 0; k < counts.size(); ++k) {
@@ -89,18 +94,21 @@ public:
         std::stable_sort(order_.begin(), order_.end(), [&](int a, int b) {
             return kinds.kinds[a].volume > kinds.kinds[b].volume;
         });
+        limits_.reserve(types.size());
+        for (std::size_t t = 0; t < types.size(); ++t)
+            limits_.push_back(WeightLimit::of(*types[t].box));
+        deep_ = order_.size() <= kMaxDeepKinds;
+        if (!deep_) return;
         apart_.assign(counts.size(), std::vector<char>(counts.size(), 0));
         for (const int a : order_) {
             for (const int b : order_) {
                 if (b < a) continue;
-                bool together = false;
-                for (std::size_t t = 0; t < types.size() && !together; ++t) {
-                    together = fit_together(kinds.kinds[a], kinds.kinds[b], types[t]);
-                }
-                apart_[a][b] = apart_[b][a] = !together;
+                apart_[a][b] = apart_[b][a] = never_together(a, b);
             }
         }
     }
+
+    bool deep() const { return deep_; }
 
     // The volume bound, and for every prefix of the largest-first clique of
     // items no two of which share a box: its size plus the boxes needed by
@@ -109,19 +117,22 @@ public:
         std::size_t best = volume_bound(kinds);
         std::vector<int> clique;
         std::size_t members = 0;
+        std::size_t steps = 0;
         for (const int k : kinds) {
+            // Every prefix gives a bound: out of time, the best so far holds.
+            if (budget_ && ++steps % 64 == 0 && budget_->out_of_time()) break;
             bool joins = true;
-            for (const int c : clique) joins = joins && apart_[k][c];
+            for (const int c : clique) joins = joins && apart(k, c);
             if (!joins) continue;
             clique.push_back(k);
-            members += apart_[k][k] ? static_cast<std::size_t>(counts_[k]) : 1;
+            members += apart(k, k) ? static_cast<std::size_t>(counts_[k]) : 1;
             std::size_t rest = 0;
             if (deeper) {
                 std::vector<int> alone;
                 for (const int other : kinds) {
                     if (std::find(clique.begin(), clique.end(), other) != clique.end()) continue;
                     bool apart_from_all = true;
-                    for (const int c : clique) apart_from_all = apart_from_all && apart_[other][c];
+                    for (const int c : clique) apart_from_all = apart_from_all && apart(other, c);
                     if (apart_from_all) alone.push_back(other);
                 }
                 rest = alone.empty() ? 0 : of(alone, false);
@@ -144,10 +155,23 @@ private:
         return std::max<std::size_t>(1, static_cast<std::size_t>(std::ceil(boxes)));
     }
 
+    bool apart(int a, int b) const { return deep_ ? apart_[a][b] != 0 : never_together(a, b); }
+
+    bool never_together(int a, int b) const {
+        for (std::size_t t = 0; t < types_.size(); ++t) {
+            if (fit_together(kinds_.kinds[a], kinds_.kinds[b], types_[t], limits_[t])) return false;
+        }
+        return true;
+    }
+
     const KindTable& kinds_;
     const std::vector<int>& counts_;
+    const BoxTypes& types_;
+    const WorkBudget* budget_;
     double largest_ = 0.0;
+    bool deep_ = false;
     std::vector<int> order_;
+    std::vector<WeightLimit> limits_;
     std::vector<std::vector<char>> apart_;
 };
 
@@ -308,9 +332,10 @@ std::size_t weight_bound(const KindTable& kinds, const std::vector<int>& counts,
 }  // namespace
 
 std::size_t box_count_bound(const KindTable& kinds, const std::vector<int>& counts,
-                            const BoxTypes& types) {
-    const CountBound bound(kinds, counts, types);
-    std::size_t best = bound.of(bound.order(), bound.order().size() <= kMaxDeepKinds);
+                            const BoxTypes& types, const WorkBudget* budget) {
+    const CountBound bound(kinds, counts, types, budget);
+    std::size_t best = bound.of(bound.order(), bound.deep());
+    if (budget && budget->out_of_time()) return best;
     best = std::max(best, worth_bound(kinds, counts, types));
     return std::max(best, weight_bound(kinds, counts, types));
 }

@@ -7,6 +7,7 @@
 
 #include "optimiser/box_types.hpp"
 #include "optimiser/item_kinds.hpp"
+#include "optimiser/work_budget.hpp"
 
 namespace stowvex::optimiser {
 
@@ -23,9 +24,11 @@ std::vector<int> placeable_counts(const KindTable& kinds, const std::vector<int>
 // together, plus what the items that share a box with none of those need (left
 // out above kMaxDeepKinds kinds); a bound by dual feasible functions, which
 // counts how items too long to lie side by side along an axis add up; and the
-// weight over the largest weight budget when every type has one.
+// weight over the largest weight budget when every type has one. When `budget`
+// runs out of time the bound found so far is returned: smaller, and still a
+// bound.
 constexpr std::size_t kMaxDeepKinds = 400;
 std::size_t box_count_bound(const KindTable& kinds, const std::vector<int>& counts,
-                            const BoxTypes& types);
+                            const BoxTypes& types, const WorkBudget* budget = nullptr);
 
 }  // namespace stowvex::optimiser

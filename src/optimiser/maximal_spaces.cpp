@@ -19,13 +19,18 @@ void MaximalSpaces::add_maximal_pieces(std::size_t kept) {
     for (std::size_t i = 0; i < pieces_.size(); ++i) {
         const Cuboid& piece = pieces_[i];
         bool inside = false;
-        for (std::size_t j = 0; j < kept && !inside; ++j) inside = contains(spaces_[j], piece);
-        for (std::size_t j = 0; j < pieces_.size() && !inside; ++j) {
+        std::size_t tests = 0;
+        for (std::size_t j = 0; j < kept && !inside; ++j, ++tests) {
+            inside = contains(spaces_[j], piece);
+        }
+        for (std::size_t j = 0; j < pieces_.size() && !inside; ++j, ++tests) {
             // Of two equal pieces the first stays.
             if (j != i && contains(pieces_[j], piece))
                 inside = j < i || !contains(piece, pieces_[j]);
         }
-        work_ += kept + pieces_.size();
+        // The containment tests really made (two to a unit: a test is a
+        // few comparisons), and the piece itself.
+        work_ += tests / 2 + 1;
         if (!inside) {
             spaces_.push_back(piece);
             waiting_.push_back(0);

@@ -36,7 +36,8 @@ public:
     template <class Useful>
     void keep_useful(Useful&& useful);
 
-    // Work done so far, in the units of WorkBudget.
+    // Work done so far, in the units of WorkBudget: overlap and containment
+    // tests of spaces, and spaces walked through.
     std::uint64_t work() const { return work_; }
 
 private:
@@ -79,6 +80,7 @@ void MaximalSpaces::occupy(const Cuboid& taken, Useful&& useful) {
 
 template <class Useful>
 void MaximalSpaces::keep_useful(Useful&& useful) {
+    work_ += spaces_.size();
     std::size_t kept = 0;
     for (std::size_t i = 0; i < spaces_.size(); ++i) {
         if (!useful(spaces_[i])) continue;
@@ -91,6 +93,7 @@ void MaximalSpaces::keep_useful(Useful&& useful) {
 
 template <class Wake>
 void MaximalSpaces::wake(Wake&& wake) {
+    work_ += spaces_.size();
     for (std::size_t i = 0; i < spaces_.size(); ++i) {
         if (waiting_[i] && wake(spaces_[i])) waiting_[i] = 0;
     }

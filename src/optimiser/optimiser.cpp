@@ -193,6 +193,7 @@ PackResponse optimise_items(const ItemList& item_list, const BoxList& box_list,
     std::optional<double> search_time = options.time_limit;
     if (search_time) *search_time -= std::min(*search_time * 0.03, 0.025);
     WorkBudget budget(search_time, options.effort);
+    if (search_time) budget.allow_overtime(*options.time_limit - *search_time);
     const std::vector<ItemPtr>& items = item_list.elements();
     const std::vector<BoxPtr>& boxes = box_list.elements();
     check_inputs(items, boxes);
@@ -212,7 +213,7 @@ PackResponse optimise_items(const ItemList& item_list, const BoxList& box_list,
 
     WorkerPool pool(options.threads);
     BoxSetSearch search(kinds, types, objective,
-                        {options.min_support, options.seed, &options.rules}, pool);
+                        {options.min_support, options.seed, &options.rules}, pool, &budget);
     if (start && search.unbeatable(*start)) return engine;
     const BoxSet best = search.run(budget, start ? &*start : nullptr);
     if (engine_valid && !objective.better(best.score(types), score_of(engine, boxes, costs))) {

@@ -7,6 +7,7 @@
 namespace stowvex::optimiser {
 
 ReachableLengths::ReachableLengths(std::vector<double> sides, double limit) {
+    work_ = sides.size();
     std::sort(sides.begin(), sides.end());
     sides.erase(std::unique(sides.begin(), sides.end()), sides.end());
     sides.erase(std::remove_if(sides.begin(), sides.end(),
@@ -19,6 +20,9 @@ ReachableLengths::ReachableLengths(std::vector<double> sides, double limit) {
                        });
     if (whole) {
         const auto top = static_cast<std::size_t>(std::floor(limit));
+        // One pass over the lengths a side (a pass costs about a tenth of
+        // a unit a length), and the sums kept.
+        work_ += (sides.size() + 1) * (top / 10 + 1);
         std::vector<char> reach(top + 1, 0);
         reach[0] = 1;
         for (const double s : sides) {
@@ -44,6 +48,7 @@ ReachableLengths::ReachableLengths(std::vector<double> sides, double limit) {
             }
         }
     }
+    work_ += 2 * sums_.size();
     std::sort(sums_.begin(), sums_.end());
     sums_.erase(std::unique(sums_.begin(), sums_.end()), sums_.end());
 }

@@ -3,6 +3,7 @@
 // never be filled, which makes it a measure of waste.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 namespace stowvex::optimiser {
@@ -17,11 +18,14 @@ public:
 
     // The largest reachable length not above `length` (0 when none is).
     double largest_within(double length) const;
+    // The work of making it, in the units of WorkBudget: sums tried.
+    std::uint64_t work() const { return work_; }
 
     static constexpr double kMaxGrid = 20000.0;
 
 private:
     std::vector<double> sums_;  // ascending, 0 first
+    std::uint64_t work_ = 0;
 };
 
 }  // namespace stowvex::optimiser

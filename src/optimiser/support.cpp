@@ -2,6 +2,7 @@
 #include "optimiser/support.hpp"
 
 #include <algorithm>
+#include <cstddef>
 
 namespace stowvex::optimiser {
 
@@ -33,14 +34,26 @@ double TopFaces::supported_area(const Cuboid& item) const {
 
 std::vector<bool> supported_cuboids(const std::vector<Cuboid>& cuboids, double ratio) {
     std::vector<bool> result(cuboids.size(), true);
+    // The cuboids by the height of their tops, and in their own order at one
+    // height, so that each item meets only those whose tops are at its base,
+    // and adds up their areas in the order of the list (the same sum as a
+    // walk through the whole list).
+    std::vector<std::size_t> by_top(cuboids.size());
+    for (std::size_t i = 0; i < by_top.size(); ++i) by_top[i] = i;
+    std::sort(by_top.begin(), by_top.end(), [&](std::size_t a, std::size_t b) {
+        const double ta = cuboids[a].high[2];
+        const double tb = cuboids[b].high[2];
+        return ta < tb || (ta == tb && a < b);
+    });
     for (std::size_t i = 0; i < cuboids.size(); ++i) {
         const Cuboid& item = cuboids[i];
         if (item.low[2] == 0.0) continue;
+        const double height = item.low[2];
+        auto at = std::lower_bound(by_top.begin(), by_top.end(), height,
+                                   [&](std::size_t j, double h) { return cuboids[j].high[2] < h; });
         double area = 0.0;
-        for (std::size_t j = 0; j < cuboids.size(); ++j) {
-            if (j != i && cuboids[j].high[2] == item.low[2]) {
-                area += footprint_overlap(cuboids[j], item);
-            }
+        for (; at != by_top.end() && cuboids[*at].high[2] == height; ++at) {
+            if (*at != i) area += footprint_overlap(cuboids[*at], item);
         }
         const double base = item.extent(0) * item.extent(1);
         result[i] = enough_support(area, base, ratio);

@@ -3,11 +3,23 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace stowvex::optimiser {
 
-WorkBudget::WorkBudget(std::optional<double> seconds, std::optional<std::uint64_t> effort)
-    : effort_(effort) {
+namespace {
+
+thread_local std::uint64_t spent_on_thread = 0;
+
+}  // namespace
+
+std::uint64_t work_tally() { return spent_on_thread / kTicksPerUnit; }
+
+WorkBudget::WorkBudget(std::optional<double> seconds, std::optional<std::uint64_t> effort) {
+    if (effort) {
+        constexpr std::uint64_t most = std::numeric_limits<std::uint64_t>::max() / kTicksPerUnit;
+        effort_ = std::min(*effort, most) * kTicksPerUnit;
+    }
     if (seconds) {
         // Beyond a year the deadline is as good as none (and cannot overflow).
         const double clamped = std::min(*seconds, 3.2e7);
@@ -35,9 +47,32 @@ WorkBudget WorkBudget::share(double fraction) {
     return WorkBudget(this, deadline, effort);
 }
 
+void WorkBudget::allow_overtime(double seconds) {
+    overtime_ = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(std::clamp(seconds, 0.0, 3.2e7)));
+}
+
+WorkBudget WorkBudget::overtime(std::uint64_t effort) const {
+    // The deadline of the whole call (the budget at the top, of which the
+    // others have shares) and the overtime allowed nearest to this budget.
+    std::optional<Clock::time_point> end;
+    std::optional<Clock::duration> extra;
+    for (const WorkBudget* b = this; b; b = b->parent_) {
+        if (!extra) extra = b->overtime_;
+        if (b->deadline_) end = b->deadline_;
+    }
+    if (end && extra) *end += *extra;
+    constexpr std::uint64_t most = std::numeric_limits<std::uint64_t>::max() / kTicksPerUnit;
+    return WorkBudget(nullptr, end, std::min(effort, most) * kTicksPerUnit);
+}
+
 void WorkBudget::spend(std::uint64_t units) {
     spent_ += units;
-    if (parent_) parent_->spend(units);
+    if (parent_) {
+        parent_->spend(units);
+    } else {
+        spent_on_thread += units;
+    }
 }
 
 std::optional<std::uint64_t> WorkBudget::effort_left() const {

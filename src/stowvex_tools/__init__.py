@@ -2,7 +2,8 @@
 
 # The modules, each for one concern:
 #   engine_calls       solve, pack, pack_dicts: the engine's calls, lock released, timeout
-#   optimiser          optimise*, the search behind stowvex_tools._native, its keywords
+#   optimiser          optimise*, the search behind stowvex_tools._native, its keywords,
+#                      the effort it has spent
 #   packing_work       how many single-box packings the engine does for a request
 #   order_packing      packing one order (engine or optimiser), its faults as messages
 #   process_pool       worker processes that map in input order; pack_many
@@ -28,6 +29,7 @@ from .engine_calls import PackingTimeout, pack, pack_dicts, solve
 from .loading_rules import BoxRules, ItemRules, LoadingRules
 from .optimiser import (
     DEFAULT_TIME_LIMIT,
+    effort_spent,
     optimise,
     optimise_dicts,
     optimise_json,
@@ -66,6 +68,7 @@ __all__ = [
     "ViolationKind",
     "__version__",
     "check_request",
+    "effort_spent",
     "optimise",
     "optimise_dicts",
     "optimise_json",

@@ -29,7 +29,7 @@ from .loading_rules import (
 )
 from .request_format import number_value
 
-__all__ = ["DEFAULT_TIME_LIMIT", "optimise", "optimise_dicts", "optimise_json"]
+__all__ = ["DEFAULT_TIME_LIMIT", "effort_spent", "optimise", "optimise_dicts", "optimise_json"]
 
 DEFAULT_TIME_LIMIT = 1.0
 """Seconds an optimiser call may take unless its ``time_limit`` says otherwise; also the
@@ -201,6 +201,15 @@ def _rules_in_text(text: str | bytes) -> LoadingRules:
     if not isinstance(request, Mapping):
         return LoadingRules()
     return rules_in_request(request.get("items"), request.get("boxes"))
+
+
+def effort_spent() -> int:
+    """The effort units the optimiser has spent on the calling thread so far. Read it
+    before and after a call to learn what the call spent, for instance to choose an
+    ``effort`` budget from a call with a time limit. A call may end before its effort is
+    used up (when it can do no better), and may go somewhat beyond it, as a step of the
+    search once begun is finished."""
+    return _native.optimiser_work()
 
 
 def _rules_argument(loading: LoadingRules) -> dict[str, str]:

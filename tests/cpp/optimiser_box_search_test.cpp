@@ -194,7 +194,8 @@ TEST(OptimiserBoxSearch, SplitGroupsAreTakenOut) {
 }
 
 TEST(WorkBudget, EffortAndSharesCountTogether) {
-    WorkBudget budget(std::nullopt, 100);
+    // 50 units; the budget counts ticks.
+    WorkBudget budget(std::nullopt, 100 / kTicksPerUnit);
     {
         WorkBudget part = budget.share(0.5);
         EXPECT_EQ(part.effort_left(), std::optional<std::uint64_t>(50));

@@ -7,6 +7,7 @@
 // PackResult, whose class the stowvex module registers.
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <exception>
 #include <map>
@@ -31,6 +32,7 @@
 #include "interchange/request_reader.hpp"
 #include "interchange/result_writer.hpp"
 #include "optimiser/optimiser.hpp"
+#include "optimiser/work_budget.hpp"
 
 namespace py = pybind11;
 
@@ -56,6 +58,21 @@ OptimiserOptions options_of(std::optional<double> time_limit, std::optional<std:
 }
 
 using Clock = stowvex::PackingControl::Clock;
+
+// What is left of a call's time limit for the optimiser, which counts its
+// time from its own start: the limit less the time since the call began
+// (reading the request, copying the items in) and an allowance for handing
+// out a result of that many items (some 2 µs an item). Never zero, which the
+// optimiser refuses: a limit used up leaves a nanosecond, so that it returns
+// its first valid result.
+std::optional<double> time_left(std::optional<double> time_limit, Clock::time_point started,
+                                std::size_t items) {
+    // A limit out of range goes on as it is, for the optimiser to refuse.
+    if (!time_limit || !(std::isfinite(*time_limit) && *time_limit > 0.0)) return time_limit;
+    const double spent = std::chrono::duration<double>(Clock::now() - started).count();
+    const double left = *time_limit - spent - 2e-6 * static_cast<double>(items);
+    return left > 1e-9 ? left : 1e-9;
+}
 
 // A timeout longer than this (some three years) is no limit: the deadline
 // must stay within the clock's range.
@@ -218,6 +235,7 @@ PYBIND11_MODULE(_native, m) {
            std::uint64_t seed, double min_support,
            std::optional<std::map<std::string, double>> box_costs, int threads,
            const std::optional<std::string>& rules) {
+            const Clock::time_point started = Clock::now();
             stowvex::ItemList item_list(std::make_shared<stowvex::DefaultItemSorter>());
             for (const stowvex::ItemPtr& item : items) {
                 if (!item) throw py::type_error("every element of 'items' must be a stowvex.Item");
@@ -228,11 +246,13 @@ PYBIND11_MODULE(_native, m) {
                 if (!box) throw py::type_error("every element of 'boxes' must be a stowvex.Box");
                 box_list.add(box);
             }
-            const OptimiserOptions options = options_of(time_limit, effort, seed, min_support,
-                                                        std::move(box_costs), threads, rules);
+            OptimiserOptions options = options_of(time_limit, effort, seed, min_support,
+                                                  std::move(box_costs), threads, rules);
             std::optional<stowvex::PackResponse> result;
-            run_released(
-                [&] { result.emplace(stowvex::optimise_items(item_list, box_list, options)); });
+            run_released([&] {
+                options.time_limit = time_left(time_limit, started, items.size());
+                result.emplace(stowvex::optimise_items(item_list, box_list, options));
+            });
             return std::move(*result);
         },
         py::arg("items"), py::arg("boxes"), py::kw_only(), py::arg("time_limit"), py::arg("effort"),
@@ -247,11 +267,14 @@ PYBIND11_MODULE(_native, m) {
            std::optional<std::uint64_t> effort, std::uint64_t seed, double min_support,
            std::optional<std::map<std::string, double>> box_costs, int threads,
            const std::optional<std::string>& rules) {
-            const OptimiserOptions options = options_of(time_limit, effort, seed, min_support,
-                                                        std::move(box_costs), threads, rules);
+            const Clock::time_point started = Clock::now();
+            OptimiserOptions options = options_of(time_limit, effort, seed, min_support,
+                                                  std::move(box_costs), threads, rules);
             std::optional<stowvex::PackResponse> result;
             run_released([&] {
                 const stowvex::PackRequest request = stowvex::parse_request(request_json);
+                options.time_limit =
+                    time_left(time_limit, started, request.items.elements().size());
                 result.emplace(stowvex::optimise_items(request.items, request.boxes, options));
             });
             return std::move(*result);
@@ -261,6 +284,10 @@ PYBIND11_MODULE(_native, m) {
         py::arg("rules") = py::none(),
         "Optimises the packing of a request in the JSON text that stowvex.solve reads; rules\n"
         "is the JSON text of the loading rules by item code and box reference, or None.");
+
+    m.def(
+        "optimiser_work", [] { return stowvex::optimiser::work_tally(); },
+        "Effort units the optimiser has spent on this thread, over all its calls so far.");
 
     m.def(
         "packing_work",
