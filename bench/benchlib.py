@@ -165,6 +165,25 @@ def table(headers, rows, aligns=None):
     return "\n".join(lines)
 
 
+def fill_columns(records):
+    """The common columns of a container fill table over records with fill, placed,
+    seconds, cpu and faults: fill mean, min and max, items placed, the median, p90 and
+    worst time, the CPU time over the wall time, and the faults."""
+    fills = [r["fill"] for r in records]
+    times = [r["seconds"] for r in records]
+    return [
+        f"{mean(fills):.2f}",
+        f"{min(fills):.2f}",
+        f"{max(fills):.2f}",
+        f"{mean([r['placed'] for r in records]):.1f}",
+        duration(quantile(times, 0.5)),
+        duration(quantile(times, 0.9)),
+        duration(max(times)),
+        f"{sum(r['cpu'] for r in records) / max(sum(times), 1e-9):.2f}",
+        sum(r["faults"] for r in records),
+    ]
+
+
 def machine_line():
     cpus = os.cpu_count() or 0
     line = (

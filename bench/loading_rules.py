@@ -176,21 +176,11 @@ def containers(data, sets, instances, time_limit, jobs):
 
 
 def container_row(run, name, records):
-    fills = [r["fill"] for r in records]
-    times = [r["seconds"] for r in records]
     return [
         run,
         name,
         len(records),
-        f"{benchlib.mean(fills):.2f}",
-        f"{min(fills):.2f}",
-        f"{max(fills):.2f}",
-        f"{benchlib.mean([r['placed'] for r in records]):.1f}",
-        benchlib.duration(benchlib.quantile(times, 0.5)),
-        benchlib.duration(benchlib.quantile(times, 0.9)),
-        benchlib.duration(max(times)),
-        f"{sum(r['cpu'] for r in records) / max(sum(times), 1e-9):.2f}",
-        sum(r["faults"] for r in records),
+        *benchlib.fill_columns(records),
     ]
 
 
