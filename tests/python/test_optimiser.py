@@ -108,8 +108,38 @@ def test_results_pass_the_checker_and_never_lose_to_the_engine(request, support,
     engine = stowvex.pack(items, boxes)
     if not validate(engine, items, boxes, min_support=support):
         assert rank(result, costs) <= rank(engine, costs)
-        if rank(result, costs) == rank(engine, costs):
+        # The optimiser judges the engine's result by exact arithmetic, the checker
+        # within a rounding step: where the two can differ, either result may stand.
+        if rank(result, costs) == rank(engine, costs) and not borderline(engine, support):
             assert result.to_json() == engine.to_json()  # returned unchanged
+
+
+def borderline(result, ratio, near=1e-9):
+    """Whether exact arithmetic and arithmetic within a rounding step decide the
+    support rule differently for some item: by what touches its base or by its share."""
+    if ratio <= 0.0:
+        return False
+    for packed in result.boxes:
+        placed = list(packed.items)
+        for item in placed:
+            if item.z == 0.0:
+                continue
+            exact = tolerant = 0.0
+            for other in placed:
+                if other is item:
+                    continue
+                top = other.z + other.depth
+                if abs(top - item.z) > near * max(1.0, abs(item.z)):
+                    continue
+                dx = min(item.x + item.width, other.x + other.width) - max(item.x, other.x)
+                dy = min(item.y + item.length, other.y + other.length) - max(item.y, other.y)
+                area = max(0.0, dx) * max(0.0, dy)
+                tolerant += area
+                exact += area if top == item.z else 0.0
+            base = item.width * item.length
+            if (exact >= ratio * base) != (tolerant >= ratio * base - near * max(1.0, base)):
+                return True
+    return False
 
 
 def test_same_seed_and_effort_give_the_same_result_on_any_number_of_threads():
