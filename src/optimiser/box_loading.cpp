@@ -56,8 +56,8 @@ void BoxLoading::update_smallest() {
 }
 
 std::size_t BoxLoading::nearest_corner_space(std::array<bool, 3>& far_side) const {
-    // The distance of a space to the nearest box corner, as its three axis
-    // distances in ascending order, compared in that order; then the larger
+    // The distance of a space to the nearest box corner: the sum of its three
+    // axis distances, then the smallest and the middle one; then the larger
     // space first. Blocks may hang from the ceiling only when no support is
     // asked for; under a support rule the load grows from the floor up: the
     // height comes first, then the two floor distances in ascending order.
@@ -89,6 +89,7 @@ std::size_t BoxLoading::nearest_corner_space(std::array<bool, 3>& far_side) cons
             key = {key[1], key[2], key[0]};
         } else if (ceiling) {
             std::sort(key.begin(), key.end());
+            key = {key[0] + key[1] + key[2], key[0], key[1]};
         } else {
             std::sort(key.begin(), key.begin() + 2);
             std::rotate(key.begin(), key.begin() + 2, key.end());

@@ -41,6 +41,11 @@ private:
     std::vector<BoxLoading> beam_;
     std::vector<Extension> extensions_;
     bool complete_view_ = true;
+    // The mean work of scoring one extension, by round of a pass (the latest
+    // pass that got that far), so that the last round the effort pays for
+    // scores only as many extensions as it affords.
+    std::vector<std::uint64_t> work_per_extension_;
+    std::size_t round_ = 0;
 };
 
 bool BeamSearch::expand(std::size_t branching) {
@@ -60,7 +65,15 @@ bool BeamSearch::expand(std::size_t branching) {
 }
 
 void BeamSearch::score() {
-    pool_.run(extensions_.size(), [this](std::size_t i) {
+    // Extensions left unscored stay unfinished and are passed over.
+    std::size_t count = extensions_.size();
+    const std::optional<std::uint64_t> left = budget_.effort_left();
+    if (left && !work_per_extension_.empty()) {
+        const std::uint64_t each =
+            work_per_extension_[std::min(round_, work_per_extension_.size() - 1)];
+        count = static_cast<std::size_t>(std::min<std::uint64_t>(count, *left / each + 1));
+    }
+    pool_.run(count, [this](std::size_t i) {
         Extension& e = extensions_[i];
         if (budget_.out_of_time()) return;
         BoxLoading loading = beam_[e.parent];
@@ -73,6 +86,11 @@ void BeamSearch::score() {
     std::uint64_t work = 0;
     for (const Extension& e : extensions_) work += e.work;
     budget_.spend(work);
+    if (count > 0) {
+        if (work_per_extension_.size() <= round_) work_per_extension_.resize(round_ + 1);
+        work_per_extension_[round_] = std::max<std::uint64_t>(work / count, 1);
+    }
+    ++round_;
 }
 
 void BeamSearch::keep_best() {
@@ -118,6 +136,7 @@ void BeamSearch::select(std::size_t width) {
 bool BeamSearch::run(std::size_t width, std::size_t branching) {
     beam_.assign(1, BoxLoading(problem_));
     complete_view_ = true;
+    round_ = 0;
     while (expand(branching)) {
         score();
         keep_best();

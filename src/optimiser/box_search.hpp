@@ -2,7 +2,9 @@
 // placements. At each step every loading in the beam is extended by the
 // largest few blocks that fit its next space; each extension is scored by
 // completing it greedily, and the best `width` extensions form the next
-// beam. Passes run with widths 1, 2, 4, ... while budget is left.
+// beam. Passes run with widths 1, 2, 4, ... while budget is left; the round
+// that meets the end of a fixed effort scores only as many extensions as the
+// effort left pays for, at what an extension cost in that round before.
 #pragma once
 
 #include <cstddef>

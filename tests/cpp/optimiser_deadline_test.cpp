@@ -194,5 +194,31 @@ TEST(OptimiserWork, AFixedEffortCountsTheSameWorkTwice) {
     EXPECT_GT(spent[0], 0u);
 }
 
+TEST(OptimiserWork, TheLastRoundOfTheBeamStaysWithinTheEffort) {
+    // Rotatable items of many kinds in one large box: the beam runs into
+    // its effort in the middle of a round, whose extensions it then scores
+    // only as far as the effort pays for them.
+    for (unsigned seed = 1; seed <= 4; ++seed) {
+        std::mt19937 rng(seed);
+        std::uniform_int_distribution<int> side(20, 90);
+        std::vector<ItemPtr> items;
+        for (int i = 0; i < 120; ++i) {
+            items.push_back(make_item("I" + std::to_string(i), "", side(rng), side(rng), side(rng),
+                                      0, "", Rotation::BEST_FIT));
+        }
+        const std::vector<BoxPtr> boxes{make_box("C", 300, 200, 200, -1, 0, true, 1)};
+        for (const std::uint64_t effort : {2'000'000u, 8'000'000u}) {
+            OptimiserOptions options;
+            options.time_limit.reset();
+            options.effort = effort;
+            const std::uint64_t before = work_tally();
+            optimise_items(items_of(items), boxes_of(boxes), options);
+            const std::uint64_t spent = work_tally() - before;
+            EXPECT_GT(spent, effort / 2) << "seed " << seed;
+            EXPECT_LE(spent, effort + effort / 10) << "seed " << seed << ", effort " << effort;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace stowvex::optimiser

@@ -124,7 +124,11 @@ class TestPack:
             proc.stdin.close()
             time.sleep(1.0)
             proc.send_signal(signal.SIGINT)
-            proc.wait(timeout=60)
+            try:
+                proc.wait(timeout=60)
+            except subprocess.TimeoutExpired:
+                proc.kill()  # a lost interrupt fails the test rather than hanging it
+                raise
             err = proc.stderr.read()
         assert proc.returncode == 130, err
         assert err == "stowvex: error: interrupted\n"

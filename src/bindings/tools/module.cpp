@@ -77,6 +77,8 @@ std::optional<double> time_left(std::optional<double> time_limit, Clock::time_po
 // A timeout longer than this (some three years) is no limit: the deadline
 // must stay within the clock's range.
 constexpr double kLongestTimeout = 1e8;
+// The longest a look for pending signals is put off after a slow one.
+constexpr std::chrono::milliseconds kLongestLookDelay{50};
 
 // Polls of this thread that are running Python's signal handlers, in which
 // a handler may call this module again.
@@ -167,7 +169,9 @@ private:
             self->signal_error_.emplace();  // takes the exception the handler raised
             return true;
         }
-        self->next_look_ = Clock::now() + 9 * waited;
+        // A wait stretched by the process being held up (a busy or paused
+        // machine) must not put the next look off for long.
+        self->next_look_ = Clock::now() + std::min<Clock::duration>(9 * waited, kLongestLookDelay);
         return false;
     }
 
