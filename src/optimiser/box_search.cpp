@@ -72,6 +72,7 @@ void BeamSearch::score() {
         const std::uint64_t each =
             work_per_extension_[std::min(round_, work_per_extension_.size() - 1)];
         count = static_cast<std::size_t>(std::min<std::uint64_t>(count, *left / each + 1));
+        if (count < extensions_.size()) complete_view_ = false;
     }
     pool_.run(count, [this](std::size_t i) {
         Extension& e = extensions_[i];
