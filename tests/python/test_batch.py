@@ -226,7 +226,9 @@ class TestResume:
         assert proc.returncode == 2 and "is not an output line" in proc.stderr
         assert out.read_text() == "not a result line\n"
 
-    def test_ctrl_c_keeps_every_written_line_and_the_rerun_completes(self, tmp_path):
+    def test_ctrl_c_keeps_every_written_line_and_the_rerun_completes(
+        self, tmp_path, ctrl_c_reaches_children
+    ):
         source = tmp_path / "orders.jsonl"
         source.write_text("\n".join(real_orders(500, copies=3)) + "\n")
         out = tmp_path / "r.jsonl"

@@ -111,7 +111,7 @@ class TestPack:
             run("pack", EXAMPLE, "--optimise", "--timeout", "5"), 2, "--time-limit ends the search"
         )
 
-    def test_ctrl_c_ends_a_long_order_with_status_130(self):
+    def test_ctrl_c_ends_a_long_order_with_status_130(self, ctrl_c_reaches_children):
         with subprocess.Popen(
             [STOWVEX, "pack", "-"],
             stdin=subprocess.PIPE,
